@@ -1,0 +1,44 @@
+// The main window's logic, without any widget: its load handler, the path
+// box's change handler, the browse button and the add command. The Qt
+// window and the unattended runner each play the FormView and share every
+// line of this.
+#pragma once
+
+#include <string>
+
+namespace App {
+
+// What the logic reads from and writes to the window.
+class FormView {
+ public:
+  virtual ~FormView() = default;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual std::string PathText() const = 0;
+  // Setting the text runs the change handler (MainForm::txtPath_Change),
+  // as an edit by the operator does.
+  virtual void SetPathText(const std::string& text) = 0;
+  virtual void SetAddEnabled(bool enabled) = 0;
+  virtual bool AddEnabled() const = 0;
+};
+
+enum class AddOutcome { Succeeded, Failed, ProcessFailed };
+
+class MainForm {
+ public:
+  explicit MainForm(FormView& view) : view_(view) {}
+
+  // Enables the add button only for an existing file (else empties the
+  // path box) and sets the caption "Add TARN-VEL Service 1.0.3".
+  void Form_Load();
+  void txtPath_Change();
+  // The open-file dialog; a cancelled dialog changes nothing.
+  void cmdCD_Click();
+  // One whole installation. Never throws.
+  AddOutcome cmdAddService_Click();
+
+ private:
+  FormView& view_;
+  std::string dialogFileName_;  // the dialog's file name lives as long as the window
+};
+
+}  // namespace App

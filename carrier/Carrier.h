@@ -1,0 +1,58 @@
+// The installation of the carrier's service: the origin ZIP question and
+// the zone chart import, the carrier's files, the service lookups, the
+// operator's confirmation, the [Master] record, the zone 6 extension and
+// the [Panel] button. Every step answers true or false; false means it has
+// already told the operator why, or the operator cancelled.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Carrier {
+
+// The installation driver: checks the service tables, asks the operator,
+// then brings the service into [Master] (new record or zone 6) and onto a
+// [Panel] button. True only when both halves are in place.
+bool AddCarrierService(const std::string& serviceType, const std::string& serviceDescription,
+                       const std::string& serviceCode, const std::string& carrierName,
+                       const std::string& templateService, const std::string& hostDbPath,
+                       const std::string& zonesDbPath, const std::string& servicesDbPath);
+bool CheckServiceTables(const std::string& serviceCode, const std::string& carrierName,
+                        const std::string& zonesDbPath, const std::string& servicesDbPath);
+
+// Origin ZIP and the working zones database (no trap of its own: a
+// run-time error reaches the add command).
+bool AskOriginZip(const std::string& carrierName, std::string& originZip);
+bool PrepareZoneDatabase(const std::string& carrierName, const std::string& emptyZonesFile,
+                         const std::string& zonesFile, const std::string& serviceCode);
+
+// The carrier's files, from the program folder to the host folder (no trap
+// of their own).
+bool CheckCarrierDatabases(const std::string& zonesDbPath, const std::string& servicesDbPath);
+bool InstallManifestReport(const std::string& targetPath);
+bool InstallLogo(const std::string& targetPath);
+bool InstallLabelLayout(const std::string& targetPath);
+
+// Lookups. The host lookups answer true when their query fails; the
+// carrier lookups answer whether the table can be read.
+bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath);
+bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath);
+bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
+bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
+
+// Zone chart import.
+bool ZoneChartForZip(const std::string& dbPath, const std::string& zip, std::string& fileName);
+bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName);
+bool SplitCsvLine(const std::string& line, std::string& field2, std::string& field3, std::string& field4,
+                  std::string& errorDescription, std::int32_t& errorNumber);
+
+// The changes to the host database.
+bool AddServiceToPanel(const std::string& serviceDescription, const std::string& serviceCode,
+                       const std::string& carrierName, const std::string& hostDbPath);
+bool AddServiceToMaster(const std::string& serviceType, const std::string& serviceCode,
+                        const std::string& carrierName, const std::string& templateService,
+                        const std::string& hostDbPath);
+bool AddZone6(const std::string& serviceType, const std::string& serviceCode, const std::string& carrierName,
+              const std::string& templateService, const std::string& hostDbPath);
+
+}  // namespace Carrier

@@ -1,0 +1,159 @@
+// The database engine: connections, recordsets and fields over SQLite files,
+// speaking the host's SQL dialect. Every operation that fails throws
+// Platform::RunError with one of the numbers below and a description that
+// names the file, table or column concerned.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Variant.h"
+
+namespace Engine {
+
+// Error numbers of the engine.
+inline constexpr std::int32_t kErrNoCurrentRecord = 3021;   // field read at the end
+inline constexpr std::int32_t kErrFileNotFound = 3024;      // no file at the path
+inline constexpr std::int32_t kErrNotAFile = 3044;          // the path names a folder
+inline constexpr std::int32_t kErrCannotOpen = 3051;        // the file cannot be read (or written)
+inline constexpr std::int32_t kErrInUse = 3045;             // another process holds the file locked
+inline constexpr std::int32_t kErrNoSuchTable = 3078;       // a table the statement names is missing
+inline constexpr std::int32_t kErrNoSuchColumn = 3265;      // a column the statement names is missing
+inline constexpr std::int32_t kErrSyntax = 3075;            // the statement is not valid SQL
+inline constexpr std::int32_t kErrMultipleStatements = 3142;  // text after the end of the statement
+inline constexpr std::int32_t kErrConstraint = 3022;        // a key or constraint refused the change
+inline constexpr std::int32_t kErrNotUpdatable = 3027;      // the recordset cannot take new rows
+inline constexpr std::int32_t kErrBadConnectionString = 3706;  // provider not known
+inline constexpr std::int32_t kErrNotADatabase = 3343;      // the file is not a database
+inline constexpr std::int32_t kErrEngine = 3146;            // any other failure of the engine
+
+inline constexpr int kStateClosed = 0;
+inline constexpr int kStateOpen = 1;
+
+// Field type codes.
+inline constexpr int kTypeEmpty = 0;
+inline constexpr int kTypeSmallInt = 2;
+inline constexpr int kTypeInteger = 3;
+inline constexpr int kTypeSingle = 4;
+inline constexpr int kTypeDouble = 5;
+inline constexpr int kTypeCurrency = 6;
+inline constexpr int kTypeDate = 7;
+inline constexpr int kTypeBSTR = 8;
+inline constexpr int kTypeBoolean = 11;
+inline constexpr int kTypeVariant = 12;
+inline constexpr int kTypeUnsignedTinyInt = 17;
+inline constexpr int kTypeGUID = 72;
+inline constexpr int kTypeChar = 129;
+inline constexpr int kTypeWChar = 130;
+inline constexpr int kTypeDBDate = 133;
+inline constexpr int kTypeDBTime = 134;
+inline constexpr int kTypeDBTimeStamp = 135;
+inline constexpr int kTypeVarChar = 200;
+inline constexpr int kTypeLongVarChar = 201;
+inline constexpr int kTypeVarWChar = 202;
+inline constexpr int kTypeLongVarWChar = 203;
+inline constexpr int kTypeLongVarBinary = 205;
+
+enum class LockType { ReadOnly, Optimistic };
+
+struct Handle;  // an open SQLite connection, shared by its holders
+
+// Turns one statement of the host's dialect into SQLite's: Top N, date
+// literals between '#', and rejects a second statement. Text literals and
+// bracketed names are never touched. Throws kErrSyntax or
+// kErrMultipleStatements.
+std::string TranslateSql(const std::string& sql);
+
+// One connection to a database file.
+class Database {
+ public:
+  Database() = default;
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Opens "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" (provider
+  // name in any case). Never creates a file. A file whose permission bits
+  // allow no writing is opened read-only.
+  void Open(const std::string& connectionString);
+  // Runs one statement; its change is on disk when this returns.
+  void Execute(const std::string& sql);
+  int State() const;
+  void Close();
+  const std::string& Path() const { return path_; }
+
+ private:
+  friend class Recordset;
+  std::shared_ptr<Handle> handle_;
+  std::string path_;
+};
+
+class Recordset;
+
+// One column of a recordset's current row.
+class Field {
+ public:
+  Field(const Recordset& recordset, int index) : recordset_(&recordset), index_(index) {}
+  std::string Name() const;
+  int Type() const;
+  // The current row's value; throws kErrNoCurrentRecord at the end.
+  Db::Variant Value() const;
+
+ private:
+  const Recordset* recordset_;
+  int index_;
+};
+
+// The rows of one SELECT, read in full when it opens (client-side,
+// forward-only). Holds no lock once open. An attached, optimistic recordset
+// over one table can add rows.
+class Recordset {
+ public:
+  Recordset() = default;
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  void Open(const std::string& sql, Database& connection, LockType lockType);
+  // Lets go of the connection; rows stay readable.
+  void Detach();
+  bool IsAttached() const { return handle_ != nullptr; }
+  int State() const { return open_ ? kStateOpen : kStateClosed; }
+  // Closes the recordset; a new row never stored is dropped.
+  void Close();
+
+  bool IsEOF() const;
+  void MoveNext();
+  int FieldCount() const;
+  Field Fields(int index) const;                 // throws kErrNoSuchColumn out of range
+  Field Fields(const std::string& name) const;   // any letter case
+
+  // Starts a new row, all Null.
+  void AddNew();
+  // Sets column `index` of the new row, converted to the column's type;
+  // throws 13 naming the column when the value cannot be converted.
+  void SetValue(int index, const Db::Variant& value);
+  // Stores the new row with one INSERT; whole or not at all.
+  void Update();
+
+ private:
+  friend class Field;
+  struct Column {
+    std::string name;        // as the query names it
+    std::string tableColumn; // the table's column it comes from, empty for an expression
+    int type = kTypeVarWChar;
+  };
+  std::shared_ptr<Handle> handle_;
+  bool open_ = false;
+  std::string table_;  // the one table of an updatable recordset
+  std::vector<Column> columns_;
+  std::vector<std::vector<Db::Variant>> rows_;
+  std::size_t current_ = 0;
+  bool updatable_ = false;
+  bool adding_ = false;
+  std::vector<Db::Variant> newRow_;
+};
+
+}  // namespace Engine

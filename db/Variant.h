@@ -1,0 +1,69 @@
+// The value of a field or an argument: Empty, Null, text, 16- or 32-bit
+// integer, double, currency, date-time, boolean, byte or binary. Every
+// conversion between them lives here and is explicit; a conversion that
+// cannot be made throws Platform::RunError 13 (type mismatch), one that does
+// not fit throws 6 (overflow).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace Db {
+
+class Variant {
+ public:
+  enum class Kind { Empty, Null, Text, Int16, Int32, Double, Currency, Date, Bool, Byte, Binary };
+
+  Variant() = default;  // Empty
+  static Variant Null();
+  static Variant Text(std::string value);
+  static Variant Int16(std::int16_t value);
+  static Variant Int32(std::int32_t value);
+  static Variant Double(double value);
+  static Variant Currency(double value);  // rounded to 4 decimals
+  // A date-time in the stored form "YYYY-MM-DD HH:MM:SS" (a date alone
+  // means midnight); throws 13 for any other text.
+  static Variant Date(const std::string& value);
+  static Variant Now();  // the current local date and time
+  static Variant Bool(bool value);
+  static Variant Byte(std::uint8_t value);
+  static Variant Binary(std::vector<std::uint8_t> value);
+
+  Kind GetKind() const { return kind_; }
+  bool IsEmpty() const { return kind_ == Kind::Empty; }
+  bool IsNull() const { return kind_ == Kind::Null; }
+  bool IsNumeric() const;  // integer, double, currency, byte or boolean kinds
+
+  // Text form: numbers in their shortest exact decimal form, booleans
+  // "True"/"False", dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94
+  // (invalid use of Null).
+  std::string ToText() const;
+  // Numeric conversions: numbers as they are, booleans as -1 and 0, text
+  // that holds a number (surrounding spaces allowed) as that number; Empty
+  // is 0. Null and other text throw 13 (94 for Null); out of range throws 6.
+  std::int16_t ToInt16() const;
+  std::int32_t ToInt32() const;
+  double ToDouble() const;
+  // Booleans as they are, numbers non-zero as true, text "True"/"False" (any
+  // case) or numeric text; other text throws 13.
+  bool ToBool() const;
+  // The stored date-time form; text in that form or m/d/yyyy; throws 13.
+  std::string ToDateText() const;
+
+  const std::vector<std::uint8_t>& BinaryValue() const;
+
+  friend bool operator==(const Variant& a, const Variant& b);
+
+ private:
+  Kind kind_ = Kind::Empty;
+  std::variant<std::monostate, std::string, std::int64_t, double, bool, std::vector<std::uint8_t>> value_;
+};
+
+// True when `text`, less surrounding spaces, is an optional sign, digits
+// with at most one decimal point (at least one digit), and an optional
+// exponent: the general number test of chart fields and numeric text.
+bool IsNumericText(const std::string& text);
+
+}  // namespace Db

@@ -1,0 +1,67 @@
+#include "AppInfo.h"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "version.h"
+
+namespace Platform::AppInfo {
+namespace {
+
+std::optional<std::string>& ProgramFolderSlot() {
+  static std::optional<std::string> folder;
+  return folder;
+}
+
+std::string& DefaultHostDbPathSlot() {
+#ifdef _WIN32
+  static std::string path = "C:\\Mailvoro\\Mailvoro.mdb";
+#else
+  static std::string path = "/opt/Mailvoro/Mailvoro.mdb";
+#endif
+  return path;
+}
+
+std::string FolderOfRunningProgram() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path(ec).string();
+  return exe.parent_path().string();
+}
+
+}  // namespace
+
+const std::string& Title() {
+  static const std::string title = "AddTarnVel";
+  return title;
+}
+
+int Major() { return Version::kMajor; }
+int Minor() { return Version::kMinor; }
+int Revision() { return Version::kRevision; }
+
+const std::string& ProgramFolder() {
+  auto& folder = ProgramFolderSlot();
+  if (!folder) folder = FolderOfRunningProgram();
+  return *folder;
+}
+
+void SetProgramFolder(const std::string& folder) {
+  std::string value = folder;
+  while (value.size() > 1 && value.back() == PathSeparator()) value.pop_back();
+  ProgramFolderSlot() = value;
+}
+
+char PathSeparator() {
+#ifdef _WIN32
+  return '\\';
+#else
+  return '/';
+#endif
+}
+
+const std::string& DefaultHostDbPath() { return DefaultHostDbPathSlot(); }
+void SetDefaultHostDbPath(const std::string& path) { DefaultHostDbPathSlot() = path; }
+
+}  // namespace Platform::AppInfo

@@ -1,0 +1,60 @@
+// A Ui that answers from a script and records every interaction, in order.
+// Tests assert on its record; the unattended runner prints it. The window's
+// own events (caption, path box, add button) are recorded through Record()
+// by whoever plays the window.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Ui.h"
+
+namespace Platform {
+
+struct UiEvent {
+  enum class Kind { Caption, Path, Enabled, Pointer, Input, Message, FileDialog, Status };
+  Kind kind;
+  std::string title;                  // as shown: AppInfo::Title() for a box without its own
+  std::string text;                   // prompt, message, status, caption or path text
+  int style = 0;                      // message box style value
+  int answer = 0;                     // message box answer
+  bool flag = false;                  // Enabled: the state; Pointer: busy
+  std::optional<std::string> reply;   // Input and FileDialog: the answer, nullopt when cancelled
+};
+
+class ScriptedUi final : public Ui {
+ public:
+  // Answers, taken in order. When a queue is empty: OK and Cancel boxes
+  // answer `defaultQuestionAnswer`, inputs and dialogs cancel. OK-only
+  // boxes always answer OK.
+  std::deque<std::optional<std::string>> inputAnswers;
+  std::deque<int> questionAnswers;
+  std::deque<std::optional<std::string>> fileDialogAnswers;
+  int defaultQuestionAnswer = kAnswerCancel;
+
+  // Called after each event is recorded (the runner prints as it goes).
+  std::function<void(const UiEvent&)> onEvent;
+
+  int MsgBox(const std::string& prompt, int style, const std::string& title) override;
+  std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) override;
+  std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
+                                            const std::string& filterPattern,
+                                            const std::string& fileName) override;
+  void SetStatusText(const std::string& text) override;
+  std::string StatusText() const override { return status_; }
+  void SetBusy(bool busy) override;
+
+  void Record(UiEvent event);
+  const std::vector<UiEvent>& Events() const { return events_; }
+  std::vector<UiEvent> EventsOf(UiEvent::Kind kind) const;
+  void Clear() { events_.clear(); }
+
+ private:
+  std::vector<UiEvent> events_;
+  std::string status_;
+};
+
+}  // namespace Platform

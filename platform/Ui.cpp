@@ -1,0 +1,44 @@
+#include "Ui.h"
+
+namespace Platform {
+namespace {
+
+class SilentUi final : public Ui {
+ public:
+  int MsgBox(const std::string&, int, const std::string&) override { return kAnswerOk; }
+  std::optional<std::string> InputBox(const std::string&, const std::string&) override { return std::nullopt; }
+  std::optional<std::string> OpenFileDialog(const std::string&, const std::string&, const std::string&,
+                                            const std::string&) override {
+    return std::nullopt;
+  }
+  void SetStatusText(const std::string& text) override { status_ = text; }
+  std::string StatusText() const override { return status_; }
+  void SetBusy(bool) override {}
+
+ private:
+  std::string status_;
+};
+
+SilentUi& Silent() {
+  static SilentUi ui;
+  return ui;
+}
+
+Ui*& Installed() {
+  static Ui* ui = nullptr;
+  return ui;
+}
+
+}  // namespace
+
+Ui& CurrentUi() {
+  Ui* ui = Installed();
+  return ui ? *ui : Silent();
+}
+
+void InstallUi(Ui* ui) { Installed() = ui; }
+
+UiInstallation::UiInstallation(Ui& ui) : previous_(Installed()) { Installed() = &ui; }
+UiInstallation::~UiInstallation() { Installed() = previous_; }
+
+}  // namespace Platform
