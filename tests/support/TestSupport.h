@@ -1,0 +1,37 @@
+// Shared by the tests: a fresh temporary folder per test, databases made
+// from SQL text, small file helpers, and an assertion that prints a
+// run-time error's number and description.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// A new empty folder, removed with everything in it when the object dies.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Creates a new SQLite database file at `path` from `sql` (plain SQLite SQL,
+// several statements allowed). Throws std::runtime_error on failure.
+void CreateDatabase(const std::string& path, const std::string& sql);
+
+// Runs one query straight through SQLite (not through the program's engine)
+// and returns its rows, each as its values joined by '|' (Null as "NULL").
+std::vector<std::string> QueryRows(const std::string& path, const std::string& sql);
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+
+}  // namespace TestSupport
