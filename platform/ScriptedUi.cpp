@@ -13,7 +13,9 @@ int ScriptedUi::MsgBox(const std::string& prompt, int style, const std::string& 
       questionAnswers.pop_front();
     }
   }
-  UiEvent event{UiEvent::Kind::Message, title.empty() ? AppInfo::Title() : title, prompt};
+  UiEvent event{UiEvent::Kind::Message};
+  event.title = title.empty() ? AppInfo::Title() : title;
+  event.text = prompt;
   event.style = style;
   event.answer = answer;
   Record(std::move(event));
@@ -26,7 +28,9 @@ std::optional<std::string> ScriptedUi::InputBox(const std::string& prompt, const
     answer = inputAnswers.front();
     inputAnswers.pop_front();
   }
-  UiEvent event{UiEvent::Kind::Input, title.empty() ? AppInfo::Title() : title, prompt};
+  UiEvent event{UiEvent::Kind::Input};
+  event.title = title.empty() ? AppInfo::Title() : title;
+  event.text = prompt;
   event.reply = answer;
   Record(std::move(event));
   return answer;
@@ -39,7 +43,9 @@ std::optional<std::string> ScriptedUi::OpenFileDialog(const std::string& title, 
     answer = fileDialogAnswers.front();
     fileDialogAnswers.pop_front();
   }
-  UiEvent event{UiEvent::Kind::FileDialog, title, filterDescription + "|" + filterPattern};
+  UiEvent event{UiEvent::Kind::FileDialog};
+  event.title = title;
+  event.text = filterDescription + "|" + filterPattern;
   event.reply = answer;
   Record(std::move(event));
   return answer;
@@ -47,7 +53,9 @@ std::optional<std::string> ScriptedUi::OpenFileDialog(const std::string& title, 
 
 void ScriptedUi::SetStatusText(const std::string& text) {
   status_ = text;
-  Record(UiEvent{UiEvent::Kind::Status, {}, text});
+  UiEvent event{UiEvent::Kind::Status};
+  event.text = text;
+  Record(std::move(event));
 }
 
 void ScriptedUi::SetBusy(bool busy) {

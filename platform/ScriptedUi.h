@@ -16,13 +16,13 @@ namespace Platform {
 
 struct UiEvent {
   enum class Kind { Caption, Path, Enabled, Pointer, Input, Message, FileDialog, Status };
-  Kind kind;
-  std::string title;                  // as shown: AppInfo::Title() for a box without its own
-  std::string text;                   // prompt, message, status, caption or path text
+  Kind kind = Kind::Status;
+  std::string title{};                // as shown: AppInfo::Title() for a box without its own
+  std::string text{};                 // prompt, message, status, caption or path text
   int style = 0;                      // message box style value
   int answer = 0;                     // message box answer
   bool flag = false;                  // Enabled: the state; Pointer: busy
-  std::optional<std::string> reply;   // Input and FileDialog: the answer, nullopt when cancelled
+  std::optional<std::string> reply{}; // Input and FileDialog: the answer, nullopt when cancelled
 };
 
 class ScriptedUi final : public Ui {

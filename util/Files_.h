@@ -18,10 +18,18 @@ bool LocateFile(const std::string& path, bool report);
 // Copies `source` over `destination` without ever leaving a half-written
 // destination: the data goes to a temporary file in the destination's
 // folder, is flushed to disk, and is then renamed over the destination.
+// On any failure the destination is left exactly as it was and no
+// temporary file stays behind; temporaries left by a killed earlier copy
+// to the same destination are removed. A replaced destination keeps its
+// permission bits; a destination that is a symbolic link keeps pointing at
+// the file it names, which gets the new data. A destination whose
+// permission bits allow no writing (or in a folder whose bits allow none)
+// is refused even for root. Copying a file onto itself changes nothing.
 // Answers whether the destination is there afterwards. The error outputs
 // are written on every return (0 and empty on success; 53 missing source,
-// 76 missing destination folder, 70 refused destination, each naming the
-// path). When an error occurred and `report` is true, shows the
+// 76 missing destination folder, 70 refused destination or folder, 75 a
+// folder where a file is meant, 61 disk full, 57 device error, each naming
+// the path). When an error occurred and `report` is true, shows the
 // information box "Can't Copy a File ...". Never throws.
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
                      std::int32_t& errorNumber, bool report);
@@ -56,7 +64,8 @@ std::string LastPathPart(const std::string& path);
 
 // The folder that holds the file named by `path`: the path less its final
 // separator and what follows it. "/shop/shop" gives "/shop", "/srv/m/"
-// gives "/srv/m", a path without a separator gives ".".
+// gives "/srv/m", "/m.mdb" gives "/" (the root, never the empty text), and
+// a path without a separator gives ".".
 std::string FolderOfPath(const std::string& path);
 
 }  // namespace Files_

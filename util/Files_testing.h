@@ -1,0 +1,21 @@
+// Test seams of Files_: lets a test make the copy loop of CopyFileChecked
+// fail part-way, as a full disk or a failing device would. Not for the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace Files_::testing {
+
+// Called before each chunk of a copy is written, with the number of bytes
+// already written to the temporary file. A non-zero answer (an errno value
+// such as ENOSPC or EIO) makes that write fail with it. An empty function
+// removes the fault.
+using WriteFault = std::function<int(std::uint64_t bytesWritten)>;
+void SetCopyWriteFault(WriteFault fault);
+
+// The size of the chunks the copy loop reads and writes.
+std::size_t CopyChunkSize();
+
+}  // namespace Files_::testing
