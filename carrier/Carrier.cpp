@@ -1,1 +1,556 @@
-// to be written
+#include "Carrier.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "AppInfo.h"
+#include "Connection.h"
+#include "Convert.h"
+#include "DBQuery.h"
+#include "Engine.h"
+#include "Files_.h"
+#include "MsgBox_.h"
+#include "RunError.h"
+#include "Ui.h"
+#include "Variant.h"
+
+namespace Carrier {
+namespace {
+
+using Db::Variant;
+using Platform::RunError;
+
+// Any failure that is not a RunError (out of memory, a library fault) is
+// still handled by the trap that catches it, under this number.
+constexpr std::int32_t kErrInternal = 51;
+constexpr std::int32_t kErrBadFileName = 52;
+
+constexpr std::size_t kMostZipDigits = 9;
+constexpr std::int32_t kButtonFaceColor = -2147483633;  // 0x8000000F
+constexpr const char* kZone6Condition = "Service = 'TARNVEL-GND'";
+
+// Runs `body`, and answers the run-time error that ended it, if any: the
+// error trap of a procedure, whose tail then runs on every path.
+template <class Body>
+std::optional<RunError> Trap(Body&& body) {
+  try {
+    body();
+    return std::nullopt;
+  } catch (const RunError& error) {
+    return error;
+  } catch (const std::exception& error) {
+    return RunError(kErrInternal, error.what());
+  }
+}
+
+void SetStatus(const std::string& text) { Platform::CurrentUi().SetStatusText(text); }
+
+std::string Sep() { return std::string(1, Platform::AppInfo::PathSeparator()); }
+
+std::string InProgramFolder(const std::string& fileName) {
+  return Platform::AppInfo::ProgramFolder() + Sep() + fileName;
+}
+
+std::string DataFolder() { return InProgramFolder("Data"); }
+
+std::string TrimSpaces(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+bool IsZipDigits(const std::string& zip) {
+  return !zip.empty() && zip.size() <= kMostZipDigits &&
+         std::all_of(zip.begin(), zip.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Chart files are Windows-1252; everything past them (status panel, SQL)
+// is UTF-8.
+std::string Cp1252ToUtf8(const std::string& bytes) {
+  static constexpr std::array<char32_t, 32> kHigh = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char raw : bytes) {
+    const auto byte = static_cast<unsigned char>(raw);
+    if (byte < 0x80) {
+      out += raw;
+      continue;
+    }
+    const char32_t code = byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+    if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+    } else {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+// The database names the chart file, so the name must not lead the program
+// out of the Data folder.
+void CheckChartPath(const std::string& chartPath) {
+  const std::string prefix = DataFolder() + Sep();
+  if (chartPath.compare(0, prefix.size(), prefix) != 0)
+    throw RunError(kErrBadFileName, "The zone chart '" + chartPath + "' is not in the folder '" + DataFolder() + "'.");
+  const std::string name = chartPath.substr(prefix.size());
+  if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+    throw RunError(kErrBadFileName,
+                   "The zone chart file name '" + name + "' is not a plain file name in the folder '" + DataFolder() + "'.");
+}
+
+void ShowCannotAddService(const std::string& serviceCode, const std::string& carrierName,
+                          const std::string& databaseKind) {
+  Platform::CurrentUi().MsgBox("You need the new " + carrierName + " '" + serviceCode +
+                                   "' service table to be added to your " + carrierName + " " + databaseKind +
+                                   " database to continue.\r\rPlease contact Mailvoro Support to update your " +
+                                   carrierName + " " + databaseKind + " database...",
+                               Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
+}
+
+// Runs a lookup query; answers whether a row was found and whether the
+// query failed (the failure box is then already shown).
+std::pair<bool, bool> Lookup(const std::string& dbPath, const std::string& sql) {
+  bool failed = false;
+  const bool found = Connection::RecordsExist(dbPath, sql, "", failed);
+  return {found, failed};
+}
+
+bool InstallSupportFile(const std::string& fileName, const std::string& targetPath) {
+  const std::string source = InProgramFolder(fileName);
+  if (!Files_::LocateFile(source, true)) return false;
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  return Files_::CopyFileChecked(source, targetPath, errorDescription, errorNumber, true);
+}
+
+struct Override {
+  std::string upperName;
+  Variant value;
+};
+
+std::vector<Override> MasterOverrides(const std::string& serviceType, const std::string& serviceCode,
+                                      const std::string& carrierName) {
+  const auto n = [](std::int16_t v) { return Variant::Int16(v); };
+  const std::vector<std::pair<std::string, Variant>> table = {
+      {"Shipper#", n(0)},
+      {"Carrier", Variant::Text(carrierName)},
+      {"Type", Variant::Text(serviceType)},
+      {"SERVICE", Variant::Text(serviceCode)},
+      {"ZONE-TBL", Variant::Text(serviceCode)},
+      {"DESCRIPTION", Variant::Text(serviceType)},
+      {"PosDept", Variant::Text(serviceType)},
+      {"UPSCODE", Variant::Text("SP")},
+      {"ServiceIndicator", Variant::Text("")},
+      {"ServiceIcon", Variant::Text("")},
+      {"CANADA", Variant::Bool(false)},
+      {"ACTCOD", n(7)},
+      {"COD", n(7)},
+      {"ACTDELC", n(2)},
+      {"ACK", n(2)},
+      {"ACTDELSIG", n(2)},
+      {"ACK-S", n(2)},
+      {"ACTFuel", n(4)},
+      {"Fuel", n(4)},
+      {"RETAIL", n(0)},
+      {"ACTDVBASE", n(100)},
+      {"DVRateUpTo", n(0)},
+      {"DVRateUpToCost", n(0)},
+      {"DVRateUpToCharge", n(0)},
+      {"ACTDVINC", n(100)},
+      {"ACTDECVAL", Variant::Double(0.5)},
+      {"DV", Variant::Double(0.5)},
+      {"ABResCost", n(0)},
+      {"ABResCharge", n(0)},
+      {"USEDIMWEIGHT", n(0)},
+      {"SaturdayDelivery", n(0)},
+      {"SaturdayPickup", n(0)},
+      {"FreightService", n(0)},
+      {"ResidentialService", n(0)},
+      {"LetterExpress", n(0)},
+      {"PopupEnabled", n(0)},
+      {"DontRequireConsignee", n(0)},
+      {"DontRequireShipper", n(0)},
+      {"Disabled", n(0)},
+      {"Kiosk", n(0)},
+      {"AIR", n(0)},
+      {"ABSATRED", n(25)},
+      {"ABSATPURED", n(25)},
+      {"ABSATBLACK", n(30)},
+      {"ABSATPUBLACK", n(30)},
+      {"ABCANUpToCostAP", n(34)},
+      {"ABCANUpToChargeAP", n(34)},
+      {"ABBlackResCost", n(38)},
+      {"ABBlackResCharge", n(38)},
+      {"ACTAP", n(40)},
+      {"AP", n(40)},
+  };
+  std::vector<Override> overrides;
+  overrides.reserve(table.size());
+  for (const auto& [name, value] : table) overrides.push_back({UpperAscii(name), value});
+  return overrides;
+}
+
+}  // namespace
+
+// Installation driver.
+
+bool CheckServiceTables(const std::string& serviceCode, const std::string& carrierName,
+                        const std::string& zonesDbPath, const std::string& servicesDbPath) {
+  bool result = false;
+  Trap([&] {
+    if (!TableHasZones(serviceCode, zonesDbPath)) {
+      ShowCannotAddService(serviceCode, carrierName, "Zones");
+      return;
+    }
+    if (!TableHasRates(serviceCode, servicesDbPath)) {
+      ShowCannotAddService(serviceCode, carrierName, "Services");
+      return;
+    }
+    result = true;
+  });
+  return result;
+}
+
+bool AddCarrierService(const std::string& serviceType, const std::string& serviceDescription,
+                       const std::string& serviceCode, const std::string& carrierName,
+                       const std::string& templateService, const std::string& hostDbPath,
+                       const std::string& zonesDbPath, const std::string& servicesDbPath) {
+  bool masterResult = false;
+  bool panelResult = false;
+  // An error keeps the partial results as they stand; the steps have
+  // already said what went wrong.
+  Trap([&] {
+    if (!CheckServiceTables(serviceCode, carrierName, zonesDbPath, servicesDbPath)) return;
+    const int answer = Platform::CurrentUi().MsgBox(
+        "Would you like to add " + serviceType + " '" + serviceCode + "' service to your Mailvoro ?",
+        Platform::kMbOkCancel | Platform::kMbQuestion, "New " + carrierName + " Service is Available!");
+    if (answer != Platform::kAnswerOk) return;
+
+    masterResult = ServiceInMaster(serviceCode, hostDbPath)
+                       ? AddZone6(serviceType, serviceCode, carrierName, templateService, hostDbPath)
+                       : AddServiceToMaster(serviceType, serviceCode, carrierName, templateService, hostDbPath);
+    panelResult = ServiceInPanel(serviceCode, hostDbPath) ||
+                  AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath);
+  });
+  return masterResult && panelResult;
+}
+
+// Origin ZIP and the working zones database.
+
+bool AskOriginZip(const std::string& carrierName, std::string& originZip) {
+  Trap([&] {
+    originZip = Platform::CurrentUi()
+                    .InputBox("This utility will install " + carrierName +
+                                  " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
+                              "Install " + carrierName + "?")
+                    .value_or("");
+  });
+  return !originZip.empty();
+}
+
+bool PrepareZoneDatabase(const std::string& carrierName, const std::string& emptyZonesFile,
+                         const std::string& zonesFile, const std::string& serviceCode) {
+  std::string originZip;
+  if (!AskOriginZip(carrierName, originZip)) return false;
+
+  const std::string emptyZonesPath = InProgramFolder(emptyZonesFile);
+  std::string chartName;
+  if (!ZoneChartForZip(emptyZonesPath, originZip, chartName)) {
+    Platform::CurrentUi().MsgBox(
+        originZip + " zip-code was not found in the list of available zip-codes to this service.",
+        Platform::kMbOkOnly | Platform::kMbExclamation, "");
+    return false;
+  }
+
+  const std::string zonesPath = InProgramFolder(zonesFile);
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true)) return false;
+
+  return ImportZoneChart(DataFolder() + Sep() + chartName, zonesPath, serviceCode);
+}
+
+// The carrier's files.
+
+bool CheckCarrierDatabases(const std::string& zonesDbPath, const std::string& servicesDbPath) {
+  const std::string zonesSource = InProgramFolder("TarnVel_Zones.mdb");
+  const std::string servicesSource = InProgramFolder("TarnVel_Services.mdb");
+  if (!Files_::LocateFile(zonesSource, true)) return false;
+  if (!Files_::LocateFile(servicesSource, true)) return false;
+
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  if (!Files_::CopyFileChecked(zonesSource, zonesDbPath, errorDescription, errorNumber, true)) return false;
+  return Files_::CopyFileChecked(servicesSource, servicesDbPath, errorDescription, errorNumber, true);
+}
+
+bool InstallManifestReport(const std::string& targetPath) {
+  return InstallSupportFile("TarnVelEODManifest.rpt", targetPath);
+}
+
+bool InstallLogo(const std::string& targetPath) { return InstallSupportFile("TarnVel.jpg", targetPath); }
+
+bool InstallLabelLayout(const std::string& targetPath) {
+  return InstallSupportFile("TarnVel_Generic.lab", targetPath);
+}
+
+// Lookups.
+
+// The host lookups answer yes when they cannot tell, so that nothing is
+// added twice; the carrier lookups ask whether the table can be read.
+
+bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
+  bool answer = false;
+  Trap([&] {
+    const auto [found, failed] =
+        Lookup(hostDbPath, "Select [Service] From [Master] Where [Service] = '" + serviceCode + "'");
+    answer = found || failed;
+  });
+  return answer;
+}
+
+bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
+  bool answer = false;
+  Trap([&] {
+    std::string sql = "Select * From [Panel] Where ";
+    for (int button = 1; button <= 7; ++button) {
+      if (button > 1) sql += " Or ";
+      sql += "[SV" + std::to_string(button) + "] = '" + serviceCode + "'";
+    }
+    const auto [found, failed] = Lookup(hostDbPath, sql);
+    answer = found || failed;
+  });
+  return answer;
+}
+
+bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
+  bool answer = false;
+  Trap([&] {
+    const auto [found, failed] = Lookup(zonesDbPath, "Select Top 1 [ZONE] From [" + tableName + "]");
+    answer = found || !failed;
+  });
+  return answer;
+}
+
+bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath) {
+  bool answer = false;
+  Trap([&] {
+    const auto [found, failed] = Lookup(servicesDbPath, "Select Top 1 [LBS] From [" + tableName + "]");
+    answer = found || !failed;
+  });
+  return answer;
+}
+
+// Zone chart import.
+
+bool ZoneChartForZip(const std::string& dbPath, const std::string& zip, std::string& fileName) {
+  fileName.clear();
+  Connection::RecordsetHandle recordset;
+  Trap([&] {
+    // Only a number goes into the statement: anything else could change
+    // what the query selects.
+    const std::string digits = TrimSpaces(zip);
+    if (!IsZipDigits(digits)) return;
+    recordset = std::make_unique<Engine::Recordset>();
+    std::string errorDescription;
+    std::int32_t errorNumber = 0;
+    const std::string sql = "Select [FileName] From [Zip2FileOfOrigin] Where [LOZIP] <= " + digits +
+                            " And [HIZIP] >= " + digits;
+    if (!Connection::OpenRecordset(dbPath, sql, recordset, errorDescription, errorNumber, true)) return;
+    if (recordset->IsEOF()) return;
+    std::string name =
+        TrimSpaces(Convert::FieldValue(recordset->Fields("FileName"), Variant::Text(""), true).ToText());
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0) name += ".csv";
+    fileName = name;
+  });
+  const bool result = !fileName.empty();
+  Connection::CloseRecordset(recordset);
+  return result;
+}
+
+bool SplitCsvLine(const std::string& line, std::string& field2, std::string& field3, std::string& field4,
+                  std::string& errorDescription, std::int32_t& errorNumber) {
+  field2.clear();
+  field3.clear();
+  field4.clear();
+  bool enoughFields = false;
+  const auto error = Trap([&] {
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (auto comma = line.find(','); comma != std::string::npos; comma = line.find(',', start)) {
+      fields.push_back(line.substr(start, comma - start));
+      start = comma + 1;
+    }
+    fields.push_back(line.substr(start));
+    if (fields.size() >= 4) {
+      field2 = fields[1];
+      field3 = fields[2];
+      field4 = fields[3];
+      enoughFields = true;
+    }
+  });
+  errorDescription = error ? error->Description() : "";
+  errorNumber = error ? error->Number() : 0;
+  return enoughFields && errorNumber == 0;
+}
+
+bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName) {
+  Files_::InputFile file;
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  const auto error = Trap([&] {
+    CheckChartPath(chartPath);
+    file.Open(chartPath);
+    while (!file.AtEnd()) {
+      const std::string line = Cp1252ToUtf8(file.ReadLine());
+      std::string field2, field3, field4, splitDescription;
+      std::int32_t splitNumber = 0;
+      if (!SplitCsvLine(line, field2, field3, field4, splitDescription, splitNumber)) {
+        // A malformed line ends the chart; the rows before it stand.
+        MsgBox_::ShowProcessFailed("", "Failed to parse read line from Tarn-Vel 'csv' file...", "");
+        break;
+      }
+      if (Db::IsNumericText(field2)) {
+        DBQuery::InsertSql("LOZIP", field2, DBQuery::kKindLiteral, true, false, tableName, false);
+        DBQuery::InsertSql("HIZIP", field3, DBQuery::kKindLiteral, false, false, tableName, false);
+        const std::string sql = DBQuery::InsertSql("ZONE", field4, DBQuery::kKindLiteral, false, true, tableName, false);
+        if (!Connection::ExecuteSql(zonesDbPath, sql, errorDescription, errorNumber)) {
+          MsgBox_::ShowProcessFailed(errorDescription, "Failed to import Tarn-Vel 'csv' file to Zone table...", "");
+          break;
+        }
+      }
+      SetStatus("Importing zones: " + line);
+    }
+  });
+  if (error) MsgBox_::ShowProcessFailed(error->Description(), "Failed to read Tarn-Vel 'csv' file...", "");
+  const bool result = !error && errorNumber == 0;
+  Files_::CloseFile(file);
+  return result;
+}
+
+// The changes to the host database.
+
+bool AddServiceToPanel(const std::string& serviceDescription, const std::string& serviceCode,
+                       const std::string& carrierName, const std::string& hostDbPath) {
+  const std::string failureText = "Failed to add " + carrierName + " '" + serviceCode + "' service to Panel table...";
+  bool result = false;
+  Connection::RecordsetHandle recordset;
+  const auto error = Trap([&] {
+    recordset = std::make_unique<Engine::Recordset>();
+    std::string errorDescription;
+    std::int32_t errorNumber = 0;
+    const bool opened = Connection::OpenRecordset(hostDbPath, "Select PanelIndex From [Panel] Order By PanelIndex DESC",
+                                                  recordset, errorDescription, errorNumber, false);
+    if (opened && !recordset->IsEOF()) {
+      const std::int64_t next =
+          std::int64_t{Convert::FieldValue(recordset->Fields("PanelIndex"), Variant::Int16(0), true).ToInt32()} + 1;
+      if (next > std::numeric_limits<std::int32_t>::max()) throw RunError(Platform::kErrOverflow, "Overflow");
+
+      using DBQuery::InsertSql, DBQuery::kKindLiteral, DBQuery::kKindText;
+      InsertSql("PanelIndex", std::to_string(next), kKindLiteral, true, false, "Panel", false);
+      InsertSql("BD1", serviceDescription, kKindText, false, false, "", false);
+      InsertSql("SV1", serviceCode, kKindText, false, false, "", false);
+      InsertSql("Domestic", "1", kKindLiteral, false, false, "", false);
+      InsertSql("Icon", "4", kKindLiteral, false, false, "", false);
+      InsertSql("Message", "Domestic", kKindText, false, false, "", false);
+      InsertSql("ForeColor", "0", kKindLiteral, false, false, "", false);
+      const std::string sql =
+          InsertSql("BackColor", std::to_string(kButtonFaceColor), kKindLiteral, false, true, "", false);
+      result = Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber);
+    }
+    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+  });
+  if (error) {
+    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    SetStatus(error->Description());
+  }
+  Connection::CloseRecordset(recordset);
+  return result;
+}
+
+bool AddServiceToMaster(const std::string& serviceType, const std::string& serviceCode,
+                        const std::string& carrierName, const std::string& templateService,
+                        const std::string& hostDbPath) {
+  const std::string failureText = "Failed to add " + carrierName + " '" + serviceCode + "' service to Master table...";
+  bool result = false;
+  Connection::RecordsetHandle templateRecords;
+  Connection::RecordsetHandle targetRecords;
+  const auto error = Trap([&] {
+    const std::string sql = "Select Master.* From [Master] Where Service = '" + templateService + "'";
+    std::string errorDescription;
+    std::int32_t errorNumber = 0;
+    templateRecords = std::make_unique<Engine::Recordset>();
+    if (Connection::OpenRecordset(hostDbPath, sql, templateRecords, errorDescription, errorNumber, true)) {
+      targetRecords = std::make_unique<Engine::Recordset>();
+      if (Connection::OpenRecordset(hostDbPath, sql, targetRecords, errorDescription, errorNumber, false)) {
+        const auto overrides = MasterOverrides(serviceType, serviceCode, carrierName);
+        targetRecords->AddNew();
+        for (int i = 0; i < templateRecords->FieldCount(); ++i) {
+          SetStatus("Adding service settings " + std::to_string(i) + " of " +
+                    std::to_string(templateRecords->FieldCount()));
+          const Engine::Field column = templateRecords->Fields(i);
+          const std::string name = UpperAscii(column.Name());
+          const auto match = std::find_if(overrides.begin(), overrides.end(),
+                                          [&](const Override& o) { return o.upperName == name; });
+          // A missing template record makes Value() raise "no current record".
+          targetRecords->SetValue(i, match != overrides.end() ? match->value : column.Value());
+        }
+        targetRecords->Update();
+        SetStatus("Finished adding service successfully!");
+        result = true;
+      }
+    }
+    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+  });
+  if (error) {
+    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    SetStatus(error->Description());
+  }
+  Connection::CloseRecordset(templateRecords);
+  Connection::CloseRecordset(targetRecords);
+  return result;
+}
+
+bool AddZone6(const std::string& /*serviceType*/, const std::string& /*serviceCode*/,
+              const std::string& /*carrierName*/, const std::string& /*templateService*/,
+              const std::string& hostDbPath) {
+  const std::string failureText = "Failed to add new Zone# 6 to Master table...";
+  bool result = false;
+  const auto error = Trap([&] {
+    SetStatus("Adding new zone# 6 ...");
+    DBQuery::UpdateSql("ACTAP", "40", DBQuery::kKindLiteral, true, false, "Master", kZone6Condition, false);
+    const std::string sql =
+        DBQuery::UpdateSql("AP", "40", DBQuery::kKindLiteral, false, true, "Master", kZone6Condition, false);
+    std::string errorDescription;
+    std::int32_t errorNumber = 0;
+    if (Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber)) {
+      SetStatus("Finished adding new Zone# 6 successfully!");
+      result = true;
+    }
+    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+  });
+  if (error) {
+    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    SetStatus(error->Description());
+  }
+  return result;
+}
+
+}  // namespace Carrier

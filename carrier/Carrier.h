@@ -40,7 +40,12 @@ bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPat
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
 
-// Zone chart import.
+// Zone chart import. ZoneChartForZip looks up only a ZIP code of 1 to 9
+// digits (surrounding spaces allowed) and answers false, silently, for any
+// other text; the file name it finds always ends in ".csv". ImportZoneChart
+// reads only a plain file name in the program folder's Data folder; any
+// other path is refused like an unreadable chart. A malformed line ends the
+// import without making it fail; a failed INSERT makes it fail.
 bool ZoneChartForZip(const std::string& dbPath, const std::string& zip, std::string& fileName);
 bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName);
 bool SplitCsvLine(const std::string& line, std::string& field2, std::string& field3, std::string& field4,
