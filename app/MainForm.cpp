@@ -1,1 +1,110 @@
-// to be written
+#include "MainForm.h"
+
+#include <exception>
+
+#include "AppInfo.h"
+#include "Carrier.h"
+#include "Files_.h"
+#include "MsgBox_.h"
+#include "RunError.h"
+#include "Ui.h"
+
+namespace App {
+namespace {
+
+// The carrier and the service this program installs, handed down to the
+// steps as arguments.
+const std::string kCarrierName = "TARN-VEL";
+const std::string kServiceType = "TARN-VEL";
+const std::string kServiceCode = "TARNVEL-GND";
+const std::string kServiceDescription = "Tarn-Vel Ground";
+const std::string kTemplateService = "FEDEX-GND";
+const std::string kEmptyZonesFile = "TarnVel_Zones_Empty.mdb";
+const std::string kZonesFile = "TarnVel_Zones.mdb";
+const std::string kServicesFile = "TarnVel_Services.mdb";
+const std::string kManifestReportFile = "TarnVelEODManifest.rpt";
+const std::string kLogoFile = "TarnVel.jpg";
+const std::string kLabelLayoutFile = "TarnVel_Generic.lab";
+
+const std::string kCaption = "Add TARN-VEL Service ";
+const std::string kDialogTitle = "Locate Mailvoro.mdb";
+const std::string kDialogFilterDescription = "Mailvoro Database (Mailvoro.mdb)";
+const std::string kDialogFilterPattern = "Mailvoro.mdb";
+
+const std::string kAddServiceTitle = "Add Service";
+const std::string kSucceededText = "TARN-VEL service was added successfully !";
+const std::string kSucceededStatus = "Finished successfully !";
+const std::string kFailedText = "Failed to add TARN-VEL service...";
+const std::string kProcessFailedText = "Failed to add the service...";
+
+}  // namespace
+
+void MainForm::Form_Load() {
+  view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false));
+  if (!view_.AddEnabled()) view_.SetPathText("");
+  view_.SetCaption(kCaption + std::to_string(Platform::AppInfo::Major()) + "." +
+                   std::to_string(Platform::AppInfo::Minor()) + "." +
+                   std::to_string(Platform::AppInfo::Revision()));
+}
+
+void MainForm::txtPath_Change() { view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false)); }
+
+void MainForm::cmdCD_Click() {
+  // Any failure of the dialog ends the handler silently and leaves the
+  // path box as it was; so does Cancel.
+  try {
+    auto chosen = Platform::CurrentUi().OpenFileDialog(kDialogTitle, kDialogFilterDescription,
+                                                       kDialogFilterPattern, dialogFileName_);
+    if (!chosen) return;
+    dialogFileName_ = *chosen;
+    view_.SetPathText(dialogFileName_);
+  } catch (...) {
+  }
+}
+
+bool MainForm::AddService() {
+  const std::string hostDbPath = view_.PathText();
+  const std::string folder = Files_::FolderOfPath(hostDbPath) + Platform::AppInfo::PathSeparator();
+  const std::string zonesDbPath = folder + kZonesFile;
+  const std::string servicesDbPath = folder + kServicesFile;
+
+  const bool added =
+      Carrier::PrepareZoneDatabase(kCarrierName, kEmptyZonesFile, kZonesFile, kServiceCode) &&
+      Carrier::CheckCarrierDatabases(zonesDbPath, servicesDbPath) &&
+      Carrier::InstallManifestReport(folder + kManifestReportFile) &&
+      Carrier::InstallLogo(folder + kLogoFile) && Carrier::InstallLabelLayout(folder + kLabelLayoutFile) &&
+      Carrier::AddCarrierService(kServiceType, kServiceDescription, kServiceCode, kCarrierName, kTemplateService,
+                                 hostDbPath, zonesDbPath, servicesDbPath);
+
+  auto& ui = Platform::CurrentUi();
+  if (added) {
+    ui.SetStatusText(kSucceededStatus);
+    ui.MsgBox(kSucceededText, Platform::kMbOkOnly + Platform::kMbInformation, kAddServiceTitle);
+  } else {
+    ui.SetStatusText(kFailedText);
+    ui.MsgBox(kFailedText, Platform::kMbOkOnly + Platform::kMbCritical, kAddServiceTitle);
+  }
+  return added;
+}
+
+AddOutcome MainForm::cmdAddService_Click() {
+  try {
+    // The failure box is shown before the pointer is restored, as the
+    // outcome boxes are: the guard ends with this scope.
+    Platform::BusyPointer busy;
+    try {
+      return AddService() ? AddOutcome::Succeeded : AddOutcome::Failed;
+    } catch (const Platform::RunError& e) {
+      MsgBox_::ShowProcessFailed(e.Description(), kProcessFailedText, "");
+    } catch (const std::exception& e) {
+      MsgBox_::ShowProcessFailed(e.what(), kProcessFailedText, "");
+    } catch (...) {
+      MsgBox_::ShowProcessFailed("An unexpected error has occurred.", kProcessFailedText, "");
+    }
+  } catch (...) {
+    // Even the failure box failed; nothing more can be told.
+  }
+  return AddOutcome::ProcessFailed;
+}
+
+}  // namespace App

@@ -37,6 +37,9 @@ class MainForm {
   AddOutcome cmdAddService_Click();
 
  private:
+  // The installation steps and the final report; run-time errors pass out.
+  bool AddService();
+
   FormView& view_;
   std::string dialogFileName_;  // the dialog's file name lives as long as the window
 };

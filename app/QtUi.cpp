@@ -1,0 +1,156 @@
+#include "QtUi.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "AppInfo.h"
+
+namespace App {
+namespace {
+
+QString TitleOrDefault(const std::string& title) {
+  return QString::fromStdString(title.empty() ? Platform::AppInfo::Title() : title);
+}
+
+// The texts keep their CRs; only what is shown breaks lines at them.
+QString ForDisplay(const std::string& text) {
+  QString shown = QString::fromStdString(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return shown;
+}
+
+QMessageBox::Icon IconOf(int style) {
+  switch (style & 0xF0) {
+    case Platform::kMbCritical: return QMessageBox::Critical;
+    case Platform::kMbQuestion: return QMessageBox::Question;
+    case Platform::kMbExclamation: return QMessageBox::Warning;
+    case Platform::kMbInformation: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+  }
+}
+
+// The operator answers a dialog with the mouse, so the arrow shows over it
+// even while the wait cursor is up.
+class ArrowWhileBusy {
+ public:
+  explicit ArrowWhileBusy(bool busy) : active_(busy) {
+    if (active_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~ArrowWhileBusy() {
+    if (active_) QApplication::restoreOverrideCursor();
+  }
+  ArrowWhileBusy(const ArrowWhileBusy&) = delete;
+  ArrowWhileBusy& operator=(const ArrowWhileBusy&) = delete;
+
+ private:
+  bool active_;
+};
+
+}  // namespace
+
+QtUi::QtUi() {
+  flushTimer_.setSingleShot(true);
+  flushTimer_.callOnTimeout([this] { FlushStatus(); });
+}
+
+void QtUi::SetWindow(QWidget* window) { window_ = window; }
+
+void QtUi::SetStatusPanel(QLabel* panel) {
+  panel_ = panel;
+  if (panel_) panel_->setTextFormat(Qt::PlainText);
+}
+
+QWidget* QtUi::DialogParent() const { return window_ ? window_.data() : QApplication::activeWindow(); }
+
+int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
+  FlushStatus();
+  QMessageBox box(DialogParent());
+  box.setWindowTitle(TitleOrDefault(title));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(ForDisplay(prompt));
+  box.setIcon(IconOf(style));
+  const bool okCancel = (style & 0x0F) == Platform::kMbOkCancel;
+  QPushButton* ok = box.addButton(QMessageBox::Ok);
+  QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
+  box.setDefaultButton(ok);
+  box.setEscapeButton(okCancel ? cancel : ok);
+  ArrowWhileBusy arrow(busyDepth_ > 0);
+  box.exec();
+  if (!okCancel) return Platform::kAnswerOk;
+  return box.clickedButton() == ok ? Platform::kAnswerOk : Platform::kAnswerCancel;
+}
+
+std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::string& title) {
+  FlushStatus();
+  QInputDialog dialog(DialogParent());
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setWindowTitle(TitleOrDefault(title));
+  dialog.setLabelText(ForDisplay(prompt));
+  for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+  dialog.setTextValue(QString());
+  ArrowWhileBusy arrow(busyDepth_ > 0);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.textValue().toStdString();
+}
+
+std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
+                                                const std::string& filterPattern, const std::string& fileName) {
+  FlushStatus();
+  QFileDialog dialog(DialogParent(), QString::fromStdString(title));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // Qt reads the patterns from the parentheses that end the filter text.
+  const std::string patternPart = "(" + filterPattern + ")";
+  const bool hasPattern = filterDescription.size() >= patternPart.size() &&
+                          filterDescription.ends_with(patternPart);
+  dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription
+                                                         : filterDescription + " " + patternPart));
+  if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
+  ArrowWhileBusy arrow(busyDepth_ > 0);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
+}
+
+void QtUi::SetStatusText(const std::string& text) {
+  status_ = text;
+  statusPending_ = true;
+  if (!sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= kStatusPaintIntervalMs) {
+    PaintStatus();
+  } else if (!flushTimer_.isActive()) {
+    flushTimer_.start(kStatusPaintIntervalMs - static_cast<int>(sinceLastPaint_.elapsed()));
+  }
+}
+
+void QtUi::FlushStatus() {
+  if (statusPending_) PaintStatus();
+}
+
+void QtUi::PaintStatus() {
+  statusPending_ = false;
+  flushTimer_.stop();
+  sinceLastPaint_.start();
+  if (!panel_) return;
+  panel_->setText(QString::fromStdString(status_));
+  // Painted now: the steps do not return to the event loop while they run.
+  panel_->repaint();
+}
+
+void QtUi::SetBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++busyDepth_;
+    return;
+  }
+  FlushStatus();
+  if (busyDepth_ == 0) return;
+  --busyDepth_;
+  QApplication::restoreOverrideCursor();
+}
+
+}  // namespace App

@@ -1,0 +1,71 @@
+// The Qt side of the platform seam: message boxes, the input box and the
+// open-file dialog as modal Qt dialogs, the status panel as a label in the
+// window's status bar, and the busy pointer as Qt's application-wide wait
+// cursor.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <optional>
+#include <string>
+
+#include "Ui.h"
+
+class QLabel;
+class QWidget;
+
+namespace App {
+
+class QtUi final : public Platform::Ui {
+ public:
+  // Status texts are painted at most once per this interval while they
+  // come fast; the latest one is always painted in the end.
+  static constexpr int kStatusPaintIntervalMs = 33;
+
+  // Needs the QApplication to exist.
+  QtUi();
+  QtUi(const QtUi&) = delete;
+  QtUi& operator=(const QtUi&) = delete;
+
+  // The window the dialogs are modal to (else the active window), and the
+  // label that shows the status text (else the text is only kept).
+  void SetWindow(QWidget* window);
+  void SetStatusPanel(QLabel* panel);
+
+  // Style values map to buttons (0 OK, 1 OK and Cancel) plus an icon (16
+  // critical, 32 question, 48 exclamation, 64 information). Escape or the
+  // close button answer Cancel on an OK and Cancel box, else OK. Each CR in
+  // the prompt shows as a line break.
+  int MsgBox(const std::string& prompt, int style, const std::string& title) override;
+  std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) override;
+  std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
+                                            const std::string& filterPattern,
+                                            const std::string& fileName) override;
+  // Paints at once, even while a step runs without returning to the event
+  // loop, unless the last paint was less than the interval ago; then the
+  // text is painted by the next write after the interval, a dialog, the end
+  // of the busy pointer or the event loop, whichever comes first.
+  void SetStatusText(const std::string& text) override;
+  std::string StatusText() const override { return status_; }
+  // Busy pushes the wait cursor, default pops it; unbalanced calls to
+  // default are ignored. Dialogs shown while busy show the arrow.
+  void SetBusy(bool busy) override;
+
+  // Paints the latest status text now if it is not painted yet.
+  void FlushStatus();
+
+ private:
+  QWidget* DialogParent() const;
+  void PaintStatus();
+
+  QPointer<QWidget> window_;
+  QPointer<QLabel> panel_;
+  std::string status_;
+  bool statusPending_ = false;
+  QElapsedTimer sinceLastPaint_;
+  QTimer flushTimer_;
+  int busyDepth_ = 0;
+};
+
+}  // namespace App

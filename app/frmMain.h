@@ -1,0 +1,57 @@
+// The program's only window: the host database path with its browse
+// button, the add button and the status bar. A humble object: the handlers
+// pass straight to MainForm, which holds the logic.
+#pragma once
+
+#include <QWidget>
+
+#include "MainForm.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+
+namespace App {
+
+class frmMain final : public QWidget, private FormView {
+  Q_OBJECT
+
+ public:
+  // Builds the controls with the path box holding
+  // Platform::AppInfo::DefaultHostDbPath(), then runs Form_Load.
+  explicit frmMain(QWidget* parent = nullptr);
+
+  // Panel 2 of SBar, the status panel; the Qt Ui writes to it.
+  QLabel* StatusPanel() const { return statusPanel_; }
+
+ private:
+  void CreateFrame();
+  void CreateAddButton();
+  void CreateStatusBar();
+  void SetTabOrder();
+  void ConnectHandlers();
+
+  void Form_Load();
+  void txtPath_Change();
+  void cmdCD_Click();
+  void cmdAddService_Click();
+
+  // FormView
+  void SetCaption(const std::string& caption) override;
+  std::string PathText() const override;
+  void SetPathText(const std::string& text) override;
+  void SetAddEnabled(bool enabled) override;
+  bool AddEnabled() const override;
+
+  QGroupBox* Frame1_ = nullptr;
+  QLineEdit* txtPath_ = nullptr;
+  QPushButton* cmdCD_ = nullptr;
+  QPushButton* cmdAddService_ = nullptr;
+  QStatusBar* SBar_ = nullptr;
+  QLabel* statusPanel_ = nullptr;
+  MainForm form_{*this};
+};
+
+}  // namespace App
