@@ -60,7 +60,7 @@ CREATE TABLE [Master] (
   [MaxWeightKg] DOUBLE,
   [SortOrder] BYTE,
   [LastUpdated] DATETIME,
-  [Notes] MEMO COLLATE NOCASE
+  [Notes] LONGTEXT COLLATE NOCASE
 );
 
 INSERT INTO [Master] VALUES

@@ -1,1 +1,88 @@
-// to be written
+#include "Convert.h"
+
+#include <string>
+
+namespace Convert {
+
+namespace {
+
+enum class Group { Text, Date, Boolean, Other };
+
+Group GroupOf(int type) {
+  switch (type) {
+    case Engine::kTypeEmpty:
+    case Engine::kTypeBSTR:
+    case Engine::kTypeVariant:
+    case Engine::kTypeGUID:
+    case Engine::kTypeChar:
+    case Engine::kTypeWChar:
+    case Engine::kTypeVarChar:
+    case Engine::kTypeLongVarChar:
+    case Engine::kTypeVarWChar:
+    case Engine::kTypeLongVarWChar:
+      return Group::Text;
+    case Engine::kTypeDate:
+    case Engine::kTypeDBDate:
+    case Engine::kTypeDBTime:
+    case Engine::kTypeDBTimeStamp:
+      return Group::Date;
+    case Engine::kTypeBoolean:
+      return Group::Boolean;
+    default:
+      return Group::Other;
+  }
+}
+
+// Only Empty and empty text count as "no default"; a Null default is a
+// default the caller asked for.
+bool IsEmptyDefault(const Db::Variant& value) {
+  return value.IsEmpty() || (value.GetKind() == Db::Variant::Kind::Text && value.ToText().empty());
+}
+
+Db::Variant Fallback(Group group) {
+  switch (group) {
+    case Group::Text:
+      return Db::Variant::Text("");
+    case Group::Date:
+      return Db::Variant::Now();
+    case Group::Boolean:
+      return Db::Variant::Bool(false);
+    case Group::Other:
+      break;
+  }
+  return Db::Variant::Int16(0);
+}
+
+// Spaces only: a tab or line break at either end is part of the value.
+std::string TrimSpaces(const std::string& text) {
+  const auto begin = text.find_first_not_of(' ');
+  if (begin == std::string::npos) {
+    return {};
+  }
+  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+}  // namespace
+
+Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultValue, bool trimText) {
+  Db::Variant result = defaultValue;
+  try {
+    const Db::Variant value = field.Value();
+    const Group group = GroupOf(field.Type());
+    if (value.IsNull()) {
+      if (IsEmptyDefault(defaultValue)) {
+        result = Fallback(group);
+      }
+    } else if (group == Group::Text && trimText) {
+      result = Db::Variant::Text(TrimSpaces(value.ToText()));
+    } else {
+      result = value;
+    }
+  } catch (...) {
+    // A field that cannot be read gives the default, whatever the reason.
+    result = defaultValue;
+  }
+  return result;
+}
+
+}  // namespace Convert

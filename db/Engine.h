@@ -28,6 +28,7 @@ inline constexpr std::int32_t kErrNotUpdatable = 3027;      // the recordset can
 inline constexpr std::int32_t kErrBadConnectionString = 3706;  // provider not known
 inline constexpr std::int32_t kErrNotADatabase = 3343;      // the file is not a database
 inline constexpr std::int32_t kErrEngine = 3146;            // any other failure of the engine
+inline constexpr std::int32_t kErrObjectClosed = 3704;      // the connection or recordset is closed
 
 inline constexpr int kStateClosed = 0;
 inline constexpr int kStateOpen = 1;
@@ -140,6 +141,8 @@ class Recordset {
 
  private:
   friend class Field;
+  void RequireOpen() const;
+  int CheckedIndex(int index) const;
   struct Column {
     std::string name;        // as the query names it
     std::string tableColumn; // the table's column it comes from, empty for an expression
@@ -154,6 +157,7 @@ class Recordset {
   bool updatable_ = false;
   bool adding_ = false;
   std::vector<Db::Variant> newRow_;
+  std::vector<bool> assigned_;  // columns of the new row given a value
 };
 
 }  // namespace Engine

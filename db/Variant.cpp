@@ -1,1 +1,447 @@
-// to be written
+#include "Variant.h"
+
+#include <charconv>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "RunError.h"
+
+namespace Db {
+namespace {
+
+using Platform::RunError;
+
+// Date serial numbers count days from 1899-12-30, the host's day 0; the
+// valid dates run from 100-01-01 to 9999-12-31.
+constexpr std::int64_t kSerialEpochDays = -25569;  // 1899-12-30 relative to 1970-01-01
+constexpr double kMinSerial = -657434.0;
+constexpr double kMaxSerial = 2958465.99999;
+
+[[noreturn]] void ThrowMismatch(const std::string& what) {
+  throw RunError(Platform::kErrTypeMismatch, "Type mismatch: " + what + ".");
+}
+
+[[noreturn]] void ThrowOverflow(const std::string& what) {
+  throw RunError(Platform::kErrOverflow, "Overflow: " + what + ".");
+}
+
+[[noreturn]] void ThrowNull() {
+  throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Shortest round-trip digits, written out in full between 1e-5 and 1e15 as
+// the host writes numbers, in exponent form outside.
+std::string FormatDouble(double value) {
+  char buffer[400];
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
+  const auto result = plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+                            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::string text(buffer, result.ptr);
+  if (text == "-0") text = "0";
+  return text;
+}
+
+// The number in `text` when it passes IsNumericText; from_chars is used
+// because strtod follows the process locale, which the window system sets.
+std::optional<double> ParseNumber(std::string_view text) {
+  text = TrimSpaces(text);
+  if (!IsNumericText(std::string(text))) return std::nullopt;
+  bool negative = false;
+  if (text.front() == '+' || text.front() == '-') {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  double value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec == std::errc::result_out_of_range) {
+    ThrowOverflow("the number '" + std::string(text) + "' is too large");
+  }
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+// Howard Hinnant's civil calendar algorithms, days relative to 1970-01-01.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+unsigned DaysInMonth(int year, unsigned month) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+std::string FormatDateTime(int y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
+  return buffer;
+}
+
+// A small cursor over the date text; every reader leaves `pos` unchanged
+// when it fails.
+struct Scanner {
+  std::string_view text;
+  std::size_t pos = 0;
+
+  bool AtEnd() const { return pos >= text.size(); }
+  // 1 to maxDigits decimal digits.
+  bool Number(unsigned maxDigits, unsigned& value, unsigned minDigits = 1) {
+    std::size_t end = pos;
+    value = 0;
+    while (end < text.size() && end - pos < maxDigits && text[end] >= '0' && text[end] <= '9') {
+      value = value * 10 + static_cast<unsigned>(text[end] - '0');
+      ++end;
+    }
+    if (end - pos < minDigits) return false;
+    if (end < text.size() && text[end] >= '0' && text[end] <= '9') return false;  // too many digits
+    pos = end;
+    return true;
+  }
+  bool Char(char c) {
+    if (AtEnd() || text[pos] != c) return false;
+    ++pos;
+    return true;
+  }
+  bool Spaces() {
+    const std::size_t start = pos;
+    while (!AtEnd() && text[pos] == ' ') ++pos;
+    return pos > start;
+  }
+};
+
+bool ScanDate(Scanner& s, int& y, unsigned& mo, unsigned& d) {
+  const std::size_t start = s.pos;
+  unsigned a = 0, b = 0, c = 0;
+  if (s.Number(4, a, 4) && s.Char('-') && s.Number(2, b) && s.Char('-') && s.Number(2, c)) {
+    y = static_cast<int>(a), mo = b, d = c;
+  } else {
+    s.pos = start;
+    if (!(s.Number(2, a) && s.Char('/') && s.Number(2, b) && s.Char('/') && s.Number(4, c, 4))) {
+      s.pos = start;
+      return false;
+    }
+    y = static_cast<int>(c), mo = a, d = b;
+  }
+  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo)) {
+    s.pos = start;
+    return false;
+  }
+  return true;
+}
+
+bool ScanTime(Scanner& s, unsigned& h, unsigned& mi, unsigned& sec) {
+  const std::size_t start = s.pos;
+  sec = 0;
+  if (!(s.Number(2, h) && s.Char(':') && s.Number(2, mi, 2))) {
+    s.pos = start;
+    return false;
+  }
+  const std::size_t beforeSeconds = s.pos;
+  if (!(s.Char(':') && s.Number(2, sec, 2))) s.pos = beforeSeconds, sec = 0;
+  const std::size_t beforeMeridiem = s.pos;
+  s.Spaces();
+  const std::string_view rest = s.text.substr(s.pos, 2);
+  const bool am = EqualsNoCase(rest, "AM"), pm = EqualsNoCase(rest, "PM");
+  if (am || pm) {
+    s.pos += 2;
+    if (h < 1 || h > 12) return s.pos = start, false;
+    h = (h % 12) + (pm ? 12 : 0);
+  } else {
+    s.pos = beforeMeridiem;
+  }
+  if (h > 23 || mi > 59 || sec > 59) return s.pos = start, false;
+  return true;
+}
+
+std::string DateTextFromSerial(double serial) {
+  if (!(serial >= kMinSerial && serial <= kMaxSerial)) ThrowOverflow("the number is out of the range of dates");
+  // The host keeps the time of a negative serial as a positive fraction.
+  const double whole = std::trunc(serial);
+  auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(serial - whole) * 86400.0));
+  auto days = static_cast<std::int64_t>(whole);
+  if (seconds >= 86400) seconds -= 86400, days += 1;
+  int y = 0;
+  unsigned mo = 0, d = 0;
+  CivilFromDays(days + kSerialEpochDays, y, mo, d);
+  const auto s = static_cast<unsigned>(seconds);
+  return FormatDateTime(y, mo, d, s / 3600, s / 60 % 60, s % 60);
+}
+
+double SerialFromDateText(const std::string& stored) {
+  // Stored text is always "YYYY-MM-DD HH:MM:SS".
+  const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
+  const std::int64_t days = DaysFromCivil(field(0, 4), static_cast<unsigned>(field(5, 2)),
+                                          static_cast<unsigned>(field(8, 2))) - kSerialEpochDays;
+  const double fraction = (field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2)) / 86400.0;
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+}  // namespace
+
+std::optional<std::string> StoredDateText(std::string_view text) {
+  Scanner s{TrimSpaces(text)};
+  int y = 1899;
+  unsigned mo = 12, d = 30, h = 0, mi = 0, sec = 0;
+  if (ScanDate(s, y, mo, d)) {
+    const std::size_t afterDate = s.pos;
+    if (!(s.Spaces() && ScanTime(s, h, mi, sec))) s.pos = afterDate, h = mi = sec = 0;
+  } else if (!ScanTime(s, h, mi, sec)) {
+    return std::nullopt;
+  }
+  if (!s.AtEnd()) return std::nullopt;
+  return FormatDateTime(y, mo, d, h, mi, sec);
+}
+
+bool IsNumericText(const std::string& text) {
+  const std::string_view t = TrimSpaces(text);
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  bool point = false;
+  for (; i < t.size(); ++i) {
+    if (t[i] >= '0' && t[i] <= '9') {
+      ++digits;
+    } else if (t[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t exponentDigits = 0;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++exponentDigits;
+    if (exponentDigits == 0) return false;
+  }
+  return i == t.size();
+}
+
+Variant Variant::Null() {
+  Variant v;
+  v.kind_ = Kind::Null;
+  return v;
+}
+
+Variant Variant::Text(std::string value) {
+  Variant v;
+  v.kind_ = Kind::Text;
+  v.value_ = std::move(value);
+  return v;
+}
+
+Variant Variant::Int16(std::int16_t value) {
+  Variant v;
+  v.kind_ = Kind::Int16;
+  v.value_ = static_cast<std::int64_t>(value);
+  return v;
+}
+
+Variant Variant::Int32(std::int32_t value) {
+  Variant v;
+  v.kind_ = Kind::Int32;
+  v.value_ = static_cast<std::int64_t>(value);
+  return v;
+}
+
+Variant Variant::Double(double value) {
+  Variant v;
+  v.kind_ = Kind::Double;
+  v.value_ = value;
+  return v;
+}
+
+Variant Variant::Currency(double value) {
+  Variant v;
+  v.kind_ = Kind::Currency;
+  const double rounded = std::nearbyint(value * 10000.0) / 10000.0;
+  v.value_ = rounded == 0 ? 0.0 : rounded;
+  return v;
+}
+
+Variant Variant::Date(const std::string& value) {
+  // Only the stored form itself (or its date alone), fields checked for range.
+  static constexpr std::string_view kPattern = "0000-00-00 00:00:00";
+  bool shaped = value.size() == 10 || value.size() == 19;
+  for (std::size_t i = 0; shaped && i < value.size(); ++i) {
+    shaped = kPattern[i] == '0' ? (value[i] >= '0' && value[i] <= '9') : value[i] == kPattern[i];
+  }
+  const auto stored = shaped ? StoredDateText(value) : std::nullopt;
+  if (!stored) ThrowMismatch("'" + value + "' is not a date");
+  Variant v;
+  v.kind_ = Kind::Date;
+  v.value_ = *stored;
+  return v;
+}
+
+Variant Variant::Now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  Variant v;
+  v.kind_ = Kind::Date;
+  v.value_ = FormatDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                            static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                            static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
+  return v;
+}
+
+Variant Variant::Bool(bool value) {
+  Variant v;
+  v.kind_ = Kind::Bool;
+  v.value_ = value;
+  return v;
+}
+
+Variant Variant::Byte(std::uint8_t value) {
+  Variant v;
+  v.kind_ = Kind::Byte;
+  v.value_ = static_cast<std::int64_t>(value);
+  return v;
+}
+
+Variant Variant::Binary(std::vector<std::uint8_t> value) {
+  Variant v;
+  v.kind_ = Kind::Binary;
+  v.value_ = std::move(value);
+  return v;
+}
+
+bool Variant::IsNumeric() const {
+  switch (kind_) {
+    case Kind::Int16: case Kind::Int32: case Kind::Double: case Kind::Currency: case Kind::Bool: case Kind::Byte:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Variant::ToText() const {
+  switch (kind_) {
+    case Kind::Empty: return "";
+    case Kind::Null: ThrowNull();
+    case Kind::Text: case Kind::Date: return std::get<std::string>(value_);
+    case Kind::Int16: case Kind::Int32: case Kind::Byte: return std::to_string(std::get<std::int64_t>(value_));
+    case Kind::Double: case Kind::Currency: return FormatDouble(std::get<double>(value_));
+    case Kind::Bool: return std::get<bool>(value_) ? "True" : "False";
+    case Kind::Binary: {
+      const auto& bytes = std::get<std::vector<std::uint8_t>>(value_);
+      return std::string(bytes.begin(), bytes.end());
+    }
+  }
+  return "";
+}
+
+double Variant::ToDouble() const {
+  switch (kind_) {
+    case Kind::Empty: return 0;
+    case Kind::Null: ThrowNull();
+    case Kind::Int16: case Kind::Int32: case Kind::Byte: return static_cast<double>(std::get<std::int64_t>(value_));
+    case Kind::Double: case Kind::Currency: return std::get<double>(value_);
+    case Kind::Bool: return std::get<bool>(value_) ? -1.0 : 0.0;
+    case Kind::Date: return SerialFromDateText(std::get<std::string>(value_));
+    case Kind::Text: {
+      const auto& text = std::get<std::string>(value_);
+      if (const auto number = ParseNumber(text)) return *number;
+      ThrowMismatch("'" + text + "' is not a number");
+    }
+    case Kind::Binary: ThrowMismatch("binary data is not a number");
+  }
+  return 0;
+}
+
+std::int16_t Variant::ToInt16() const {
+  const std::int32_t value = ToInt32();
+  if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max()) {
+    ThrowOverflow(std::to_string(value) + " does not fit a 16-bit integer");
+  }
+  return static_cast<std::int16_t>(value);
+}
+
+std::int32_t Variant::ToInt32() const {
+  if (kind_ == Kind::Int16 || kind_ == Kind::Int32 || kind_ == Kind::Byte) {
+    return static_cast<std::int32_t>(std::get<std::int64_t>(value_));
+  }
+  // Halves round to even, as the host's integer conversions do.
+  const double rounded = std::nearbyint(ToDouble());
+  if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max())) {
+    ThrowOverflow(FormatDouble(rounded) + " does not fit a 32-bit integer");
+  }
+  return static_cast<std::int32_t>(rounded);
+}
+
+bool Variant::ToBool() const {
+  switch (kind_) {
+    case Kind::Empty: return false;
+    case Kind::Null: ThrowNull();
+    case Kind::Bool: return std::get<bool>(value_);
+    case Kind::Text: {
+      const auto& text = std::get<std::string>(value_);
+      const std::string_view trimmed = TrimSpaces(text);
+      if (EqualsNoCase(trimmed, "True")) return true;
+      if (EqualsNoCase(trimmed, "False")) return false;
+      if (const auto number = ParseNumber(text)) return *number != 0;
+      ThrowMismatch("'" + text + "' is not True or False");
+    }
+    case Kind::Date: case Kind::Binary: ThrowMismatch("the value is not True or False");
+    default: return ToDouble() != 0;
+  }
+}
+
+std::string Variant::ToDateText() const {
+  switch (kind_) {
+    case Kind::Null: ThrowNull();
+    case Kind::Date: return std::get<std::string>(value_);
+    case Kind::Text: {
+      const auto& text = std::get<std::string>(value_);
+      if (auto stored = StoredDateText(text)) return *stored;
+      ThrowMismatch("'" + text + "' is not a date");
+    }
+    case Kind::Empty: case Kind::Binary: ThrowMismatch("the value is not a date");
+    default: return DateTextFromSerial(ToDouble());
+  }
+}
+
+const std::vector<std::uint8_t>& Variant::BinaryValue() const {
+  if (kind_ != Kind::Binary) ThrowMismatch("the value is not binary data");
+  return std::get<std::vector<std::uint8_t>>(value_);
+}
+
+bool operator==(const Variant& a, const Variant& b) { return a.kind_ == b.kind_ && a.value_ == b.value_; }
+
+}  // namespace Db

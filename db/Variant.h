@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -65,5 +67,11 @@ class Variant {
 // with at most one decimal point (at least one digit), and an optional
 // exponent: the general number test of chart fields and numeric text.
 bool IsNumericText(const std::string& text);
+
+// The stored date-time form "YYYY-MM-DD HH:MM:SS" of a date written as
+// m/d/yyyy or yyyy-mm-dd, either optionally followed by a time h:mm[:ss]
+// with an optional AM/PM, or of such a time alone (on 1899-12-30). Surrounding
+// spaces are allowed. Empty when the text is no valid date.
+std::optional<std::string> StoredDateText(std::string_view text);
 
 }  // namespace Db

@@ -1,0 +1,198 @@
+// The carrier's sample files as the build lays them out in the program
+// folder, and the demo shop script: what an installation reads must be there
+// and well formed.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using TestSupport::QueryRows;
+
+fs::path ProgramDir() {
+  const char* dir = std::getenv("ATV_PROGRAM_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  for (auto end = text.find(separator); end != std::string::npos; end = text.find(separator, start)) {
+    parts.push_back(text.substr(start, end - start));
+    start = end + separator.size();
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+bool IsDigits(const std::string& text, std::size_t size) {
+  return text.size() == size && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+class SampleFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(ProgramDir().empty()) << "ATV_PROGRAM_DIR is not set; run the test through ctest";
+  }
+  std::string File(const std::string& name) const { return (ProgramDir() / name).string(); }
+};
+
+TEST_F(SampleFiles, EveryCarrierFileIsInTheProgramFolder) {
+  for (const char* name : {"TarnVel_Services.mdb", "TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb",
+                           "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(fs::is_regular_file(File(name)));
+    EXPECT_GT(fs::file_size(File(name)), 0u);
+  }
+  EXPECT_TRUE(fs::is_directory(File("Data")));
+  EXPECT_EQ(TestSupport::ReadFile(File("TarnVel.jpg")).substr(0, 3), "\xFF\xD8\xFF") << "not a JPEG file";
+}
+
+TEST_F(SampleFiles, OriginRangesAreDisjointAndNameExistingCharts) {
+  const auto rows = QueryRows(File("TarnVel_Zones_Empty.mdb"),
+                              "SELECT LOZIP, HIZIP, FileName FROM [Zip2FileOfOrigin] ORDER BY LOZIP");
+  ASSERT_GE(rows.size(), 800u);
+  long previousHigh = -1;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row);
+    const auto fields = Split(row, "|");
+    ASSERT_EQ(fields.size(), 3u);
+    const long low = std::stol(fields[0]), high = std::stol(fields[1]);
+    EXPECT_LE(low, high);
+    EXPECT_GT(low, previousHigh) << "overlaps the range before it";
+    previousHigh = high;
+    EXPECT_TRUE(fields[2].ends_with(".csv"));
+    EXPECT_TRUE(fs::is_regular_file(ProgramDir() / "Data" / fields[2]));
+  }
+  EXPECT_EQ(QueryRows(File("TarnVel_Zones_Empty.mdb"), "SELECT COUNT(*) FROM [TARNVEL-GND]"),
+            std::vector<std::string>{"0"});
+  EXPECT_EQ(QueryRows(File("TarnVel_Zones.mdb"), "SELECT COUNT(*) FROM [Zip2FileOfOrigin]"),
+            std::vector<std::string>{std::to_string(rows.size())});
+}
+
+// The zone of a destination ZIP code in an origin's chart, or -1 when no
+// line covers it.
+int ZoneIn(const std::string& chart, long zip) {
+  for (const auto& line : Split(chart, "\r\n")) {
+    const auto fields = Split(line, ",");
+    if (fields.size() == 4 && IsDigits(fields[1], 5) && std::stol(fields[1]) <= zip && std::stol(fields[2]) >= zip)
+      return std::stoi(fields[3]);
+  }
+  return -1;
+}
+
+TEST_F(SampleFiles, ZonesFollowTheDistance) {
+  struct Case {
+    const char* origin;
+    long destination;
+    int zone;
+  } const cases[] = {
+      {"100", 10001, 2},  // New York, same prefix
+      {"100", 19101, 2},  // New York to Philadelphia, about 80 miles
+      {"100", 2101, 3},   // New York to Boston
+      {"100", 60601, 5},  // New York to Chicago
+      {"100", 90001, 8},  // New York to Los Angeles
+      {"900", 10001, 8},  // and back
+      {"606", 90001, 7},  // Chicago to Los Angeles
+      {"967", 96801, 2},  // Honolulu, same prefix
+      {"100", 5501, -1},  // 055 has no centroid: a gap in every chart
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.origin) + " to " + std::to_string(c.destination));
+    const auto chart = TestSupport::ReadFile(File("Data/TarnVel_" + std::string(c.origin) + ".csv"));
+    EXPECT_EQ(ZoneIn(chart, c.destination), c.zone);
+  }
+}
+
+TEST_F(SampleFiles, EveryChartLineHasFourFieldsAndEndsWithCrLf) {
+  int charts = 0;
+  for (const auto& entry : fs::directory_iterator(File("Data"))) {
+    ++charts;
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    const auto text = TestSupport::ReadFile(entry.path().string());
+    ASSERT_TRUE(text.ends_with("\r\n"));
+    auto lines = Split(text, "\r\n");
+    lines.pop_back();  // after the last line end
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Origin,LOZIP,HIZIP,ZONE");
+    long previousHigh = -1;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      const auto fields = Split(lines[i], ",");
+      ASSERT_EQ(fields.size(), 4u) << "line " << i + 1 << ": " << lines[i];
+      ASSERT_EQ(lines[i].find_first_of("\r\n"), std::string::npos) << "line " << i + 1 << " holds a lone CR or LF";
+      ASSERT_TRUE(IsDigits(fields[1], 5) && IsDigits(fields[2], 5)) << "line " << i + 1 << ": " << lines[i];
+      const long low = std::stol(fields[1]), high = std::stol(fields[2]);
+      EXPECT_TRUE(low <= high && low > previousHigh) << "line " << i + 1 << ": " << lines[i];
+      EXPECT_TRUE(fields[3].size() == 1 && fields[3] >= "2" && fields[3] <= "8") << "line " << i + 1;
+      previousHigh = high;
+    }
+  }
+  EXPECT_EQ(charts, std::stoi(QueryRows(File("TarnVel_Zones_Empty.mdb"), "SELECT COUNT(*) FROM [Zip2FileOfOrigin]")[0]));
+}
+
+TEST_F(SampleFiles, RatesRiseWithWeightAndZone) {
+  const std::string services = File("TarnVel_Services.mdb");
+  EXPECT_EQ(QueryRows(services, "SELECT COUNT(*), MIN(LBS), MAX(LBS) FROM [TARNVEL-GND]"),
+            std::vector<std::string>{"150|1|150"});
+  const auto falling = QueryRows(services,
+                                 "SELECT a.LBS FROM [TARNVEL-GND] a LEFT JOIN [TARNVEL-GND] b ON b.LBS = a.LBS + 1 "
+                                 "WHERE NOT (a.ZONE2 > 0 AND a.ZONE2 < a.ZONE3 AND a.ZONE3 < a.ZONE4 AND "
+                                 "a.ZONE4 < a.ZONE5 AND a.ZONE5 < a.ZONE6 AND a.ZONE6 < a.ZONE7 AND a.ZONE7 < a.ZONE8) "
+                                 "OR b.ZONE2 <= a.ZONE2 OR b.ZONE8 <= a.ZONE8");
+  EXPECT_TRUE(falling.empty()) << "first bad weight: " << falling.front();
+}
+
+// Checks the script rather than build/demo/Mailvoro.mdb, which the program
+// may already have changed.
+TEST_F(SampleFiles, DemoShopHoldsTheTemplateAndEveryOverrideColumn) {
+  const fs::path script = ProgramDir().parent_path() / "demo" / "demo-shop.sql";
+  ASSERT_TRUE(fs::is_regular_file(script)) << script;
+  EXPECT_TRUE(fs::is_regular_file(ProgramDir().parent_path() / "demo" / "Mailvoro.mdb"));
+  TestSupport::TempDir dir;
+  const std::string shop = dir.File("Mailvoro.mdb");
+  TestSupport::CreateDatabase(shop, TestSupport::ReadFile(script.string()));
+
+  std::set<std::string> columns;
+  const auto rows = QueryRows(shop, "SELECT upper(name) || '|' || upper(type) FROM pragma_table_info('Master')");
+  EXPECT_GE(rows.size(), 57u);
+  for (const auto& row : rows) {
+    const auto fields = Split(row, "|");
+    columns.insert(fields[0]);
+    if (fields[1].starts_with("TEXT")) columns.insert(fields[0] + ":TEXT");
+  }
+  for (const char* name :
+       {"SHIPPER#", "CARRIER", "TYPE", "SERVICE", "ZONE-TBL", "DESCRIPTION", "POSDEPT", "UPSCODE:TEXT",
+        "SERVICEINDICATOR:TEXT", "SERVICEICON:TEXT", "CANADA", "ACTCOD", "COD", "ACTDELC", "ACK", "ACTDELSIG", "ACK-S",
+        "ACTFUEL", "FUEL", "RETAIL", "ACTDVBASE", "DVRATEUPTO", "DVRATEUPTOCOST", "DVRATEUPTOCHARGE", "ACTDVINC",
+        "ACTDECVAL", "DV", "ABRESCOST", "ABRESCHARGE", "USEDIMWEIGHT", "SATURDAYDELIVERY", "SATURDAYPICKUP",
+        "FREIGHTSERVICE", "RESIDENTIALSERVICE", "LETTEREXPRESS", "POPUPENABLED", "DONTREQUIRECONSIGNEE",
+        "DONTREQUIRESHIPPER", "DISABLED", "KIOSK", "AIR", "ABSATRED", "ABSATPURED", "ABSATBLACK", "ABSATPUBLACK",
+        "ABCANUPTOCOSTAP", "ABCANUPTOCHARGEAP", "ABBLACKRESCOST", "ABBLACKRESCHARGE", "ACTAP", "AP"})
+    EXPECT_TRUE(columns.count(name)) << "[Master] lacks " << name;
+
+  EXPECT_EQ(QueryRows(shop, "SELECT COUNT(*) FROM [Master] WHERE Service = 'fedex-gnd'"),
+            std::vector<std::string>{"1"});
+  EXPECT_EQ(QueryRows(shop, "SELECT COUNT(*) FROM [Master] WHERE Service = 'TARNVEL-GND'"),
+            std::vector<std::string>{"0"});
+  EXPECT_GE(std::stoi(QueryRows(shop, "SELECT COUNT(*) FROM [Master]")[0]), 6);
+  EXPECT_GE(std::stoi(QueryRows(shop, "SELECT COUNT(*) FROM [Panel]")[0]), 3);
+  EXPECT_TRUE(QueryRows(shop,
+                        "SELECT s.sv FROM (SELECT SV1 sv FROM Panel UNION SELECT SV2 FROM Panel UNION "
+                        "SELECT SV3 FROM Panel UNION SELECT SV4 FROM Panel UNION SELECT SV5 FROM Panel UNION "
+                        "SELECT SV6 FROM Panel UNION SELECT SV7 FROM Panel) s "
+                        "WHERE s.sv IS NOT NULL AND s.sv NOT IN (SELECT Service FROM Master)")
+                  .empty())
+      << "a [Panel] button carries a service that [Master] lacks";
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// dbquery: runs one statement of the program's SQL dialect on a database
+// file and prints the result, or makes a new database file from a script.
+#include <sqlite3.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "AppInfo.h"
+#include "Connection.h"
+#include "Engine.h"
+#include "RunError.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+constexpr std::int32_t kErrFileExists = 58;
+
+int ReportError(std::int32_t number, const std::string& description) {
+  std::cerr << "error " << number << ": " << description << "\n";
+  return kExitError;
+}
+
+// Tabs and line breaks inside a value would break the table apart, so they
+// are written as escapes (and a backslash doubled, so nothing is ambiguous).
+std::string Escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Shown(const Db::Variant& value) {
+  using Kind = Db::Variant::Kind;
+  switch (value.GetKind()) {
+    case Kind::Null: return "Null";
+    case Kind::Text: return Escaped(value.ToText());
+    case Kind::Binary: {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      std::string out = "X'";
+      for (std::uint8_t byte : value.BinaryValue()) out += {kHex[byte >> 4], kHex[byte & 15]};
+      return out + "'";
+    }
+    default: return value.ToText();
+  }
+}
+
+bool IsQuery(const std::string& sql) {
+  std::size_t i = 0;
+  while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+  std::string word;
+  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
+    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
+  }
+  return word == "SELECT";
+}
+
+int RunStatement(const std::string& path, const std::string& sql) {
+  std::string description;
+  std::int32_t number = 0;
+  if (!IsQuery(sql)) {
+    if (!Connection::ExecuteSql(path, sql, description, number)) return ReportError(number, description);
+    return kExitOk;
+  }
+  Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
+  if (!Connection::OpenRecordset(path, sql, recordset, description, number, true)) {
+    Connection::CloseRecordset(recordset);
+    return ReportError(number, description);
+  }
+  std::ostringstream out;
+  const int count = recordset->FieldCount();
+  for (int i = 0; i < count; ++i) {
+    const Engine::Field field = recordset->Fields(i);
+    out << (i ? "\t" : "") << Escaped(field.Name()) << "(" << field.Type() << ")";
+  }
+  out << "\n";
+  for (; !recordset->IsEOF(); recordset->MoveNext()) {
+    for (int i = 0; i < count; ++i) out << (i ? "\t" : "") << Shown(recordset->Fields(i).Value());
+    out << "\n";
+  }
+  Connection::CloseRecordset(recordset);
+  std::cout << out.str();
+  return kExitOk;
+}
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+
+// The script runs whole in one transaction; a script that fails leaves no
+// file behind.
+int InitDatabase(const std::string& path, const std::string& scriptPath) {
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+    return ReportError(kErrFileExists, "The file '" + path + "' already exists; --init makes new files only.");
+  }
+  std::ifstream scriptFile(scriptPath, std::ios::binary);
+  if (!scriptFile || std::filesystem::is_directory(scriptPath, ec)) {
+    return ReportError(Platform::kErrFileNotFound, "Could not find file '" + scriptPath + "'.");
+  }
+  std::ostringstream script;
+  script << scriptFile.rdbuf();
+
+  // SQLite reads "file:" names as URIs; "./" keeps the path a plain name.
+  const std::string fileName = path.rfind("file:", 0) == 0 ? "./" + path : path;
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  std::unique_ptr<sqlite3, DbCloser> db(raw);
+  std::string failure;
+  if (rc != SQLITE_OK) {
+    failure = "The database '" + path + "' cannot be made: " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".";
+  } else {
+    const std::string all = "PRAGMA journal_mode=DELETE; BEGIN;\n" + script.str() + "\n;COMMIT;";
+    char* message = nullptr;
+    if (sqlite3_exec(db.get(), all.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      failure = "The script '" + scriptPath + "' failed: " + (message ? message : "unknown error") +
+                "; no database was made.";
+    }
+    sqlite3_free(message);
+  }
+  if (failure.empty()) return kExitOk;
+  db.reset();
+  std::filesystem::remove(path, ec);
+  std::filesystem::remove(path + "-journal", ec);
+  return ReportError(Engine::kErrEngine, failure);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Runs one SQL statement on a database file and prints its result, or makes a new database file."};
+  app.name("dbquery");
+  bool init = false;
+  std::string path, text;
+  app.add_flag("--init", init, "Make a new database file PATH from the SQL script file SCRIPT (plain SQLite SQL, run "
+                               "whole in one transaction); an existing file is never overwritten.");
+  app.add_option("PATH", path, "The database file.")->required();
+  app.add_option("SQL", text, "One statement (with --init: the path of the script file SCRIPT).")->required();
+  app.set_version_flag("--version", "dbquery " + std::to_string(Platform::AppInfo::Major()) + "." +
+                                        std::to_string(Platform::AppInfo::Minor()) + "." +
+                                        std::to_string(Platform::AppInfo::Revision()));
+  app.footer(
+      "A SELECT prints a header line of the column names, each with its type code in parentheses, then one line per "
+      "row; columns are separated by tabs. Null prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS; "
+      "tab, CR, LF and backslash inside text print as \\t, \\r, \\n and \\\\. Other statements print nothing.\n\n"
+      "Exit status: 0 success, 1 the statement or script failed (\"error NUMBER: DESCRIPTION\" on standard error), "
+      "2 usage error.\n\n"
+      "Example:\n  dbquery Mailvoro.mdb \"Select [Service], [ACTAP] From [Master] Where [Service] = 'FEDEX-GND'\"\n"
+      "  dbquery --init Shop.mdb shop.sql");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (app.exit(error) == 0) return kExitOk;  // --help and --version
+    std::cerr << "\n" << app.help();
+    return kExitUsage;
+  }
+  try {
+    return init ? InitDatabase(path, text) : RunStatement(path, text);
+  } catch (const Platform::RunError& error) {
+    return ReportError(error.Number(), error.Description());
+  } catch (const std::exception& error) {
+    return ReportError(Engine::kErrEngine, error.what());
+  }
+}
