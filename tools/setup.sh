@@ -19,3 +19,23 @@ if [ ${#atv_missing[@]} -gt 0 ]; then
     exit 1
   fi
 fi
+
+# Optional: the real-window check (tests/gui) and ./screenshot run the window
+# under a virtual X server. As root they are installed; otherwise the check
+# skips itself and this says how to get them.
+atv_optional_packages=(xvfb xdotool imagemagick ${ATV_OPTIONAL_PACKAGES:-})
+atv_missing=()
+for p in "${atv_optional_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || atv_missing+=("$p")
+done
+if [ ${#atv_missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ]; then
+    echo "Installing the optional ${atv_missing[*]} ..."
+    export DEBIAN_FRONTEND=noninteractive
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${atv_missing[@]}" >/dev/null; } ||
+      echo "Could not install ${atv_missing[*]}: the real-window check will be skipped."
+  else
+    echo "Optional packages are missing (the real-window check is skipped without them):"
+    echo "  sudo apt-get install -y ${atv_missing[*]}"
+  fi
+fi

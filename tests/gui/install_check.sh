@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# An installation as an operator gets it: `cmake --install` into a temporary
+# prefix must lay out one self-contained program folder, and a program
+# started through a link elsewhere (as /usr/bin holds them) must still find
+# the carrier's files beside the real program file and run an installation.
+#
+#   install_check.sh BUILD_DIR DEMO_SQL
+# Exit status: 0 passed, 1 failed.
+set -euo pipefail
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+[ $# -eq 2 ] || { echo "usage: $0 BUILD_DIR DEMO_SQL" >&2; exit 2; }
+build=$1
+demo_sql=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/atv-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+folder=$work/opt/addtarnvel
+
+cmake --install "$build" --prefix "$folder" >"$work/install.log" || { tail -n 5 "$work/install.log" >&2; fail "cmake --install"; }
+
+# The program folder holds exactly the programs and the carrier's files.
+expected="AddTarnVel Data TarnVel.jpg TarnVelEODManifest.rpt TarnVel_Generic.lab TarnVel_Services.mdb
+TarnVel_Zones.mdb TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery"
+got=$(cd "$folder" && LC_ALL=C ls | tr '\n' ' ')
+[ "$got" = "$(tr "\n" " " <<<"$expected")" ] || fail "the program folder holds: $got"
+for program in AddTarnVel addtarnvel-cli dbquery; do
+  [ -f "$folder/$program" ] && [ -x "$folder/$program" ] && [ ! -L "$folder/$program" ] ||
+    fail "$program is not a real program file in the program folder"
+done
+charts_built=$(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)
+charts_installed=$(find "$folder/Data" -name 'TarnVel_*.csv' | wc -l)
+[ "$charts_built" -gt 0 ] && [ "$charts_installed" -eq "$charts_built" ] ||
+  fail "Data/ holds $charts_installed zone charts, the build has $charts_built"
+outside=$(sed -n 's/^-- \(Installing\|Up-to-date\): //p' "$work/install.log" | grep -v "^$folder/" || true)
+[ -z "$outside" ] || fail "installed outside the prefix: $outside"
+
+# Started through links in another folder, the programs work from the program folder.
+mkdir -p "$work/bin" "$work/shop"
+for program in addtarnvel-cli dbquery; do ln -s "$folder/$program" "$work/bin/$program"; done
+"$work/bin/dbquery" --version | grep -qx 'dbquery [0-9]*\.[0-9]*\.[0-9]*' || fail "dbquery --version"
+"$work/bin/addtarnvel-cli" --help | grep -q '^Exit status' || fail "addtarnvel-cli --help tells no exit status"
+"$work/bin/dbquery" --init "$work/shop/Mailvoro.mdb" "$demo_sql" >/dev/null
+"$work/bin/addtarnvel-cli" --zip 10001 --yes "$work/shop/Mailvoro.mdb" >"$work/run.log" 2>&1 ||
+  { cat "$work/run.log" >&2; fail "addtarnvel-cli through a link did not add the service"; }
+zones=$("$work/bin/dbquery" "$folder/TarnVel_Zones.mdb" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
+[ "$zones" -gt 0 ] || fail "the working zones database in the program folder was not rebuilt"
+for file in TarnVel_Services.mdb TarnVel_Zones.mdb TarnVelEODManifest.rpt TarnVel.jpg TarnVel_Generic.lab; do
+  [ -f "$work/shop/$file" ] || fail "$file was not copied next to the shop database"
+done
+
+# As the Debian package lays it out: the working zones database is a link
+# into a writable folder, and the program folder itself is read-only.
+mkdir -p "$work/state" "$work/shop2"
+cp "$folder/TarnVel_Zones_Empty.mdb" "$work/state/TarnVel_Zones.mdb"
+ln -sf "$work/state/TarnVel_Zones.mdb" "$folder/TarnVel_Zones.mdb"
+"$work/bin/dbquery" --init "$work/shop2/Mailvoro.mdb" "$demo_sql" >/dev/null
+chmod a-w "$folder"
+status=0
+"$work/bin/addtarnvel-cli" --zip 10001 --yes "$work/shop2/Mailvoro.mdb" >"$work/run2.log" 2>&1 || status=$?
+chmod u+w "$folder"
+[ "$status" = 0 ] || { cat "$work/run2.log" >&2; fail "with the zones database linked out of a read-only program folder"; }
+[ -L "$folder/TarnVel_Zones.mdb" ] || fail "the link to the working zones database was replaced by a file"
+zones=$("$work/bin/dbquery" "$work/state/TarnVel_Zones.mdb" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
+[ "$zones" -gt 0 ] || fail "the linked working zones database was not rebuilt"
+
+# The desktop side, staged with DESTDIR: links to the program folder, never copies.
+DESTDIR=$work/root cmake --install "$build" --prefix "$folder" --component Desktop >>"$work/install.log"
+for program in AddTarnVel addtarnvel-cli dbquery; do
+  [ "$(readlink "$work/root/usr/bin/$program")" = "$folder/$program" ] || fail "/usr/bin/$program is not a link to the program folder"
+done
+grep -qx 'Name=AddTarnVel' "$work/root/usr/share/applications/addtarnvel.desktop" || fail "the desktop entry"
+for size in 16 32 48 64 128 256; do
+  icon=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/addtarnvel.png
+  [ -s "$icon" ] || fail "no ${size}x${size} icon"
+  [ "$(od -An -tu1 -j16 -N8 "$icon" | awk '{print $3*256+$4, $7*256+$8}')" = "$size $size" ] ||
+    fail "the ${size}x${size} icon has another size"
+done
+echo "PASSED: the installed program folder is self-contained and works through links"
