@@ -78,7 +78,9 @@ bool IsZipDigits(const std::string& zip) {
 
 // Chart files are Windows-1252; everything past them (status panel, SQL)
 // is UTF-8.
-std::string Cp1252ToUtf8(const std::string& bytes) {
+std::string Cp1252ToUtf8(std::string bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return bytes;  // plain ASCII reads the same in both
   static constexpr std::array<char32_t, 32> kHigh = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
@@ -392,19 +394,18 @@ bool SplitCsvLine(const std::string& line, std::string& field2, std::string& fie
   field4.clear();
   bool enoughFields = false;
   const auto error = Trap([&] {
-    std::vector<std::string> fields;
-    std::string::size_type start = 0;
-    for (auto comma = line.find(','); comma != std::string::npos; comma = line.find(',', start)) {
-      fields.push_back(line.substr(start, comma - start));
-      start = comma + 1;
-    }
-    fields.push_back(line.substr(start));
-    if (fields.size() >= 4) {
-      field2 = fields[1];
-      field3 = fields[2];
-      field4 = fields[3];
-      enoughFields = true;
-    }
+    // Only fields 2 to 4 are wanted, so only the first four commas count;
+    // this runs for every chart line.
+    constexpr auto npos = std::string::npos;
+    const auto comma1 = line.find(',');
+    const auto comma2 = comma1 == npos ? npos : line.find(',', comma1 + 1);
+    const auto comma3 = comma2 == npos ? npos : line.find(',', comma2 + 1);
+    if (comma3 == npos) return;
+    const auto comma4 = line.find(',', comma3 + 1);
+    field2.assign(line, comma1 + 1, comma2 - comma1 - 1);
+    field3.assign(line, comma2 + 1, comma3 - comma2 - 1);
+    field4.assign(line, comma3 + 1, comma4 == npos ? npos : comma4 - comma3 - 1);
+    enoughFields = true;
   });
   errorDescription = error ? error->Description() : "";
   errorNumber = error ? error->Number() : 0;
@@ -415,13 +416,18 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
   Files_::InputFile file;
   std::string errorDescription;
   std::int32_t errorNumber = 0;
+  // The zones database is the working copy just rebuilt from the empty one,
+  // and nothing reads it until it is copied: its INSERTs need not wait for
+  // the disk one by one, only the whole file before the import ends.
+  Engine::ScratchFile scratch(zonesDbPath);
   const auto error = Trap([&] {
     CheckChartPath(chartPath);
     file.Open(chartPath);
+    // Reused from line to line: a chart may hold many thousands.
+    std::string line, field2, field3, field4, splitDescription, status;
+    std::int32_t splitNumber = 0;
     while (!file.AtEnd()) {
-      const std::string line = Cp1252ToUtf8(file.ReadLine());
-      std::string field2, field3, field4, splitDescription;
-      std::int32_t splitNumber = 0;
+      line = Cp1252ToUtf8(file.ReadLine());
       if (!SplitCsvLine(line, field2, field3, field4, splitDescription, splitNumber)) {
         // A malformed line ends the chart; the rows before it stand.
         MsgBox_::ShowProcessFailed("", "Failed to parse read line from Tarn-Vel 'csv' file...", "");
@@ -436,8 +442,10 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
           break;
         }
       }
-      SetStatus("Importing zones: " + line);
+      status.assign("Importing zones: ").append(line);
+      SetStatus(status);
     }
+    scratch.Flush();
   });
   if (error) MsgBox_::ShowProcessFailed(error->Description(), "Failed to read Tarn-Vel 'csv' file...", "");
   const bool result = !error && errorNumber == 0;

@@ -1,7 +1,9 @@
 #include "Engine.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -18,6 +20,22 @@ struct Handle {
   std::unique_ptr<sqlite3, Closer> db;
   std::string path;
   bool readOnly = false;
+  dev_t device = 0;  // the file the connection was opened on
+  ino_t inode = 0;
+  // A scratch file's statements share one transaction, committed when the
+  // connection is flushed or dropped, or when a statement fails.
+  bool scratch = false;
+
+  Handle() = default;
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Commit(); }
+  // Commits the open transaction of a scratch file, if any; answers the
+  // SQLite result.
+  int Commit() {
+    if (!db || sqlite3_get_autocommit(db.get())) return SQLITE_OK;
+    return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
+  }
 };
 
 namespace {
@@ -31,6 +49,7 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
+const char* const kScratchJournal = "PRAGMA journal_mode=MEMORY";
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
 
@@ -387,6 +406,40 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
   if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
 }
 
+// The files marked by a live ScratchFile, each with the one connection its
+// callers share. A connection is reused only while the path still names the
+// file it was opened on, with the same permission to write.
+struct ScratchEntry {
+  std::string path;
+  int marks = 0;
+  std::shared_ptr<Handle> handle;
+};
+
+std::vector<ScratchEntry>& ScratchFiles() {
+  static std::vector<ScratchEntry> files;
+  return files;
+}
+
+ScratchEntry* FindScratch(const std::string& path) {
+  for (auto& entry : ScratchFiles()) {
+    if (entry.path == path) return &entry;
+  }
+  return nullptr;
+}
+
+// Forces what the file holds to the disk. A file that is gone has nothing
+// left to keep.
+void SyncFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return;
+    Fail(kErrCannotOpen, "The database " + Quote(path) + " cannot be opened to be written to disk.");
+  }
+  const int rc = ::fsync(fd);
+  ::close(fd);
+  if (rc != 0) Fail(kErrEngine, "The database " + Quote(path) + " could not be written to disk.");
+}
+
 }  // namespace
 
 std::string TranslateSql(const std::string& sql) {
@@ -507,9 +560,19 @@ void Database::Open(const std::string& connectionString) {
   }
   const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 
+  ScratchEntry* scratch = FindScratch(path);
+  if (scratch && scratch->handle && scratch->handle->device == info.st_dev && scratch->handle->inode == info.st_ino &&
+      scratch->handle->readOnly == !writable) {
+    handle_ = scratch->handle;
+    path_ = path;
+    return;
+  }
+
   auto handle = std::make_shared<Handle>();
   handle->path = path;
   handle->readOnly = !writable;
+  handle->device = info.st_dev;
+  handle->inode = info.st_ino;
   // SQLite is built to read "file:" names as URIs, which could name other
   // files or create one; "./" keeps such a path a plain file name.
   const std::string fileName = StartsWithNoCase(path, "file:") ? "./" + path : path;
@@ -525,22 +588,32 @@ void Database::Open(const std::string& connectionString) {
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-  RunSetup(*handle, "PRAGMA synchronous=FULL");
+  // A scratch file's changes need not reach the disk one by one: ScratchFile
+  // commits and flushes it once at the end. Every other file gets each
+  // change on disk before the statement returns.
+  RunSetup(*handle, scratch ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL");
   // Opening is lazy: reading the schema is what shows a file is a database.
   RunSetup(*handle, "SELECT count(*) FROM sqlite_schema");
-  if (writable) RunSetup(*handle, "PRAGMA journal_mode=DELETE");
+  if (writable) RunSetup(*handle, scratch ? kScratchJournal : "PRAGMA journal_mode=DELETE");
+  // No other connection may read the file while its changes are pending.
+  if (scratch && writable) RunSetup(*handle, "PRAGMA locking_mode=EXCLUSIVE");
+  handle->scratch = scratch && writable;
   sqlite3_set_authorizer(db, Authorize, nullptr);
   handle_ = std::move(handle);
   path_ = path;
+  if (scratch) scratch->handle = handle_;
 }
 
 void Database::Execute(const std::string& sql) {
   if (!handle_) Fail(kErrObjectClosed, "The connection is closed.");
   Statement statement = PrepareChecked(*handle_, sql, false);
   if (handle_->readOnly && !sqlite3_stmt_readonly(statement.get())) Fail(kErrCannotOpen, ReadOnlyText(path_));
+  if (handle_->scratch && sqlite3_get_autocommit(handle_->db.get())) RunSetup(*handle_, "BEGIN");
   int rc;
   while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
   }
+  // A failed statement undoes only itself; what ran before it is kept.
+  if (rc != SQLITE_DONE && handle_->scratch) handle_->Commit();
   Check(*handle_, rc, sql);
 }
 
@@ -722,6 +795,37 @@ void Recordset::Update() {
   current_ = rows_.size() - 1;
   newRow_.clear();
   assigned_.clear();
+}
+
+ScratchFile::ScratchFile(const std::string& path) : path_(path) {
+  ScratchEntry* entry = FindScratch(path_);
+  if (!entry) entry = &ScratchFiles().emplace_back(ScratchEntry{path_, 0, nullptr});
+  ++entry->marks;
+}
+
+ScratchFile::~ScratchFile() {
+  try {
+    Flush();
+  } catch (const RunError&) {
+    // A destructor cannot report it; Flush() called before does.
+  }
+  auto& files = ScratchFiles();
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    if (it->path == path_ && --it->marks == 0) {
+      files.erase(it);
+      break;
+    }
+  }
+}
+
+void ScratchFile::Flush() {
+  ScratchEntry* entry = FindScratch(path_);
+  if (entry && entry->handle) {
+    const std::shared_ptr<Handle> handle = std::move(entry->handle);
+    const int rc = handle->Commit();
+    if (rc != SQLITE_OK) ThrowSqliteError(handle->db.get(), rc, handle->path, "COMMIT");
+  }
+  SyncFile(path_);
 }
 
 }  // namespace Engine

@@ -79,7 +79,8 @@ class Database {
   // name in any case). Never creates a file. A file whose permission bits
   // allow no writing is opened read-only.
   void Open(const std::string& connectionString);
-  // Runs one statement; its change is on disk when this returns.
+  // Runs one statement; its change is on disk when this returns (on a
+  // scratch file, see ScratchFile, when the file is flushed).
   void Execute(const std::string& sql);
   int State() const;
   void Close();
@@ -88,6 +89,34 @@ class Database {
  private:
   friend class Recordset;
   std::shared_ptr<Handle> handle_;
+  std::string path_;
+};
+
+// Marks the database file at `path` (as the connection string names it) as
+// scratch work while the object lives: a working copy rebuilt from an empty
+// one on every run, which nothing reads until it is copied. Connections to
+// it share one SQLite connection that holds the file locked, and their
+// statements share one transaction: each change is seen at once by the
+// program's own connections, a failed statement undoes only itself (what
+// ran before it is committed), and Flush() (or the destructor) commits,
+// closes the connection and forces the file to disk, so that it is complete
+// before it is copied. A killed run may leave the file incomplete or
+// damaged; the next run rebuilds it anyway. The shared connection is
+// dropped when the path comes to name another file. Every other file is
+// untouched by this: its every change is on disk when the statement returns.
+// For the one thread of the program.
+class ScratchFile {
+ public:
+  explicit ScratchFile(const std::string& path);
+  ~ScratchFile();  // flushes; errors are dropped
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // Throws kErrCannotOpen or kErrEngine when the file cannot be written to
+  // disk. A file that is gone is fine.
+  void Flush();
+
+ private:
   std::string path_;
 };
 

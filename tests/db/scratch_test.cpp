@@ -1,0 +1,137 @@
+// A scratch file's statements skip the disk one by one; what they leave in
+// the file, and what other files keep, must not change for it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+#include "RunError.h"
+#include "TestSupport.h"
+
+namespace {
+
+using TestSupport::QueryRows;
+using Rows = std::vector<std::string>;
+
+constexpr const char* kZonesSql = "CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG, [HIZIP] LONG, [ZONE] SHORT);";
+
+std::string ConnectionString(const std::string& path) { return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path; }
+
+// Runs one statement on a connection of its own, as every caller does;
+// answers "number: description" of the error, or "ok".
+std::string Execute(const std::string& path, const std::string& sql) {
+  try {
+    Engine::Database db;
+    db.Open(ConnectionString(path));
+    db.Execute(sql);
+  } catch (const Platform::RunError& error) {
+    return std::to_string(error.Number()) + ": " + error.Description();
+  }
+  return "ok";
+}
+
+// The zone rows as the engine reads them on a connection of its own.
+Rows EngineRows(const std::string& path) {
+  Engine::Database db;
+  db.Open(ConnectionString(path));
+  Engine::Recordset recordset;
+  recordset.Open("Select [LOZIP], [ZONE] From [TARNVEL-GND] Order By [LOZIP]", db, Engine::LockType::ReadOnly);
+  Rows rows;
+  for (; !recordset.IsEOF(); recordset.MoveNext()) {
+    rows.push_back(recordset.Fields(0).Value().ToText() + "|" + recordset.Fields(1).Value().ToText());
+  }
+  return rows;
+}
+
+std::string Insert(int loZip, int zone) {
+  return "INSERT INTO [TARNVEL-GND] ([LOZIP], [HIZIP], [ZONE]) VALUES (" + std::to_string(loZip) + ", " +
+         std::to_string(loZip + 99) + ", " + std::to_string(zone) + ")";
+}
+
+TEST(ScratchFile, RowsBeforeAFailureStayAndTheFlushedFileIsCompleteAlone) {
+  TestSupport::TempDir dir;
+  const std::string zones = dir.File("TarnVel_Zones.mdb");
+  TestSupport::CreateDatabase(zones, kZonesSql);
+  {
+    Engine::ScratchFile scratch(zones);
+    EXPECT_EQ(Execute(zones, Insert(100, 2)), "ok");
+    EXPECT_EQ(Execute(zones, Insert(200, 3)), "ok");
+    // Every connection of the program sees the rows at once.
+    EXPECT_EQ(EngineRows(zones), (Rows{"100|2", "200|3"}));
+    EXPECT_EQ(Execute(zones, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONEX]) VALUES (300, 4)"),
+              "3265: The column 'ZONEX' does not exist in the table 'TARNVEL-GND' of '" + zones + "'.");
+    EXPECT_EQ(Execute(zones, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (300, 'x' + )").substr(0, 5),
+              "3075:");
+    EXPECT_EQ(EngineRows(zones), (Rows{"100|2", "200|3"}));
+    EXPECT_EQ(Execute(zones, Insert(400, 5)), "ok");
+    scratch.Flush();
+    // After the flush the file alone is the whole database: a plain copy
+    // of it holds every row, and no journal lies beside it.
+    const std::string copy = dir.File("copy.mdb");
+    std::filesystem::copy_file(zones, copy);
+    EXPECT_EQ(QueryRows(copy, "SELECT LOZIP, ZONE FROM [TARNVEL-GND] ORDER BY LOZIP"),
+              (Rows{"100|2", "200|3", "400|5"}));
+    EXPECT_FALSE(std::filesystem::exists(zones + "-journal"));
+    // Still scratch after a flush: the next statement opens afresh.
+    EXPECT_EQ(Execute(zones, Insert(500, 6)), "ok");
+  }
+  EXPECT_EQ(QueryRows(zones, "SELECT count(*) FROM [TARNVEL-GND]"), Rows{"4"});
+}
+
+TEST(ScratchFile, AFileReplacedByACopyIsReadAfreshNotThroughTheOldConnection) {
+  TestSupport::TempDir dir;
+  const std::string zones = dir.File("TarnVel_Zones.mdb");
+  const std::string empty = dir.File("TarnVel_Zones_Empty.mdb");
+  TestSupport::CreateDatabase(zones, kZonesSql);
+  TestSupport::CreateDatabase(empty, std::string(kZonesSql) + "INSERT INTO [TARNVEL-GND] VALUES (900, 999, 8);");
+  Engine::ScratchFile scratch(zones);
+  ASSERT_EQ(Execute(zones, Insert(100, 2)), "ok");
+  ASSERT_EQ(EngineRows(zones), Rows{"100|2"});
+
+  // Replaced the way the installation rebuilds it: a new file renamed over it.
+  std::filesystem::copy_file(empty, zones + ".new");
+  std::filesystem::rename(zones + ".new", zones);
+  EXPECT_EQ(EngineRows(zones), Rows{"900|8"});
+  EXPECT_EQ(Execute(zones, Insert(200, 3)), "ok");
+  scratch.Flush();
+  EXPECT_EQ(QueryRows(zones, "SELECT LOZIP, ZONE FROM [TARNVEL-GND] ORDER BY LOZIP"), (Rows{"200|3", "900|8"}));
+
+  // A file that is gone is an error as ever, and flushing it is fine.
+  std::filesystem::remove(zones);
+  EXPECT_EQ(Execute(zones, Insert(300, 4)), "3024: Could not find file '" + zones + "'.");
+  EXPECT_NO_THROW(scratch.Flush());
+}
+
+TEST(ScratchFile, OtherFilesStillCommitEveryStatementAtOnce) {
+  TestSupport::TempDir dir;
+  const std::string zones = dir.File("TarnVel_Zones.mdb");
+  const std::string host = dir.File("Mailvoro.mdb");
+  TestSupport::CreateDatabase(zones, kZonesSql);
+  TestSupport::CreateDatabase(host, kZonesSql);
+  Engine::ScratchFile scratch(zones);
+  ASSERT_EQ(Execute(zones, Insert(100, 2)), "ok");
+  // Another program reads the host's change the moment the call returns,
+  // and the host file is never left locked between calls.
+  ASSERT_EQ(Execute(host, Insert(700, 7)), "ok");
+  EXPECT_EQ(QueryRows(host, "SELECT LOZIP, ZONE FROM [TARNVEL-GND]"), Rows{"700|7"});
+  EXPECT_FALSE(std::filesystem::exists(host + "-journal"));
+  ASSERT_EQ(Execute(host, Insert(800, 8)), "ok");
+  EXPECT_EQ(QueryRows(host, "SELECT count(*) FROM [TARNVEL-GND]"), Rows{"2"});
+}
+
+TEST(ScratchFile, AReadOnlyScratchFileRefusesChangesAsAnyOther) {
+  TestSupport::TempDir dir;
+  const std::string zones = dir.File("TarnVel_Zones.mdb");
+  TestSupport::CreateDatabase(zones, kZonesSql);
+  std::filesystem::permissions(zones, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  Engine::ScratchFile scratch(zones);
+  EXPECT_EQ(Execute(zones, Insert(100, 2)),
+            "3051: The database '" + zones + "' is read-only; the change was not saved.");
+  EXPECT_EQ(EngineRows(zones), Rows{});
+  EXPECT_NO_THROW(scratch.Flush());
+}
+
+}  // namespace
