@@ -21,283 +21,150 @@ constexpr const char* kHostSql = R"(
   INSERT INTO [Master] VALUES ('FEDEX-GND', 10);
 )";
 
+// Only RecordsExist may show a box; the other tests check none was shown.
 class ConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override { TestSupport::CreateDatabase(host_, kHostSql); }
-
-  // Everything the Ui was asked to show, which for these operations should
-  // be nothing but RecordsExist's failure box.
-  const std::vector<UiEvent>& Shown() const { return ui_.Events(); }
+  std::vector<std::string> Master() const { return QueryRows(host_, "SELECT Service, AP FROM Master ORDER BY 1"); }
 
   TestSupport::TempDir dir_;
-  std::string host_ = dir_.File("Mailvoro.mdb");
+  std::string host_ = dir_.File("Mailvoro.mdb"), missing_ = dir_.File("Missing.mdb");
+  std::string description_ = "stale";
+  std::int32_t number_ = 99;
   Platform::ScriptedUi ui_;
   Platform::UiInstallation installation_{ui_};
 };
 
-std::string Describe(std::int32_t number, const std::string& description) {
-  return "error " + std::to_string(number) + ": " + description;
-}
-
-TEST(ConnectionString, AppendsThePathVerbatim) {
+TEST_F(ConnectionTest, FailuresReportTheErrorAndWriteNothing) {
+  const std::string readOnly = dir_.File("ReadOnly.mdb");
+  TestSupport::CreateDatabase(readOnly, kHostSql);
+  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   struct Case {
     const char* name;
-    std::string path;
-  };
-  const std::vector<Case> cases = {
-      {"WindowsPath", "C:\\Mailvoro\\Mailvoro.mdb"},
-      {"PathWithSpacesIsNotQuoted", "/opt/My Shop/Mail voro.mdb"},
-      {"EmptyPathGivesThePrefixAlone", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(Connection::ConnectionString(c.path), "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + c.path);
-  }
-}
-
-TEST_F(ConnectionTest, OpenRecordsetFailuresReportTheErrorAndShowNothing) {
-  std::filesystem::create_directory(dir_.File("folder.mdb"));
-  TestSupport::WriteFile(dir_.File("notes.mdb"), "this is not a database, just some text long enough to matter\n");
-  struct Case {
-    const char* name;
-    std::string path;
-    std::string sql;
-    bool disconnected;
-    std::int32_t number;
+    bool open;  // OpenRecordset, else ExecuteSql
+    std::string path, sql;
+    std::int32_t number;    // 0: any non-zero number
     std::string mentioned;  // the description names what failed
+    bool disconnected = true;
   };
   const std::vector<Case> cases = {
-      {"MissingFile", dir_.File("Missing.mdb"), "Select * From [Panel]", true, Engine::kErrFileNotFound,
-       dir_.File("Missing.mdb")},
-      {"PathIsAFolder", dir_.File("folder.mdb"), "Select * From [Panel]", true, Engine::kErrNotAFile, "folder.mdb"},
-      {"FileIsNotADatabase", dir_.File("notes.mdb"), "Select * From [Panel]", true, Engine::kErrNotADatabase,
-       "notes.mdb"},
-      {"MissingTable", host_, "Select Top 1 [ZONE] From [TARNVEL-GND]", true, Engine::kErrNoSuchTable,
-       "TARNVEL-GND"},
-      {"MissingColumn", host_, "Select [LBS] From [Master]", false /* attached */, Engine::kErrNoSuchColumn, "LBS"},
-      {"BadSyntax", host_, "Select From Where", true, Engine::kErrSyntax, ""},
+      {"OpenMissingFile", true, missing_, "Select * From [Panel]", Engine::kErrFileNotFound, missing_},
+      {"OpenMissingColumnAttached", true, host_, "Select [LBS] From [Master]", Engine::kErrNoSuchColumn, "LBS", false},
+      {"ExecuteMissingTable", false, host_, "DELETE FROM [TARNVEL-GND]", Engine::kErrNoSuchTable, "TARNVEL-GND"},
+      {"ExecuteMissingColumn", false, host_, "UPDATE [Master] SET [ACTAP] = 40", Engine::kErrNoSuchColumn, "ACTAP"},
+      {"ExecuteSecondStatement", false, host_, "UPDATE [Master] SET [AP] = 1; DELETE FROM [Master]",
+       Engine::kErrMultipleStatements, "DELETE"},
+      {"ExecuteReadOnlyFile", false, readOnly, "UPDATE [Master] SET [AP] = 1", 0, readOnly},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
-    std::string description = "stale";
-    std::int32_t number = 0;
-    EXPECT_FALSE(Connection::OpenRecordset(c.path, c.sql, recordset, description, number, c.disconnected));
-    EXPECT_EQ(number, c.number) << description;
-    EXPECT_FALSE(description.empty());
-    EXPECT_NE(description, "stale");
-    EXPECT_NE(description.find(c.mentioned), std::string::npos) << description;
-    ASSERT_TRUE(recordset);
-    EXPECT_EQ(recordset->State(), Engine::kStateClosed);
-    EXPECT_FALSE(recordset->IsAttached());
-    EXPECT_TRUE(Connection::CloseRecordset(recordset));
+    description_ = "stale";
+    if (c.open) {
+      Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
+      EXPECT_FALSE(Connection::OpenRecordset(c.path, c.sql, recordset, description_, number_, c.disconnected));
+      ASSERT_TRUE(recordset);
+      EXPECT_TRUE(recordset->State() == Engine::kStateClosed && !recordset->IsAttached());
+      EXPECT_TRUE(Connection::CloseRecordset(recordset));
+    } else {
+      EXPECT_FALSE(Connection::ExecuteSql(c.path, c.sql, description_, number_));
+    }
+    EXPECT_TRUE(c.number ? number_ == c.number : number_ != 0) << number_;
+    EXPECT_NE(description_.find(c.mentioned), std::string::npos) << description_;
   }
-  EXPECT_TRUE(Shown().empty());
+  EXPECT_EQ(Master(), std::vector<std::string>{"FEDEX-GND|10"});
+  EXPECT_EQ(QueryRows(readOnly, "SELECT Service, AP FROM Master"), std::vector<std::string>{"FEDEX-GND|10"});
+  EXPECT_FALSE(std::filesystem::exists(missing_));
+  EXPECT_TRUE(ui_.Events().empty());
 }
 
 TEST_F(ConnectionTest, DetachedRowsStayReadableWithoutTheFile) {
-  Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
-  std::string description = "stale";
-  std::int32_t number = 99;
+  Connection::RecordsetHandle recordset;  // forgotten by the caller: created by the call
   ASSERT_TRUE(Connection::OpenRecordset(host_, "Select * From [Panel] Order By [PanelIndex] DESC", recordset,
-                                        description, number, true))
-      << Describe(number, description);
-  EXPECT_EQ(number, 0);
-  EXPECT_EQ(description, "");
-  EXPECT_FALSE(recordset->IsAttached());
-  // With no connection left, the file can go and the rows stay.
+                                        description_, number_, true))
+      << description_;
+  EXPECT_EQ(std::to_string(number_) + description_, "0");
   std::filesystem::remove(host_);
-  ASSERT_FALSE(recordset->IsEOF());
-  EXPECT_EQ(recordset->Fields("PanelIndex").Value(), Db::Variant::Int32(2));
+  ASSERT_TRUE(recordset && !recordset->IsAttached() && !recordset->IsEOF());
   EXPECT_EQ(recordset->Fields(2).Value(), Db::Variant::Text("TARNVEL-GND"));
   recordset->MoveNext();
   EXPECT_EQ(recordset->Fields("sv1").Value(), Db::Variant::Text("FEDEX-GND"));
   EXPECT_TRUE(recordset->Fields("SV7").Value().IsNull());
   recordset->MoveNext();
   EXPECT_TRUE(recordset->IsEOF());
+  // A second open on the same handle is refused and keeps what it holds.
+  EXPECT_FALSE(Connection::OpenRecordset(dir_.File("x.mdb"), "Select 1", recordset, description_, number_, true));
+  EXPECT_EQ(description_, "The recordset is already open.");
+  EXPECT_NE(number_, 0);
+  EXPECT_EQ(recordset->State(), Engine::kStateOpen);
   EXPECT_TRUE(Connection::CloseRecordset(recordset));
   EXPECT_FALSE(recordset);
-}
-
-TEST_F(ConnectionTest, SelectWithoutRowsOpensAtEnd) {
-  Connection::RecordsetHandle recordset;  // forgotten by the caller: created by the call
-  std::string description;
-  std::int32_t number = 0;
-  ASSERT_TRUE(Connection::OpenRecordset(host_, "Select * From [Master] Where [Service] = 'TARNVEL-GND'", recordset,
-                                        description, number, true))
-      << Describe(number, description);
-  ASSERT_TRUE(recordset);
-  EXPECT_EQ(recordset->State(), Engine::kStateOpen);
-  EXPECT_TRUE(recordset->IsEOF());
-  EXPECT_TRUE(Connection::CloseRecordset(recordset));
-}
-
-TEST_F(ConnectionTest, OpenRecordsetKeepsAnAlreadyOpenRecordset) {
-  Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
-  std::string description;
-  std::int32_t number = 0;
-  ASSERT_TRUE(Connection::OpenRecordset(host_, "Select * From [Master]", recordset, description, number, true));
-  EXPECT_FALSE(Connection::OpenRecordset(host_, "Select * From [Panel]", recordset, description, number, true));
-  EXPECT_NE(number, 0);
-  EXPECT_EQ(description, "The recordset is already open.");
-  ASSERT_EQ(recordset->State(), Engine::kStateOpen);
-  EXPECT_EQ(recordset->Fields("Service").Value(), Db::Variant::Text("FEDEX-GND"));
+  EXPECT_EQ(Connection::ConnectionString("/opt/My Shop/a.mdb"),
+            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/My Shop/a.mdb");
 }
 
 TEST_F(ConnectionTest, RecordsExistShowsTheBoxOnlyWhenTheQueryFails) {
-  struct Case {
+  const struct {
     const char* name;
-    std::string path;
-    std::string sql;
-    std::string failureText;
-    bool found;
-    bool failed;
-    std::string boxText;  // prefix of the prompt; empty when no box is expected
-  };
-  const std::string missing = dir_.File("Missing.mdb");
-  const std::vector<Case> cases = {
-      {"RowFound", host_, "Select [Service] From [Master] Where [Service] = 'fedex-gnd'", "", true, false, ""},
-      {"RowInLastColumn", host_, "Select * From [Panel] Where [SV1] = 'TARNVEL-GND' Or [SV7] = 'TARNVEL-GND'", "",
-       true, false, ""},
+    std::string path, sql, failureText;
+    bool found, failed;
+    std::string boxText;  // the prompt before the description; empty: no box
+  } cases[] = {
+      {"RowFound", host_, "Select * From [Panel] Where [SV1] = 'tarnvel-gnd' Or [SV7] = 'tarnvel-gnd'", "", true, false,
+       ""},
       {"NoRow", host_, "Select [Service] From [Master] Where [Service] = 'TARNVEL-GND'", "", false, false, ""},
-      {"MissingTable", host_, "Select Top 1 [LBS] From [TARNVEL-GND]", "", false, true,
-       "Process has failed !\r\rThe following error has occurred:\r"},
-      {"MissingFile", missing, "Select [Service] From [Master] Where [Service] = 'TARNVEL-GND'", "", false, true,
+      {"MissingFile", missing_, "Select [Service] From [Master]", "", false, true,
        "Process has failed !\r\rThe following error has occurred:\r"},
       {"OwnFailureText", host_, "Select [Nope] From [Master]", "Cannot read [Master].", false, true,
        "Cannot read [Master].\r\rThe following error has occurred:\r"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ui_.Clear();
     // The description the box must end with, as OpenRecordset reports it.
-    Connection::RecordsetHandle probe = std::make_unique<Engine::Recordset>();
+    Connection::RecordsetHandle probe;
     std::string description;
-    std::int32_t number = 0;
-    Connection::OpenRecordset(c.path, c.sql, probe, description, number, true);
+    Connection::OpenRecordset(c.path, c.sql, probe, description, number_, true);
     Connection::CloseRecordset(probe);
 
     bool failed = !c.failed;
     EXPECT_EQ(Connection::RecordsExist(c.path, c.sql, c.failureText, failed), c.found);
     EXPECT_EQ(failed, c.failed);
-    if (c.boxText.empty()) {
-      EXPECT_TRUE(Shown().empty());
-      continue;
-    }
-    ASSERT_EQ(Shown().size(), 1u);
-    const UiEvent& box = Shown()[0];
+    ASSERT_EQ(ui_.Events().size(), c.boxText.empty() ? 0u : 1u);
+    if (c.boxText.empty()) continue;
+    const UiEvent& box = ui_.Events()[0];
     EXPECT_EQ(box.kind, UiEvent::Kind::Message);
-    EXPECT_FALSE(description.empty());
-    EXPECT_EQ(box.text, c.boxText + description);
-    EXPECT_EQ(box.title, "Process has failed !");
-    EXPECT_EQ(box.style, 48);
+    EXPECT_EQ(box.title + "|" + std::to_string(box.style) + "|" + box.text,
+              "Process has failed !|48|" + c.boxText + description);
   }
 }
 
-TEST_F(ConnectionTest, ExecuteSqlStoresTheChange) {
-  struct Case {
-    const char* name;
-    std::string sql;
-    std::vector<std::string> master;  // [Master] afterwards
-  };
-  const std::vector<Case> cases = {
-      {"UpdateMatchingNoRowStillRuns", "UPDATE [Master] SET [AP] = 40 WHERE Service = 'TARNVEL-GND'",
-       {"FEDEX-GND|10"}},
-      {"Update", "UPDATE [Master] SET [AP] = 40 WHERE Service = 'fedex-gnd'", {"FEDEX-GND|40"}},
-      {"Insert", "INSERT INTO [Master] ([Service], [AP]) VALUES ('TARNVEL-GND', 7)", {"FEDEX-GND|10", "TARNVEL-GND|7"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TestSupport::TempDir dir;
-    const std::string path = dir.File("Mailvoro.mdb");
-    TestSupport::CreateDatabase(path, kHostSql);
-    std::string description = "stale";
-    std::int32_t number = 99;
-    EXPECT_TRUE(Connection::ExecuteSql(path, c.sql, description, number)) << Describe(number, description);
-    EXPECT_EQ(number, 0);
-    EXPECT_EQ(description, "");
-    EXPECT_EQ(QueryRows(path, "SELECT Service, AP FROM Master ORDER BY Service"), c.master);
-  }
-  EXPECT_TRUE(Shown().empty());
-}
-
-TEST_F(ConnectionTest, ExecuteSqlFailuresWriteNothing) {
-  const std::string readOnly = dir_.File("ReadOnly.mdb");
-  TestSupport::CreateDatabase(readOnly, kHostSql);
-  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-  struct Case {
-    const char* name;
-    std::string path;
-    std::string sql;
-    std::int32_t number;  // 0: any non-zero number
-  };
-  const std::vector<Case> cases = {
-      {"MissingFile", dir_.File("Missing.mdb"), "UPDATE [Master] SET [AP] = 1", Engine::kErrFileNotFound},
-      {"MissingTable", host_, "INSERT INTO [TARNVEL-GND] ([LOZIP]) VALUES (1)", Engine::kErrNoSuchTable},
-      {"MissingColumn", host_, "UPDATE [Master] SET [ACTAP] = 40 WHERE Service = 'FEDEX-GND'",
-       Engine::kErrNoSuchColumn},
-      {"ApostropheEndsTheLiteralEarly", host_, "INSERT INTO [Master] ([Service]) VALUES ('O'Brien')", 0},
-      {"SecondStatementIsRefused", host_, "UPDATE [Master] SET [AP] = 1; DELETE FROM [Master]",
-       Engine::kErrMultipleStatements},
-      {"ReadOnlyFile", readOnly, "UPDATE [Master] SET [AP] = 1", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string description;
-    std::int32_t number = 0;
-    EXPECT_FALSE(Connection::ExecuteSql(c.path, c.sql, description, number));
-    if (c.number != 0) {
-      EXPECT_EQ(number, c.number) << description;
-    } else {
-      EXPECT_NE(number, 0) << description;
-    }
-    EXPECT_FALSE(description.empty());
-  }
-  EXPECT_EQ(QueryRows(host_, "SELECT Service, AP FROM Master"), std::vector<std::string>{"FEDEX-GND|10"});
-  EXPECT_EQ(QueryRows(readOnly, "SELECT Service, AP FROM Master"), std::vector<std::string>{"FEDEX-GND|10"});
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("Missing.mdb")));
-  EXPECT_TRUE(Shown().empty());
-}
-
-TEST_F(ConnectionTest, AttachedRecordsetLetsAStatementRunAndStillAddsRows) {
-  Connection::RecordsetHandle panel = std::make_unique<Engine::Recordset>();
-  std::string description;
-  std::int32_t number = 0;
-  ASSERT_TRUE(Connection::OpenRecordset(host_, "Select * From [Panel] Order By [PanelIndex] DESC", panel,
-                                        description, number, false))
-      << Describe(number, description);
+// The connection OpenRecordset makes outlives the call while the recordset
+// holds it, and lets a statement of another connection run meanwhile.
+TEST_F(ConnectionTest, ExecuteSqlBesideAnAttachedRecordset) {
+  Connection::RecordsetHandle panel;
+  ASSERT_TRUE(Connection::OpenRecordset(host_, "Select * From [Panel]", panel, description_, number_, false));
   EXPECT_TRUE(panel->IsAttached());
-
-  ASSERT_TRUE(Connection::ExecuteSql(host_, "INSERT INTO [Panel] ([PanelIndex], [SV1]) VALUES (3, 'TARNVEL-GND')",
-                                     description, number))
-      << Describe(number, description);
-  EXPECT_EQ(panel->Fields("PanelIndex").Value(), Db::Variant::Int32(2));
-
-  // The connection OpenRecordset made outlives the call while the recordset holds it.
+  for (const char* sql : {"UPDATE [Master] SET [AP] = 40 WHERE Service = 'fedex-gnd'",
+                          "INSERT INTO [Master] ([Service], [AP]) VALUES ('TARNVEL-GND', 7)"}) {
+    EXPECT_TRUE(Connection::ExecuteSql(host_, sql, description_, number_)) << description_;
+    EXPECT_EQ(std::to_string(number_) + description_, "0");
+  }
   panel->AddNew();
   panel->SetValue(0, Db::Variant::Int16(4));
-  panel->SetValue(1, Db::Variant::Text("DHL-GND"));
   panel->Update();
   EXPECT_TRUE(Connection::CloseRecordset(panel));
-  EXPECT_FALSE(panel);
-  EXPECT_EQ(QueryRows(host_, "SELECT PanelIndex, SV1 FROM Panel ORDER BY PanelIndex"),
-            (std::vector<std::string>{"1|FEDEX-GND", "2|UPS-GND", "3|TARNVEL-GND", "4|DHL-GND"}));
+  EXPECT_EQ(Master(), (std::vector<std::string>{"FEDEX-GND|40", "TARNVEL-GND|7"}));
+  EXPECT_EQ(QueryRows(host_, "SELECT PanelIndex FROM Panel ORDER BY 1"), (std::vector<std::string>{"1", "2", "4"}));
+  EXPECT_TRUE(ui_.Events().empty());
 }
 
+// Closing what is not there, or was never opened, is no error.
 TEST(CloseRecordset, NullOrNeverOpenedIsFine) {
-  Connection::RecordsetHandle none;
-  EXPECT_TRUE(Connection::CloseRecordset(none));
-  EXPECT_FALSE(none);
-
-  Connection::RecordsetHandle unopened = std::make_unique<Engine::Recordset>();
-  EXPECT_TRUE(Connection::CloseRecordset(unopened));
-  EXPECT_FALSE(unopened);
-
-  Connection::ConnectionHandle connection;
-  EXPECT_TRUE(Connection::CloseConnection(connection));
-  connection = std::make_unique<Engine::Database>();
-  EXPECT_TRUE(Connection::CloseConnection(connection));
-  EXPECT_FALSE(connection);
+  Connection::RecordsetHandle none, unopened = std::make_unique<Engine::Recordset>();
+  Connection::ConnectionHandle noConnection, unopenedConnection = std::make_unique<Engine::Database>();
+  EXPECT_TRUE(Connection::CloseRecordset(none) && Connection::CloseRecordset(unopened));
+  EXPECT_TRUE(Connection::CloseConnection(noConnection) && Connection::CloseConnection(unopenedConnection));
+  EXPECT_FALSE(unopened || unopenedConnection);
 }
 
 }  // namespace

@@ -6,28 +6,19 @@
 
 namespace {
 
-struct FailureBoxCase {
-  const char* name;
-  std::string description;
-  std::string messageText;
-  std::string title;
-  std::string expectedPrompt;
-  std::string expectedTitle;
-};
-
 TEST(MsgBox_, ShowProcessFailedComposesOneExclamationBox) {
   const std::string kTail = "\r\rThe following error has occurred:\r";
-  const FailureBoxCase cases[] = {
-      {"AllEmpty", "", "", "", "Process has failed !" + kTail, "Process has failed !"},
-      {"EmptyTextKeepsDescription", "Disk full.", "", "", "Process has failed !" + kTail + "Disk full.",
-       "Process has failed !"},
-      {"OwnTextAndTitle", "No such table.", "Could not add the service.", "Add Service",
+  const struct {
+    std::string description, messageText, title, expectedPrompt, expectedTitle;
+  } cases[] = {
+      {"Disk full.", "", "", "Process has failed !" + kTail + "Disk full.", "Process has failed !"},
+      {"No such table.", "Could not add the service.", "Add Service",
        "Could not add the service." + kTail + "No such table.", "Add Service"},
-      {"DescriptionWithCrAndCrLfUnchanged", "line 1\rline 2\r\nline 3", "Step failed.", "",
-       "Step failed." + kTail + "line 1\rline 2\r\nline 3", "Process has failed !"},
+      {"line 1\rline 2\r\nline 3", "Step failed.", "", "Step failed." + kTail + "line 1\rline 2\r\nline 3",
+       "Process has failed !"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.expectedPrompt);
     Platform::ScriptedUi ui;
     Platform::UiInstallation installed(ui);
     MsgBox_::ShowProcessFailed(c.description, c.messageText, c.title);
