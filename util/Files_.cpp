@@ -241,6 +241,12 @@ void CopyOrThrow(const std::string& source, const std::string& destination) {
   CopyData(input.Get(), temporary.File().Get(), source, destination);
   if (::fsync(temporary.File().Get()) != 0) throw FromErrno(errno, destination);
   if (const int error = temporary.File().Close()) throw FromErrno(error, destination);
+  // A rollback journal beside the destination was left by a writer of the
+  // file being replaced that was killed; the database engine would play it
+  // back into the new file and damage it. It goes before the new file is in
+  // place, so the two are never seen together.
+  std::error_code journalEc;
+  fs::remove(target + "-journal", journalEc);
   if (::rename(temporary.Path().c_str(), target.c_str()) != 0) throw FromErrno(errno, destination);
   temporary.Keep();
   SyncFolder(folder);

@@ -1,0 +1,60 @@
+// The checks of the fuzz targets, shared with the test that replays the
+// kept inputs in every build. Each aborts on a finding; the engine's and the
+// reader's own run-time errors are answers, not findings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "Carrier.h"
+#include "Engine.h"
+#include "Files_.h"
+#include "RunError.h"
+#include "Variant.h"
+
+namespace FuzzChecks {
+
+// The dialect rewriter: a statement is translated or refused, and so is
+// the translation. (Translating twice need not give the same text: after
+// "Select Top 1" a column may itself be named Top.)
+inline void TranslateSql(const std::uint8_t* data, std::size_t size) {
+  const std::string sql(reinterpret_cast<const char*>(data), size);
+  try {
+    (void)Engine::TranslateSql(Engine::TranslateSql(sql));
+  } catch (const Platform::RunError&) {
+  }
+}
+
+// The chart reader: the bytes become the chart file at `path`, which is
+// read line by line as the import does, each line split into its fields
+// and field 2 tested for a number.
+inline void ChartLines(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, out) != size) std::abort();
+  std::fclose(out);
+
+  Files_::InputFile file;
+  std::size_t bytesRead = 0;
+  try {
+    file.Open(path);
+    while (!file.AtEnd()) {
+      const std::string line = file.ReadLine();
+      bytesRead += line.size();
+      if (bytesRead > size) std::abort();  // a line holds only bytes of the file
+      std::string field2, field3, field4, description;
+      std::int32_t number = -1;
+      const bool split = Carrier::SplitCsvLine(line, field2, field3, field4, description, number);
+      if (number != 0 || !description.empty()) std::abort();  // splitting never fails on its own
+      if (!split && (!field2.empty() || !field3.empty() || !field4.empty())) std::abort();
+      if (split) (void)Db::IsNumericText(field2);
+    }
+  } catch (const Platform::RunError&) {
+  }
+  Files_::CloseFile(file);
+}
+
+}  // namespace FuzzChecks

@@ -1,0 +1,235 @@
+#include "FaultSupport.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace FaultSupport {
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kCarrierFiles[] = {"TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
+                                     "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+
+DbPtr OpenForWriting(const std::string& path) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  DbPtr db(raw);
+  if (rc != SQLITE_OK) return nullptr;
+  sqlite3_busy_timeout(db.get(), 20000);
+  return db;
+}
+
+std::vector<std::string> RowsOf(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+    throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+  std::vector<std::string> rows;
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
+      if (i) row += '|';
+      const auto* text = sqlite3_column_text(stmt.get(), i);
+      row += text ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt.get(), i)) : "NULL";
+    }
+    rows.push_back(row);
+  }
+  if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
+  return rows;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// The runner's environment: sanitizer reports get exit statuses of their
+// own, so that they are never taken for the runner's failure status 1.
+std::vector<std::string> ChildEnvironment() {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("UBSAN_OPTIONS=")) env.push_back(entry);
+  }
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const char* ubsan = std::getenv("UBSAN_OPTIONS");
+  env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "exitcode=86");
+  env.push_back(std::string("UBSAN_OPTIONS=") + (ubsan ? std::string(ubsan) + ":" : "") + "exitcode=87");
+  return env;
+}
+
+}  // namespace
+
+std::vector<std::string> Run::Boxes() const {
+  std::vector<std::string> boxes;
+  for (const auto& e : events)
+    if (e.value("event", "") == "message") boxes.push_back(e.value("title", "") + ": " + e.value("text", ""));
+  return boxes;
+}
+
+bool Run::HasBox(const std::string& title, const std::string& textStart) const {
+  for (const auto& box : Boxes())
+    if (box.starts_with(title + ": " + textStart)) return true;
+  return false;
+}
+
+std::string Run::Dump() const {
+  std::string text = "exit " + std::to_string(exitStatus) + "\n";
+  for (const auto& box : Boxes()) text += "  box " + box.substr(0, 600) + "\n";
+  if (!err.empty()) text += "stderr: " + err.substr(0, 2000) + "\n";
+  return text;
+}
+
+fs::path BuiltProgramFolder() {
+  const char* dir = std::getenv("ATV_PROGRAM_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
+Shop::Shop() {
+  const fs::path bin = BuiltProgramFolder();
+  if (bin.empty()) {
+    why_ = "ATV_PROGRAM_DIR is not set";
+    return;
+  }
+  for (const fs::path& needed : {bin / "addtarnvel-cli", bin / "Data", fs::path(ATV_SOURCE_DIR) / "data/demo-shop.sql"})
+    if (!fs::exists(needed)) why_ = needed.string() + " is not there yet";
+  for (const char* name : kCarrierFiles)
+    if (!fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
+  if (!why_.empty()) return;
+  fs::create_directories(Program());
+  for (const char* name : kCarrierFiles) fs::copy_file(bin / name, Program() / name);
+  fs::copy(bin / "Data", Program() / "Data", fs::copy_options::recursive);
+  Reset();
+}
+
+void Shop::Reset() {
+  fs::remove_all(Folder());
+  fs::create_directories(Folder());
+  static const std::string script = Slurp(fs::path(ATV_SOURCE_DIR) / "data/demo-shop.sql");
+  TestSupport::CreateDatabase(Host(), script);
+}
+
+std::vector<std::string> Shop::Args(const std::string& zip, const std::string& host) const {
+  return {"--json", "--yes", "--zip", zip, "--program-folder", Program().string(), host.empty() ? Host() : host};
+}
+
+pid_t Shop::Start(const std::vector<std::string>& args, const std::string& outFile) const {
+  const std::string cli = (BuiltProgramFolder() / "addtarnvel-cli").string();
+  std::vector<std::string> argv{cli};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argp;
+  for (auto& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  auto env = ChildEnvironment();
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::string errFile = outFile + ".err";
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + cli);
+  return pid;
+}
+
+Run Shop::RunCli(const std::vector<std::string>& args) const {
+  const std::string outFile = (Root() / "run.out").string();
+  const pid_t pid = Start(args, outFile);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  Run run;
+  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream out(outFile, std::ios::binary);
+  for (std::string line; std::getline(out, line);) {
+    try {
+      run.events.push_back(nlohmann::json::parse(line));
+    } catch (const nlohmann::json::exception&) {
+      run.err += "unreadable event: " + line.substr(0, 200) + "\n";
+    }
+  }
+  run.err += Slurp(outFile + ".err");
+  fs::remove(outFile);
+  fs::remove(outFile + ".err");
+  return run;
+}
+
+std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
+  auto db = OpenForWriting(path);
+  if (!db) throw std::runtime_error("cannot open " + path);
+  return RowsOf(db.get(), sql);
+}
+
+std::string DatabaseText(const std::string& path) {
+  if (!fs::is_regular_file(path)) return {};
+  auto db = OpenForWriting(path);
+  if (!db) return {};
+  try {
+    std::string text;
+    for (const auto& row : RowsOf(db.get(), "SELECT name, sql FROM sqlite_schema ORDER BY name")) {
+      text += row + "\n";
+      const std::string name = row.substr(0, row.find('|'));
+      if (name.starts_with("sqlite_autoindex")) continue;
+      for (const auto& data : RowsOf(db.get(), "SELECT * FROM \"" + name + "\" ORDER BY rowid")) text += "  " + data + "\n";
+    }
+    return text;
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string IntegrityCheck(const std::string& path) {
+  auto db = OpenForWriting(path);
+  if (!db) return "cannot open";
+  try {
+    std::string text;
+    for (const auto& row : RowsOf(db.get(), "PRAGMA integrity_check")) text += (text.empty() ? "" : "; ") + row;
+    return text;
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+std::map<std::string, std::string> FolderContents(const fs::path& folder) {
+  std::map<std::string, std::string> contents;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (it->is_directory()) {
+      contents[name] = "<folder>";
+    } else {
+      const std::string bytes = Slurp(it->path());
+      contents[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
+    }
+  }
+  return contents;
+}
+
+}  // namespace FaultSupport
