@@ -42,9 +42,7 @@ const std::string kProcessFailedText = "Failed to add the service...";
 void MainForm::Form_Load() {
   view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false));
   if (!view_.AddEnabled()) view_.SetPathText("");
-  view_.SetCaption(kCaption + std::to_string(Platform::AppInfo::Major()) + "." +
-                   std::to_string(Platform::AppInfo::Minor()) + "." +
-                   std::to_string(Platform::AppInfo::Revision()));
+  view_.SetCaption(kCaption + Platform::AppInfo::VersionText());
 }
 
 void MainForm::txtPath_Change() { view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false)); }

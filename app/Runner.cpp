@@ -143,9 +143,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
           ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
   app.add_option("HOST_DB_PATH", hostDbPath, "The shop's Mailvoro database")->required()->type_name("");
   app.set_version_flag("--version",
-                       std::string(kProgramName) + " " + std::to_string(Platform::AppInfo::Major()) + "." +
-                           std::to_string(Platform::AppInfo::Minor()) + "." +
-                           std::to_string(Platform::AppInfo::Revision()));
+                       std::string(kProgramName) + " " + Platform::AppInfo::VersionText());
   app.footer(kFooter);
 
   std::vector<const char*> argv;

@@ -28,8 +28,8 @@ using Platform::RunError;
 
 // Any failure that is not a RunError (out of memory, a library fault) is
 // still handled by the trap that catches it, under this number.
-constexpr std::int32_t kErrInternal = 51;
-constexpr std::int32_t kErrBadFileName = 52;
+using Platform::kErrInternal;
+constexpr std::int32_t kErrBadFileName = Platform::kErrBadFileNameOrNumber;
 
 constexpr std::size_t kMostZipDigits = 9;
 constexpr std::int32_t kButtonFaceColor = -2147483633;  // 0x8000000F
@@ -46,6 +46,8 @@ std::optional<RunError> Trap(Body&& body) {
     return error;
   } catch (const std::exception& error) {
     return RunError(kErrInternal, error.what());
+  } catch (...) {
+    return RunError(kErrInternal, "An unexpected error has occurred.");
   }
 }
 

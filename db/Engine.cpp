@@ -806,7 +806,7 @@ ScratchFile::ScratchFile(const std::string& path) : path_(path) {
 ScratchFile::~ScratchFile() {
   try {
     Flush();
-  } catch (const RunError&) {
+  } catch (...) {
     // A destructor cannot report it; Flush() called before does.
   }
   auto& files = ScratchFiles();

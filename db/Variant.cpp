@@ -342,15 +342,6 @@ Variant Variant::Binary(std::vector<std::uint8_t> value) {
   return v;
 }
 
-bool Variant::IsNumeric() const {
-  switch (kind_) {
-    case Kind::Int16: case Kind::Int32: case Kind::Double: case Kind::Currency: case Kind::Bool: case Kind::Byte:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::string Variant::ToText() const {
   switch (kind_) {
     case Kind::Empty: return "";

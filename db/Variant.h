@@ -36,7 +36,6 @@ class Variant {
   Kind GetKind() const { return kind_; }
   bool IsEmpty() const { return kind_ == Kind::Empty; }
   bool IsNull() const { return kind_ == Kind::Null; }
-  bool IsNumeric() const;  // integer, double, currency, byte or boolean kinds
 
   // Text form: numbers in their shortest exact decimal form, booleans
   // "True"/"False", dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94

@@ -26,8 +26,11 @@ std::string& DefaultHostDbPathSlot() {
 std::string FolderOfRunningProgram() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path(ec).string();
-  return exe.parent_path().string();
+  if (!ec) return exe.parent_path().string();
+  // Without the program's own path the current folder is the best guess;
+  // never the empty text, which would send every file to the root.
+  auto current = std::filesystem::current_path(ec);
+  return ec ? std::string(".") : current.string();
 }
 
 }  // namespace
@@ -40,6 +43,10 @@ const std::string& Title() {
 int Major() { return Version::kMajor; }
 int Minor() { return Version::kMinor; }
 int Revision() { return Version::kRevision; }
+
+std::string VersionText() {
+  return std::to_string(Major()) + "." + std::to_string(Minor()) + "." + std::to_string(Revision());
+}
 
 const std::string& ProgramFolder() {
   auto& folder = ProgramFolderSlot();

@@ -13,6 +13,8 @@ const std::string& Title();
 int Major();
 int Minor();
 int Revision();
+// "major.minor.revision", e.g. "1.0.3".
+std::string VersionText();
 
 // The folder that holds the running program file, without a trailing
 // separator. Read from the operating system on first use unless

@@ -13,8 +13,9 @@ namespace Platform {
 // Classic runtime error numbers, used where one fits.
 inline constexpr std::int32_t kErrOverflow = 6;
 inline constexpr std::int32_t kErrTypeMismatch = 13;
+inline constexpr std::int32_t kErrInternal = 51;  // a failure that is no run-time error of its own
+inline constexpr std::int32_t kErrBadFileNameOrNumber = 52;
 inline constexpr std::int32_t kErrFileNotFound = 53;
-inline constexpr std::int32_t kErrBadFileMode = 54;
 inline constexpr std::int32_t kErrInputPastEnd = 62;
 inline constexpr std::int32_t kErrPermissionDenied = 70;
 inline constexpr std::int32_t kErrPathFileAccess = 75;

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -60,9 +61,22 @@ std::string Shown(const Db::Variant& value) {
   }
 }
 
+// Whether the statement returns rows: its first word, after blanks,
+// parentheses and comments, is SELECT.
 bool IsQuery(const std::string& sql) {
   std::size_t i = 0;
-  while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+  for (;;) {
+    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+    if (sql.compare(i, 2, "--") == 0) {
+      i = sql.find('\n', i);
+    } else if (sql.compare(i, 2, "/*") == 0) {
+      i = sql.find("*/", i + 2);
+      if (i != std::string::npos) i += 2;
+    } else {
+      break;
+    }
+    if (i == std::string::npos) return false;
+  }
   std::string word;
   while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
@@ -151,9 +165,7 @@ int main(int argc, char** argv) {
                                "whole in one transaction); an existing file is never overwritten.");
   app.add_option("PATH", path, "The database file.")->required();
   app.add_option("SQL", text, "One statement (with --init: the path of the script file SCRIPT).")->required();
-  app.set_version_flag("--version", "dbquery " + std::to_string(Platform::AppInfo::Major()) + "." +
-                                        std::to_string(Platform::AppInfo::Minor()) + "." +
-                                        std::to_string(Platform::AppInfo::Revision()));
+  app.set_version_flag("--version", "dbquery " + Platform::AppInfo::VersionText());
   app.footer(
       "A SELECT prints a header line of the column names, each with its type code in parentheses, then one line per "
       "row; columns are separated by tabs. Null prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS; "

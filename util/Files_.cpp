@@ -25,8 +25,8 @@ using Platform::RunError;
 
 constexpr std::int32_t kErrDeviceIo = 57;
 constexpr std::int32_t kErrDiskFull = 61;
-constexpr std::int32_t kErrBadFileNameOrNumber = 52;
-constexpr std::int32_t kErrInternal = 51;
+using Platform::kErrBadFileNameOrNumber;
+using Platform::kErrInternal;
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr char kTempMarker[] = ".atv-tmp-";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;

@@ -61,9 +61,12 @@ TEST(Killed, AtRandomMomentsLeavesWholeStateAndARerunFinishes) {
   const auto seed = std::random_device{}();
   std::mt19937 random(seed);
   const auto runMicros = std::chrono::duration_cast<std::chrono::microseconds>(runTime).count();
-  std::uniform_int_distribution<long> moment(0, runMicros);
+  // Kills are spread over the first three quarters of a run, and rounds go on
+  // until enough of them landed before the run ended: a loaded machine can
+  // make a run faster or slower than the reference.
+  std::uniform_int_distribution<long> moment(0, runMicros * 3 / 4);
   int killedBeforeTheEnd = 0;
-  for (int round = 0; round < kKills; ++round) {
+  for (int round = 0; killedBeforeTheEnd < kKills && round < 4 * kKills; ++round) {
     shop.Reset();
     const auto panelRows = Rows(shop.Host(), "Select count(*) From [Panel]").at(0);
     const long delay = moment(random);
@@ -109,7 +112,7 @@ TEST(Killed, AtRandomMomentsLeavesWholeStateAndARerunFinishes) {
     if (HasFailure()) break;
   }
   if (!HasFailure()) {
-    EXPECT_GT(killedBeforeTheEnd, kKills / 2) << "the kills came too late to test anything";
+    EXPECT_GE(killedBeforeTheEnd, kKills) << "the kills came too late to test anything";
   }
 }
 
