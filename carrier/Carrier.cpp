@@ -23,6 +23,7 @@
 namespace Carrier {
 namespace {
 
+using Db::TrimSpaces;
 using Db::Variant;
 using Platform::RunError;
 
@@ -60,12 +61,6 @@ std::string InProgramFolder(const std::string& fileName) {
 }
 
 std::string DataFolder() { return InProgramFolder("Data"); }
-
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 std::string UpperAscii(std::string text) {
   for (char& c : text)

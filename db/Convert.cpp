@@ -53,15 +53,6 @@ Db::Variant Fallback(Group group) {
   return Db::Variant::Int16(0);
 }
 
-// Spaces only: a tab or line break at either end is part of the value.
-std::string TrimSpaces(const std::string& text) {
-  const auto begin = text.find_first_not_of(' ');
-  if (begin == std::string::npos) {
-    return {};
-  }
-  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
-
 }  // namespace
 
 Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultValue, bool trimText) {
@@ -74,7 +65,7 @@ Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultVal
         result = Fallback(group);
       }
     } else if (group == Group::Text && trimText) {
-      result = Db::Variant::Text(TrimSpaces(value.ToText()));
+      result = Db::Variant::Text(Db::TrimSpaces(value.ToText()));
     } else {
       result = value;
     }

@@ -30,19 +30,11 @@ constexpr double kMaxSerial = 2958465.99999;
   throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
 }
 
-std::string_view TrimSpaces(std::string_view text) {
+// Spaces and tabs: numeric and boolean text may carry either around it.
+std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Shortest round-trip digits, written out in full between 1e-5 and 1e15 as
@@ -61,7 +53,7 @@ std::string FormatDouble(double value) {
 // The number in `text` when it passes IsNumericText; from_chars is used
 // because strtod follows the process locale, which the window system sets.
 std::optional<double> ParseNumber(std::string_view text) {
-  text = TrimSpaces(text);
+  text = TrimBlanks(text);
   if (!IsNumericText(std::string(text))) return std::nullopt;
   bool negative = false;
   if (text.front() == '+' || text.front() == '-') {
@@ -213,7 +205,7 @@ double SerialFromDateText(const std::string& stored) {
 }  // namespace
 
 std::optional<std::string> StoredDateText(std::string_view text) {
-  Scanner s{TrimSpaces(text)};
+  Scanner s{TrimBlanks(text)};
   int y = 1899;
   unsigned mo = 12, d = 30, h = 0, mi = 0, sec = 0;
   if (ScanDate(s, y, mo, d)) {
@@ -227,7 +219,7 @@ std::optional<std::string> StoredDateText(std::string_view text) {
 }
 
 bool IsNumericText(const std::string& text) {
-  const std::string_view t = TrimSpaces(text);
+  const std::string_view t = TrimBlanks(text);
   std::size_t i = 0;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
   std::size_t digits = 0;
@@ -403,7 +395,7 @@ bool Variant::ToBool() const {
     case Kind::Bool: return std::get<bool>(value_);
     case Kind::Text: {
       const auto& text = std::get<std::string>(value_);
-      const std::string_view trimmed = TrimSpaces(text);
+      const std::string_view trimmed = TrimBlanks(text);
       if (EqualsNoCase(trimmed, "True")) return true;
       if (EqualsNoCase(trimmed, "False")) return false;
       if (const auto number = ParseNumber(text)) return *number != 0;
@@ -434,5 +426,19 @@ const std::vector<std::uint8_t>& Variant::BinaryValue() const {
 }
 
 bool operator==(const Variant& a, const Variant& b) { return a.kind_ == b.kind_ && a.value_ == b.value_; }
+
+std::string TrimSpaces(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
 
 }  // namespace Db

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -66,6 +67,13 @@ class Variant {
 // with at most one decimal point (at least one digit), and an optional
 // exponent: the general number test of chart fields and numeric text.
 bool IsNumericText(const std::string& text);
+
+// `text` less its leading and trailing spaces (U+0020 only: a tab or line
+// break at either end is part of the value).
+std::string TrimSpaces(const std::string& text);
+
+// Whether two texts are equal but for the case of ASCII letters.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // The stored date-time form "YYYY-MM-DD HH:MM:SS" of a date written as
 // m/d/yyyy or yyyy-mm-dd, either optionally followed by a time h:mm[:ss]
