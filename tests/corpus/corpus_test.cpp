@@ -7,18 +7,20 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "FaultSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using FaultSupport::kDoneBox;
+using FaultSupport::kFailedBox;
 using FaultSupport::Rows;
+using Outcome = FaultSupport::Run;
 using FaultSupport::Shop;
+using Texts = std::vector<std::string>;
 
-const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
-const std::string kDoneBox = "Add Service: TARN-VEL service was added successfully !";
 const std::string kReadBox = "Process has failed !: Failed to read Tarn-Vel 'csv' file...\r\rThe following error has occurred:\r";
 const std::string kImportBox =
     "Process has failed !: Failed to import Tarn-Vel 'csv' file to Zone table...\r\rThe following error has occurred:\r";
@@ -43,18 +45,13 @@ std::string Unescape(const std::string& raw) {
   }
   std::string text;
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\\' || i + 1 == raw.size()) {
-      text += raw[i];
-      continue;
-    }
-    const char c = raw[++i];
-    if (c == 't') text += '\t';
-    else if (c == 'r') text += '\r';
-    else if (c == 'n') text += '\n';
-    else if (c == 'x' && i + 2 < raw.size() + 1) {
+    const char c = raw[i] == '\\' && i + 1 < raw.size() ? raw[++i] : '\0';
+    if (c == 'x' && i + 2 <= raw.size()) {
       text += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
       i += 2;
-    } else text += c;
+    } else {
+      text += c == '\0' ? raw[i] : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+    }
   }
   return text;
 }
@@ -97,30 +94,40 @@ const char kOtherServices[] = "Select * From [Master] Where [Service] <> 'TARNVE
 const char kOtherButtons[] =
     "Select * From [Panel] Where [SV1] Is Null Or [SV1] <> 'TARNVEL-GND' Order By [PanelIndex]";
 
+std::string EmptyZones(const Shop& shop) { return (shop.Program() / "TarnVel_Zones_Empty.mdb").string(); }
+
 Snapshot Take(const Shop& shop) {
-  const std::string zones = (shop.Program() / "TarnVel_Zones.mdb").string();
   auto program = FaultSupport::FolderContents(shop.Program());
   program.erase("TarnVel_Zones.mdb");
-  return {FaultSupport::DatabaseText(shop.Host()),
-          FaultSupport::FolderContents(shop.Folder()),
-          program,
-          FaultSupport::DatabaseText((shop.Program() / "TarnVel_Zones_Empty.mdb").string()),
-          Tables(zones),
-          Tables(shop.Host()),
-          Rows(shop.Host(), kOtherServices),
-          Rows(shop.Host(), kOtherButtons)};
+  return {FaultSupport::DatabaseText(shop.Host()),        FaultSupport::FolderContents(shop.Folder()),
+          program,                                         FaultSupport::DatabaseText(EmptyZones(shop)),
+          Tables(shop.Zones()),                            Tables(shop.Host()),
+          Rows(shop.Host(), kOtherServices),               Rows(shop.Host(), kOtherButtons)};
 }
 
-void ExpectBox(const FaultSupport::Run& run, const std::string& start) {
-  for (const auto& box : run.Boxes())
-    if (box.starts_with(start)) return;
-  ADD_FAILURE() << "no box starts with " << start << "\n" << run.Dump();
+// A case that installs: exactly the service's record and button are new,
+// every other row is as it was, and the host folder holds the carrier's
+// files. The shop is made afresh for the next case.
+void ExpectAdded(Shop& shop, const Outcome& run, const Snapshot& before) {
+  EXPECT_EQ(run.exitStatus, 0) << run.Dump();
+  EXPECT_TRUE(run.StartsBox(kDoneBox)) << run.Dump();
+  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"), Texts{"1"});
+  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Panel] Where [SV1] = 'TARNVEL-GND'"), Texts{"1"});
+  EXPECT_EQ(Rows(shop.Host(), kOtherServices), before.otherServices);
+  EXPECT_EQ(Rows(shop.Host(), kOtherButtons), before.otherButtons);
+  EXPECT_EQ(Tables(shop.Host()), before.hostTables);
+  EXPECT_EQ(Take(shop).emptyZones, before.emptyZones);
+  EXPECT_EQ(FaultSupport::FolderContents(shop.Folder()).size(), 6u) << "the host database and the carrier's 5 files";
+  shop.Reset();
 }
 
-// A run that fails before the host database: the host folder, the host's
-// tables and the program folder (but for the working zones database, which
-// the run rebuilds) are as they were.
-void ExpectNothingChanged(const Shop& shop, const Snapshot& before) {
+// A case that fails before the host database: exit 1, each of `boxStarts`
+// starts a box, and the host folder, the host's tables and the program
+// folder (but for the working zones database, which the run rebuilds) are
+// as they were.
+void ExpectFailed(const Shop& shop, const Outcome& run, const Snapshot& before, const Texts& boxStarts) {
+  EXPECT_EQ(run.exitStatus, 1) << run.Dump();
+  for (const auto& start : boxStarts) EXPECT_TRUE(run.StartsBox(start)) << start << "\n" << run.Dump();
   const auto after = Take(shop);
   EXPECT_EQ(after.host, before.host) << "the host database changed";
   EXPECT_EQ(after.hostFolder, before.hostFolder) << "the host folder changed";
@@ -128,55 +135,47 @@ void ExpectNothingChanged(const Shop& shop, const Snapshot& before) {
   EXPECT_EQ(after.programFolder, before.programFolder) << "a file of the program folder changed";
 }
 
-// A run that installs: exactly the service's record and button are new,
-// every other row is as it was, and the host folder holds the carrier's files.
-
-void ExpectInstalled(const Shop& shop, const Snapshot& before) {
-  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
-            std::vector<std::string>{"1"});
-  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Panel] Where [SV1] = 'TARNVEL-GND'"), std::vector<std::string>{"1"});
-  EXPECT_EQ(Rows(shop.Host(), kOtherServices), before.otherServices);
-  EXPECT_EQ(Rows(shop.Host(), kOtherButtons), before.otherButtons);
-  EXPECT_EQ(Tables(shop.Host()), before.hostTables);
-  EXPECT_EQ(Take(shop).emptyZones, before.emptyZones);
-  EXPECT_EQ(FaultSupport::FolderContents(shop.Folder()).size(), 6u) << "the host database and the carrier's 5 files";
+// Runs every case of `file` on one shop: `prepare` sets the case up and
+// answers the ZIP code to give, `check`
+// judges the run against what the shop held before it.
+void RunCases(const std::string& file, const std::function<std::string(Shop&, const Case&)>& prepare,
+              const std::function<void(Shop&, const Case&, const Outcome&, const Snapshot&)>& check) {
+  Shop shop;
+  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+  for (const auto& c : Load(file)) {
+    SCOPED_TRACE(c.Name());
+    const std::string zip = prepare(shop, c);
+    const auto before = Take(shop);
+    const auto run = shop.RunCli(shop.Args(zip));
+    EXPECT_EQ(run.err, "");
+    check(shop, c, run, before);
+  }
 }
 
 TEST(Corpus, OriginZips) {
-  Shop shop;
-  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-  const auto before = Take(shop);
-  for (const auto& c : Load("zips.txt")) {
-    SCOPED_TRACE(c.Name());
-    const auto run = shop.RunCli(shop.Args(c.text));
-    EXPECT_EQ(run.err, "");
-    if (c.outcome == "added") {
-      EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-      ExpectBox(run, kDoneBox);
-      ExpectInstalled(shop, before);
-      shop.Reset();
-    } else if (c.outcome == "not-found") {
-      EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-      ExpectBox(run, "AddTarnVel: " + c.text +
-                         " zip-code was not found in the list of available zip-codes to this service.");
-      ExpectBox(run, kFailedBox);
-      EXPECT_EQ(run.Boxes().size(), 2u) << run.Dump();
-      ExpectNothingChanged(shop, before);
-    } else if (c.outcome == "cancelled") {
-      EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-      EXPECT_EQ(run.Boxes(), std::vector<std::string>{kFailedBox});
-      ExpectNothingChanged(shop, before);
-    } else {
-      ADD_FAILURE() << "unknown outcome";
-    }
-  }
+  RunCases(
+      "zips.txt", [](Shop&, const Case& c) { return c.text; },
+      [](Shop& shop, const Case& c, const Outcome& run, const Snapshot& before) {
+        if (c.outcome == "added") return ExpectAdded(shop, run, before);
+        if (c.outcome == "not-found") {
+          ExpectFailed(shop, run, before,
+                       {"AddTarnVel: " + c.text +
+                            " zip-code was not found in the list of available zip-codes to this service.",
+                        kFailedBox});
+          EXPECT_EQ(run.Boxes().size(), 2u) << run.Dump();
+        } else if (c.outcome == "cancelled") {
+          ExpectFailed(shop, run, before, {});
+          EXPECT_EQ(run.Boxes(), Texts{kFailedBox});
+        } else {
+          ADD_FAILURE() << "unknown outcome";
+        }
+      });
 }
 
 // Sets the chart file name of the range that holds 10001.
 void SetChartName(const Shop& shop, const std::string& name) {
   sqlite3* db = nullptr;
-  const std::string path = (shop.Program() / "TarnVel_Zones_Empty.mdb").string();
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open_v2(EmptyZones(shop).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
   sqlite3_stmt* statement = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE [Zip2FileOfOrigin] SET [FileName] = ? WHERE 10001 BETWEEN [LOZIP] AND [HIZIP]",
                                -1, &statement, nullptr),
@@ -189,72 +188,48 @@ void SetChartName(const Shop& shop, const std::string& name) {
 }
 
 TEST(Corpus, ChartNames) {
-  Shop shop;
-  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-  for (const auto& c : Load("chart_names.txt")) {
-    SCOPED_TRACE(c.Name());
-    SetChartName(shop, c.text);
-    const auto before = Take(shop);
-    const auto run = shop.RunCli(shop.Args());
-    EXPECT_EQ(run.err, "");
-    if (c.outcome == "added") {
-      EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-      ExpectBox(run, kDoneBox);
-      ExpectInstalled(shop, before);
-      shop.Reset();
-    } else if (c.outcome == "refused" || c.outcome == "missing" || c.outcome == "unreadable") {
-      EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-      ExpectBox(run, kReadBox);
-      ExpectBox(run, kFailedBox);
-      const std::string named = c.outcome == "refused"   ? "is not a plain file name"
-                                : c.outcome == "missing" ? "File not found: "
-                                                         : "Path/File access error: ";
-      bool found = named.empty();
-      for (const auto& box : run.Boxes()) found = found || box.find(named) != std::string::npos;
-      EXPECT_TRUE(found) << run.Dump();
-      ExpectNothingChanged(shop, before);
-      EXPECT_EQ(Rows((shop.Program() / "TarnVel_Zones.mdb").string(), "Select count(*) From [TARNVEL-GND]"),
-                std::vector<std::string>{"0"});
-    } else {
-      ADD_FAILURE() << "unknown outcome";
-    }
-  }
+  const std::map<std::string, std::string> named = {
+      {"refused", "is not a plain file name"}, {"missing", "File not found: "}, {"unreadable", "Path/File access error: "}};
+  RunCases(
+      "chart_names.txt",
+      [](Shop& shop, const Case& c) {
+        SetChartName(shop, c.text);
+        return std::string("10001");
+      },
+      [&](Shop& shop, const Case& c, const Outcome& run, const Snapshot& before) {
+        if (c.outcome == "added") return ExpectAdded(shop, run, before);
+        ASSERT_TRUE(named.contains(c.outcome)) << "unknown outcome";
+        ExpectFailed(shop, run, before, {kReadBox, kFailedBox});
+        EXPECT_TRUE(run.Mentions(named.at(c.outcome))) << run.Dump();
+        EXPECT_EQ(shop.ZoneRows(), "0");
+      });
 }
 
 TEST(Corpus, ChartFields) {
-  Shop shop;
-  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-  const std::string chart = (shop.Program() / "Data" / "TarnVel_100.csv").string();
-  const std::string zones = (shop.Program() / "TarnVel_Zones.mdb").string();
-  for (const auto& c : Load("chart_fields.txt")) {
-    SCOPED_TRACE(c.Name());
-    TestSupport::WriteFile(chart, "Origin,LOZIP,HIZIP,ZONE\r\n" + c.text + "\r\n");
-    const auto before = Take(shop);
-    const auto run = shop.RunCli(shop.Args());
-    EXPECT_EQ(run.err, "");
-    // Whatever the line held, the zones database keeps its tables and its
-    // map of charts.
-    EXPECT_EQ(Tables(zones), before.zoneTables);
-    EXPECT_EQ(Rows(zones, "Select count(*) From [Zip2FileOfOrigin]"),
-              Rows((shop.Program() / "TarnVel_Zones_Empty.mdb").string(), "Select count(*) From [Zip2FileOfOrigin]"));
-    if (c.outcome.starts_with("rows ") || c.outcome == "parse") {
-      EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-      ExpectBox(run, kDoneBox);
-      if (c.outcome == "parse") ExpectBox(run, kParseBox);
-      const std::string rows = c.outcome == "parse" ? "0" : c.outcome.substr(5);
-      EXPECT_EQ(Rows(zones, "Select count(*) From [TARNVEL-GND]"), std::vector<std::string>{rows});
-      ExpectInstalled(shop, before);
-      shop.Reset();
-    } else if (c.outcome == "refused") {
-      EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-      ExpectBox(run, kImportBox);
-      ExpectBox(run, kFailedBox);
-      EXPECT_EQ(Rows(zones, "Select count(*) From [TARNVEL-GND]"), std::vector<std::string>{"0"});
-      ExpectNothingChanged(shop, before);
-    } else {
-      ADD_FAILURE() << "unknown outcome";
-    }
-  }
+  RunCases(
+      "chart_fields.txt",
+      [](Shop& shop, const Case& c) {
+        TestSupport::WriteFile((shop.Program() / "Data" / "TarnVel_100.csv").string(),
+                               "Origin,LOZIP,HIZIP,ZONE\r\n" + c.text + "\r\n");
+        return std::string("10001");
+      },
+      [](Shop& shop, const Case& c, const Outcome& run, const Snapshot& before) {
+        // Whatever the line held, the zones database keeps its tables and its
+        // map of charts.
+        const char kCharts[] = "Select count(*) From [Zip2FileOfOrigin]";
+        EXPECT_EQ(Tables(shop.Zones()), before.zoneTables);
+        EXPECT_EQ(Rows(shop.Zones(), kCharts), Rows(EmptyZones(shop), kCharts));
+        if (c.outcome.starts_with("rows ") || c.outcome == "parse") {
+          EXPECT_TRUE(c.outcome != "parse" || run.StartsBox(kParseBox)) << run.Dump();
+          EXPECT_EQ(shop.ZoneRows(), c.outcome == "parse" ? "0" : c.outcome.substr(5));
+          ExpectAdded(shop, run, before);
+        } else if (c.outcome == "refused") {
+          ExpectFailed(shop, run, before, {kImportBox, kFailedBox});
+          EXPECT_EQ(shop.ZoneRows(), "0");
+        } else {
+          ADD_FAILURE() << "unknown outcome";
+        }
+      });
 }
 
 }  // namespace

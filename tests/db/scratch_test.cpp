@@ -22,15 +22,13 @@ std::string ConnectionString(const std::string& path) { return "Provider=Microso
 
 // Runs one statement on a connection of its own, as every caller does;
 // answers "number: description" of the error, or "ok".
-std::string Execute(const std::string& path, const std::string& sql) {
-  try {
-    Engine::Database db;
-    db.Open(ConnectionString(path));
-    db.Execute(sql);
-  } catch (const Platform::RunError& error) {
-    return std::to_string(error.Number()) + ": " + error.Description();
-  }
+std::string Execute(const std::string& path, const std::string& sql) try {
+  Engine::Database db;
+  db.Open(ConnectionString(path));
+  db.Execute(sql);
   return "ok";
+} catch (const Platform::RunError& error) {
+  return std::to_string(error.Number()) + ": " + error.Description();
 }
 
 // The zone rows as the engine reads them on a connection of its own.
@@ -51,86 +49,84 @@ std::string Insert(int loZip, int zone) {
          std::to_string(loZip + 99) + ", " + std::to_string(zone) + ")";
 }
 
-TEST(ScratchFile, RowsBeforeAFailureStayAndTheFlushedFileIsCompleteAlone) {
-  TestSupport::TempDir dir;
-  const std::string zones = dir.File("TarnVel_Zones.mdb");
-  TestSupport::CreateDatabase(zones, kZonesSql);
+class ScratchFile : public ::testing::Test {
+ protected:
+  void SetUp() override { TestSupport::CreateDatabase(zones_, kZonesSql); }
+  Rows FileRows(const std::string& path) const {
+    return QueryRows(path, "SELECT LOZIP, ZONE FROM [TARNVEL-GND] ORDER BY LOZIP");
+  }
+
+  TestSupport::TempDir dir_;
+  const std::string zones_ = dir_.File("TarnVel_Zones.mdb");
+};
+
+TEST_F(ScratchFile, RowsBeforeAFailureStayAndTheFlushedFileIsCompleteAlone) {
   {
-    Engine::ScratchFile scratch(zones);
-    EXPECT_EQ(Execute(zones, Insert(100, 2)), "ok");
-    EXPECT_EQ(Execute(zones, Insert(200, 3)), "ok");
+    Engine::ScratchFile scratch(zones_);
+    EXPECT_EQ(Execute(zones_, Insert(100, 2)), "ok");
+    EXPECT_EQ(Execute(zones_, Insert(200, 3)), "ok");
     // Every connection of the program sees the rows at once.
-    EXPECT_EQ(EngineRows(zones), (Rows{"100|2", "200|3"}));
-    EXPECT_EQ(Execute(zones, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONEX]) VALUES (300, 4)"),
-              "3265: The column 'ZONEX' does not exist in the table 'TARNVEL-GND' of '" + zones + "'.");
-    EXPECT_EQ(Execute(zones, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (300, 'x' + )").substr(0, 5),
+    EXPECT_EQ(EngineRows(zones_), (Rows{"100|2", "200|3"}));
+    EXPECT_EQ(Execute(zones_, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONEX]) VALUES (300, 4)"),
+              "3265: The column 'ZONEX' does not exist in the table 'TARNVEL-GND' of '" + zones_ + "'.");
+    EXPECT_EQ(Execute(zones_, "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (300, 'x' + )").substr(0, 5),
               "3075:");
-    EXPECT_EQ(EngineRows(zones), (Rows{"100|2", "200|3"}));
-    EXPECT_EQ(Execute(zones, Insert(400, 5)), "ok");
+    EXPECT_EQ(EngineRows(zones_), (Rows{"100|2", "200|3"}));
+    EXPECT_EQ(Execute(zones_, Insert(400, 5)), "ok");
     scratch.Flush();
     // After the flush the file alone is the whole database: a plain copy
     // of it holds every row, and no journal lies beside it.
-    const std::string copy = dir.File("copy.mdb");
-    std::filesystem::copy_file(zones, copy);
-    EXPECT_EQ(QueryRows(copy, "SELECT LOZIP, ZONE FROM [TARNVEL-GND] ORDER BY LOZIP"),
-              (Rows{"100|2", "200|3", "400|5"}));
-    EXPECT_FALSE(std::filesystem::exists(zones + "-journal"));
+    const std::string copy = dir_.File("copy.mdb");
+    std::filesystem::copy_file(zones_, copy);
+    EXPECT_EQ(FileRows(copy), (Rows{"100|2", "200|3", "400|5"}));
+    EXPECT_FALSE(std::filesystem::exists(zones_ + "-journal"));
     // Still scratch after a flush: the next statement opens afresh.
-    EXPECT_EQ(Execute(zones, Insert(500, 6)), "ok");
+    EXPECT_EQ(Execute(zones_, Insert(500, 6)), "ok");
   }
-  EXPECT_EQ(QueryRows(zones, "SELECT count(*) FROM [TARNVEL-GND]"), Rows{"4"});
+  EXPECT_EQ(QueryRows(zones_, "SELECT count(*) FROM [TARNVEL-GND]"), Rows{"4"});
 }
 
-TEST(ScratchFile, AFileReplacedByACopyIsReadAfreshNotThroughTheOldConnection) {
-  TestSupport::TempDir dir;
-  const std::string zones = dir.File("TarnVel_Zones.mdb");
-  const std::string empty = dir.File("TarnVel_Zones_Empty.mdb");
-  TestSupport::CreateDatabase(zones, kZonesSql);
+TEST_F(ScratchFile, AFileReplacedByACopyIsReadAfreshNotThroughTheOldConnection) {
+  const std::string empty = dir_.File("TarnVel_Zones_Empty.mdb");
   TestSupport::CreateDatabase(empty, std::string(kZonesSql) + "INSERT INTO [TARNVEL-GND] VALUES (900, 999, 8);");
-  Engine::ScratchFile scratch(zones);
-  ASSERT_EQ(Execute(zones, Insert(100, 2)), "ok");
-  ASSERT_EQ(EngineRows(zones), Rows{"100|2"});
+  Engine::ScratchFile scratch(zones_);
+  ASSERT_EQ(Execute(zones_, Insert(100, 2)), "ok");
+  ASSERT_EQ(EngineRows(zones_), Rows{"100|2"});
 
   // Replaced the way the installation rebuilds it: a new file renamed over it.
-  std::filesystem::copy_file(empty, zones + ".new");
-  std::filesystem::rename(zones + ".new", zones);
-  EXPECT_EQ(EngineRows(zones), Rows{"900|8"});
-  EXPECT_EQ(Execute(zones, Insert(200, 3)), "ok");
+  std::filesystem::copy_file(empty, zones_ + ".new");
+  std::filesystem::rename(zones_ + ".new", zones_);
+  EXPECT_EQ(EngineRows(zones_), Rows{"900|8"});
+  EXPECT_EQ(Execute(zones_, Insert(200, 3)), "ok");
   scratch.Flush();
-  EXPECT_EQ(QueryRows(zones, "SELECT LOZIP, ZONE FROM [TARNVEL-GND] ORDER BY LOZIP"), (Rows{"200|3", "900|8"}));
+  EXPECT_EQ(FileRows(zones_), (Rows{"200|3", "900|8"}));
 
   // A file that is gone is an error as ever, and flushing it is fine.
-  std::filesystem::remove(zones);
-  EXPECT_EQ(Execute(zones, Insert(300, 4)), "3024: Could not find file '" + zones + "'.");
+  std::filesystem::remove(zones_);
+  EXPECT_EQ(Execute(zones_, Insert(300, 4)), "3024: Could not find file '" + zones_ + "'.");
   EXPECT_NO_THROW(scratch.Flush());
 }
 
-TEST(ScratchFile, OtherFilesStillCommitEveryStatementAtOnce) {
-  TestSupport::TempDir dir;
-  const std::string zones = dir.File("TarnVel_Zones.mdb");
-  const std::string host = dir.File("Mailvoro.mdb");
-  TestSupport::CreateDatabase(zones, kZonesSql);
+TEST_F(ScratchFile, OtherFilesStillCommitEveryStatementAtOnce) {
+  const std::string host = dir_.File("Mailvoro.mdb");
   TestSupport::CreateDatabase(host, kZonesSql);
-  Engine::ScratchFile scratch(zones);
-  ASSERT_EQ(Execute(zones, Insert(100, 2)), "ok");
+  Engine::ScratchFile scratch(zones_);
+  ASSERT_EQ(Execute(zones_, Insert(100, 2)), "ok");
   // Another program reads the host's change the moment the call returns,
   // and the host file is never left locked between calls.
   ASSERT_EQ(Execute(host, Insert(700, 7)), "ok");
-  EXPECT_EQ(QueryRows(host, "SELECT LOZIP, ZONE FROM [TARNVEL-GND]"), Rows{"700|7"});
+  EXPECT_EQ(FileRows(host), Rows{"700|7"});
   EXPECT_FALSE(std::filesystem::exists(host + "-journal"));
   ASSERT_EQ(Execute(host, Insert(800, 8)), "ok");
   EXPECT_EQ(QueryRows(host, "SELECT count(*) FROM [TARNVEL-GND]"), Rows{"2"});
 }
 
-TEST(ScratchFile, AReadOnlyScratchFileRefusesChangesAsAnyOther) {
-  TestSupport::TempDir dir;
-  const std::string zones = dir.File("TarnVel_Zones.mdb");
-  TestSupport::CreateDatabase(zones, kZonesSql);
-  std::filesystem::permissions(zones, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-  Engine::ScratchFile scratch(zones);
-  EXPECT_EQ(Execute(zones, Insert(100, 2)),
-            "3051: The database '" + zones + "' is read-only; the change was not saved.");
-  EXPECT_EQ(EngineRows(zones), Rows{});
+TEST_F(ScratchFile, AReadOnlyScratchFileRefusesChangesAsAnyOther) {
+  std::filesystem::permissions(zones_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  Engine::ScratchFile scratch(zones_);
+  EXPECT_EQ(Execute(zones_, Insert(100, 2)),
+            "3051: The database '" + zones_ + "' is read-only; the change was not saved.");
+  EXPECT_EQ(EngineRows(zones_), Rows{});
   EXPECT_NO_THROW(scratch.Flush());
 }
 

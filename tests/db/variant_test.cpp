@@ -62,11 +62,9 @@ TEST(Variant, NumericTextTest) {
 }
 
 TEST(Variant, NumbersPrintInFullBetweenTinyAndHuge) {
-  EXPECT_EQ(Variant::Double(0.1).ToText(), "0.1");
-  EXPECT_EQ(Variant::Double(-0.0).ToText(), "0");
-  EXPECT_EQ(Variant::Double(123456789012345).ToText(), "123456789012345");
-  EXPECT_EQ(Variant::Double(1e15).ToText(), "1e+15");
-  EXPECT_EQ(Variant::Double(1.5e-7).ToText(), "1.5e-07");
+  for (const auto& [value, text] : {std::pair{0.1, "0.1"}, {-0.0, "0"}, {123456789012345.0, "123456789012345"},
+                                    {1e15, "1e+15"}, {1.5e-7, "1.5e-07"}})
+    EXPECT_EQ(Variant::Double(value).ToText(), text) << text;
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -23,16 +22,13 @@ namespace {
 const char* const kCarrierFiles[] = {"TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
                                      "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+using DbPtr = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
 
 DbPtr OpenForWriting(const std::string& path) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  DbPtr db(raw);
-  if (rc != SQLITE_OK) return nullptr;
+  DbPtr db(raw, sqlite3_close);
+  if (rc != SQLITE_OK) return {nullptr, sqlite3_close};
   sqlite3_busy_timeout(db.get(), 20000);
   return db;
 }
@@ -57,13 +53,6 @@ std::vector<std::string> RowsOf(sqlite3* db, const std::string& sql) {
   return rows;
 }
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // The runner's environment: sanitizer reports get exit statuses of their
 // own, so that they are never taken for the runner's failure status 1.
 std::vector<std::string> ChildEnvironment() {
@@ -72,10 +61,10 @@ std::vector<std::string> ChildEnvironment() {
     const std::string entry = *e;
     if (!entry.starts_with("ASAN_OPTIONS=") && !entry.starts_with("UBSAN_OPTIONS=")) env.push_back(entry);
   }
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const char* ubsan = std::getenv("UBSAN_OPTIONS");
-  env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") + "exitcode=86");
-  env.push_back(std::string("UBSAN_OPTIONS=") + (ubsan ? std::string(ubsan) + ":" : "") + "exitcode=87");
+  for (const auto& [name, status] : {std::pair{"ASAN_OPTIONS", "86"}, {"UBSAN_OPTIONS", "87"}}) {
+    const char* now = std::getenv(name);
+    env.push_back(std::string(name) + "=" + (now ? std::string(now) + ":" : "") + "exitcode=" + status);
+  }
   return env;
 }
 
@@ -88,9 +77,15 @@ std::vector<std::string> Run::Boxes() const {
   return boxes;
 }
 
-bool Run::HasBox(const std::string& title, const std::string& textStart) const {
+bool Run::StartsBox(const std::string& start) const {
   for (const auto& box : Boxes())
-    if (box.starts_with(title + ": " + textStart)) return true;
+    if (box.starts_with(start)) return true;
+  return false;
+}
+
+bool Run::Mentions(const std::string& part) const {
+  for (const auto& box : Boxes())
+    if (box.find(part) != std::string::npos) return true;
   return false;
 }
 
@@ -126,7 +121,7 @@ Shop::Shop() {
 void Shop::Reset() {
   fs::remove_all(Folder());
   fs::create_directories(Folder());
-  static const std::string script = Slurp(fs::path(ATV_SOURCE_DIR) / "data/demo-shop.sql");
+  static const std::string script = TestSupport::ReadFile(ATV_SOURCE_DIR "/data/demo-shop.sql");
   TestSupport::CreateDatabase(Host(), script);
 }
 
@@ -136,15 +131,15 @@ std::vector<std::string> Shop::Args(const std::string& zip, const std::string& h
 
 pid_t Shop::Start(const std::vector<std::string>& args, const std::string& outFile) const {
   const std::string cli = (BuiltProgramFolder() / "addtarnvel-cli").string();
-  std::vector<std::string> argv{cli};
+  std::vector<std::string> argv{cli}, env = ChildEnvironment();
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (auto& a : argv) argp.push_back(a.data());
-  argp.push_back(nullptr);
-  auto env = ChildEnvironment();
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (auto& text : texts) list.push_back(text.data());
+    list.push_back(nullptr);
+    return list;
+  };
+  auto argp = pointers(argv), envp = pointers(env);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -163,8 +158,7 @@ Run Shop::RunCli(const std::vector<std::string>& args) const {
   const std::string outFile = (Root() / "run.out").string();
   const pid_t pid = Start(args, outFile);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
+  while (waitpid(pid, &status, 0) < 0) continue;
   Run run;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::ifstream out(outFile, std::ios::binary);
@@ -175,7 +169,7 @@ Run Shop::RunCli(const std::vector<std::string>& args) const {
       run.err += "unreadable event: " + line.substr(0, 200) + "\n";
     }
   }
-  run.err += Slurp(outFile + ".err");
+  run.err += TestSupport::ReadFile(outFile + ".err");
   fs::remove(outFile);
   fs::remove(outFile + ".err");
   return run;
@@ -186,6 +180,8 @@ std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
   if (!db) throw std::runtime_error("cannot open " + path);
   return RowsOf(db.get(), sql);
 }
+
+std::string Shop::ZoneRows() const { return Rows(Zones(), "Select count(*) From [TARNVEL-GND]").at(0); }
 
 std::string DatabaseText(const std::string& path) {
   if (!fs::is_regular_file(path)) return {};
@@ -225,7 +221,7 @@ std::map<std::string, std::string> FolderContents(const fs::path& folder) {
     if (it->is_directory()) {
       contents[name] = "<folder>";
     } else {
-      const std::string bytes = Slurp(it->path());
+      const std::string bytes = TestSupport::ReadFile(it->path().string());
       contents[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
     }
   }

@@ -16,6 +16,10 @@
 
 namespace FaultSupport {
 
+inline const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
+inline const std::string kDoneBox = "Add Service: TARN-VEL service was added successfully !";
+inline const std::string kCopyBox = "Can't Copy a File ...: AddTarnVel program has failed to copy file from:";
+
 // What one run of addtarnvel-cli --json left behind.
 struct Run {
   int exitStatus = -1;  // -1 when it did not exit normally
@@ -23,7 +27,8 @@ struct Run {
   std::string err;
   // The message boxes, each as "title: text".
   std::vector<std::string> Boxes() const;
-  bool HasBox(const std::string& title, const std::string& textStart) const;
+  bool StartsBox(const std::string& start) const;  // a box begins with `start`
+  bool Mentions(const std::string& part) const;     // a box holds `part`
   std::string Dump() const;  // for failure output
 };
 
@@ -41,6 +46,8 @@ class Shop {
   std::filesystem::path Program() const { return dir_.Path() / "program"; }
   std::filesystem::path Folder() const { return dir_.Path() / "shop"; }
   std::string Host() const { return (Folder() / "Mailvoro.mdb").string(); }
+  std::string Zones() const { return (Program() / "TarnVel_Zones.mdb").string(); }
+  std::string ZoneRows() const;  // count of the working zones database's chart rows
 
   // Makes a fresh demo shop at Host(), removing what the folder held.
   void Reset();

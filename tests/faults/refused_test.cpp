@@ -18,23 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
 using FaultSupport::DatabaseText;
 using FaultSupport::FolderContents;
 
-const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
-const std::string kCopyBox = "Can't Copy a File ...: AddTarnVel program has failed to copy file from:";
-
-bool StartsABox(const FaultSupport::Run& run, const std::string& start) {
-  for (const auto& box : run.Boxes())
-    if (box.starts_with(start)) return true;
-  return false;
-}
-
-bool AnyBoxHas(const FaultSupport::Run& run, const std::string& part) {
-  for (const auto& box : run.Boxes())
-    if (box.find(part) != std::string::npos) return true;
-  return false;
-}
+using FaultSupport::kCopyBox;
+using FaultSupport::kFailedBox;
+using FaultSupport::Rows;
 
 // Holds a write transaction on `path` from its construction for `hold`.
 class WriteLock {
@@ -67,40 +57,34 @@ TEST(HostInUse, ShortLockIsWaitedOutLongLockFailsAfterTheWait) {
   if (!shop.Ready()) GTEST_SKIP() << shop.Why();
   const std::string inUse = "The database '" + shop.Host() + "' is in use by another program; try again when it is closed.";
 
-  {
-    WriteLock lock(shop.Host(), std::chrono::seconds(1));
-    ASSERT_TRUE(lock.Taken());
-    const auto run = shop.RunCli(shop.Args());
-    EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-    EXPECT_TRUE(run.HasBox("Add Service", "TARN-VEL service was added successfully !")) << run.Dump();
-  }
-  EXPECT_EQ(FaultSupport::Rows(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
-            std::vector<std::string>{"1"});
+  // Runs while another program holds the host for `hold`.
+  auto runLocked = [&](std::chrono::seconds hold) {
+    WriteLock lock(shop.Host(), hold);
+    EXPECT_TRUE(lock.Taken());
+    return shop.RunCli(shop.Args());
+  };
+  auto run = runLocked(std::chrono::seconds(1));
+  EXPECT_EQ(run.exitStatus, 0) << run.Dump();
+  EXPECT_TRUE(run.StartsBox(FaultSupport::kDoneBox)) << run.Dump();
+  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"), std::vector{"1"s});
 
   shop.Reset();
-  const auto masterBefore = FaultSupport::Rows(shop.Host(), "Select * From [Master] Order By [Service]");
-  const auto panelBefore = FaultSupport::Rows(shop.Host(), "Select * From [Panel] Order By [PanelIndex]");
+  const char kMaster[] = "Select * From [Master] Order By [Service]", kPanel[] = "Select * From [Panel] Order By [PanelIndex]";
+  const auto masterBefore = Rows(shop.Host(), kMaster), panelBefore = Rows(shop.Host(), kPanel);
   const auto started = Clock::now();
-  FaultSupport::Run run;
-  {
-    WriteLock lock(shop.Host(), std::chrono::seconds(10));
-    ASSERT_TRUE(lock.Taken());
-    run = shop.RunCli(shop.Args());
-  }
+  run = runLocked(std::chrono::seconds(10));
   EXPECT_EQ(run.exitStatus, 1) << run.Dump();
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(4900)) << "the run must wait for the lock first";
-  EXPECT_TRUE(run.HasBox("Process has failed !",
-                         "Failed to add TARN-VEL 'TARNVEL-GND' service to Master table...\r\rThe following error "
-                         "has occurred:\r" + inUse))
+  EXPECT_TRUE(run.StartsBox("Process has failed !: Failed to add TARN-VEL 'TARNVEL-GND' service to Master table...\r\r"
+                            "The following error has occurred:\r" + inUse))
       << run.Dump();
   EXPECT_EQ(run.Boxes().back(), kFailedBox);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(FaultSupport::IntegrityCheck(shop.Host()), "ok");
-  EXPECT_EQ(FaultSupport::Rows(shop.Host(), "Select * From [Master] Order By [Service]"), masterBefore)
-      << "the service record must not be added while the database is in use";
+  EXPECT_EQ(Rows(shop.Host(), kMaster), masterBefore) << "no service record while the database is in use";
   // The [Panel] half runs whatever the [Master] half returned, and its own
   // wait may outlast the lock: it then adds the service's one button.
-  const auto panelAfter = FaultSupport::Rows(shop.Host(), "Select * From [Panel] Order By [PanelIndex]");
+  const auto panelAfter = Rows(shop.Host(), kPanel);
   EXPECT_LE(panelAfter.size(), panelBefore.size() + 1);
   for (std::size_t i = 0; i < panelBefore.size() && i < panelAfter.size(); ++i) EXPECT_EQ(panelAfter[i], panelBefore[i]);
 }
@@ -125,7 +109,7 @@ TEST(ReadOnly, FilesAndFoldersThatCannotBeWrittenChangeNothing) {
        "is read-only; the change was not saved.", false, false},
       {"host folder marked read-only", [&](auto& s) { noWriting(s.Folder()); }, kCopyBox, "TarnVel_Zones.mdb", true,
        false},
-      {"working zones database marked read-only", [&](auto& s) { noWriting(s.Program() / "TarnVel_Zones.mdb"); },
+      {"working zones database marked read-only", [&](auto& s) { noWriting(s.Zones()); },
        kCopyBox, "TarnVel_Zones.mdb", true, true},
       {"program folder marked read-only", [&](auto& s) { noWriting(s.Program()); }, kCopyBox, "TarnVel_Zones.mdb",
        true, true},
@@ -141,18 +125,13 @@ TEST(ReadOnly, FilesAndFoldersThatCannotBeWrittenChangeNothing) {
 
     const auto run = shop.RunCli(shop.Args());
     EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-    EXPECT_TRUE(StartsABox(run, c.boxStart)) << run.Dump();
-    EXPECT_TRUE(AnyBoxHas(run, c.description)) << run.Dump();
+    EXPECT_TRUE(run.StartsBox(c.boxStart) && run.Mentions(c.description)) << run.Dump();
     ASSERT_FALSE(run.Boxes().empty());
     EXPECT_EQ(run.Boxes().back(), kFailedBox);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(DatabaseText(shop.Host()), hostBefore);
-    if (c.copiesRefused) {
-      EXPECT_EQ(FolderContents(shop.Folder()), folderBefore) << "no file may reach the host folder";
-    }
-    if (c.zonesKept) {
-      EXPECT_EQ(FolderContents(shop.Program()), programBefore) << "nor may a temporary file stay";
-    }
+    if (c.copiesRefused) { EXPECT_EQ(FolderContents(shop.Folder()), folderBefore) << "no file may reach the host folder"; }
+    if (c.zonesKept) { EXPECT_EQ(FolderContents(shop.Program()), programBefore) << "nor may a temporary file stay"; }
   }
 }
 
@@ -161,11 +140,8 @@ class SmallDisk {
  public:
   SmallDisk(const fs::path& folder, const std::string& size) : folder_(folder) {
     fs::create_directories(folder);
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0) {
-      mounted_ = true;
-    } else {
-      why_ = std::strerror(errno);
-    }
+    mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    if (!mounted_) why_ = std::strerror(errno);
   }
   ~SmallDisk() {
     if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
@@ -185,22 +161,17 @@ TEST(DiskFull, CopyIntoTheHostFolderKeepsTheOldFileAndLeavesNoTemporary) {
   const fs::path folder = shop.Root() / "full";
   // Room for the host database and the old zones database, not for the new one.
   SmallDisk disk(folder, "48k");
-  if (!disk.Mounted()) {
-    GTEST_SKIP() << "cannot mount a size-limited tmpfs here (" << disk.Why()
-                 << "); mounting needs root with CAP_SYS_ADMIN";
-  }
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a size-limited tmpfs (" << disk.Why() << "); needs CAP_SYS_ADMIN";
   const std::string host = (folder / "Mailvoro.mdb").string();
   fs::copy_file(shop.Host(), host);
   TestSupport::WriteFile((folder / "TarnVel_Zones.mdb").string(), "the old zones database");
-  ASSERT_LT(fs::space(folder).available, fs::file_size(shop.Program() / "TarnVel_Zones.mdb"));
+  ASSERT_LT(fs::space(folder).available, fs::file_size(shop.Zones()));
   const auto before = FolderContents(folder);
 
   const auto run = shop.RunCli(shop.Args("10001", host));
   EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-  ASSERT_EQ(run.Boxes().size(), 2u) << run.Dump();  // the copy box, the outcome
-  EXPECT_EQ(run.Boxes()[0], kCopyBox + "\r" + (shop.Program() / "TarnVel_Zones.mdb").string() + "\rto\r" +
-                                (folder / "TarnVel_Zones.mdb").string());
-  EXPECT_EQ(run.Boxes()[1], kFailedBox);
+  EXPECT_EQ(run.Boxes(), (std::vector{kCopyBox + "\r" + shop.Zones() + "\rto\r" + (folder / "TarnVel_Zones.mdb").string(),
+                                      kFailedBox}));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(FolderContents(folder), before) << "the old file stays and no temporary file is left";
 }
