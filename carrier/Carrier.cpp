@@ -339,22 +339,22 @@ bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPat
   return answer;
 }
 
-bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
+// Whether `column` of `tableName` can be read: an empty table counts.
+bool TableCanBeRead(const std::string& tableName, const std::string& column, const std::string& dbPath) {
   bool answer = false;
   Trap([&] {
-    const auto [found, failed] = Lookup(zonesDbPath, "Select Top 1 [ZONE] From [" + tableName + "]");
+    const auto [found, failed] = Lookup(dbPath, "Select Top 1 [" + column + "] From [" + tableName + "]");
     answer = found || !failed;
   });
   return answer;
 }
 
+bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
+  return TableCanBeRead(tableName, "ZONE", zonesDbPath);
+}
+
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath) {
-  bool answer = false;
-  Trap([&] {
-    const auto [found, failed] = Lookup(servicesDbPath, "Select Top 1 [LBS] From [" + tableName + "]");
-    answer = found || !failed;
-  });
-  return answer;
+  return TableCanBeRead(tableName, "LBS", servicesDbPath);
 }
 
 // Zone chart import.

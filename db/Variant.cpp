@@ -244,46 +244,19 @@ bool IsNumericText(const std::string& text) {
   return i == t.size();
 }
 
-Variant Variant::Null() {
-  Variant v;
-  v.kind_ = Kind::Null;
-  return v;
-}
+Variant Variant::Null() { return Make(Kind::Null, std::monostate{}); }
 
-Variant Variant::Text(std::string value) {
-  Variant v;
-  v.kind_ = Kind::Text;
-  v.value_ = std::move(value);
-  return v;
-}
+Variant Variant::Text(std::string value) { return Make(Kind::Text, std::move(value)); }
 
-Variant Variant::Int16(std::int16_t value) {
-  Variant v;
-  v.kind_ = Kind::Int16;
-  v.value_ = static_cast<std::int64_t>(value);
-  return v;
-}
+Variant Variant::Int16(std::int16_t value) { return Make(Kind::Int16, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Int32(std::int32_t value) {
-  Variant v;
-  v.kind_ = Kind::Int32;
-  v.value_ = static_cast<std::int64_t>(value);
-  return v;
-}
+Variant Variant::Int32(std::int32_t value) { return Make(Kind::Int32, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Double(double value) {
-  Variant v;
-  v.kind_ = Kind::Double;
-  v.value_ = value;
-  return v;
-}
+Variant Variant::Double(double value) { return Make(Kind::Double, value); }
 
 Variant Variant::Currency(double value) {
-  Variant v;
-  v.kind_ = Kind::Currency;
   const double rounded = std::nearbyint(value * 10000.0) / 10000.0;
-  v.value_ = rounded == 0 ? 0.0 : rounded;
-  return v;
+  return Make(Kind::Currency, rounded == 0 ? 0.0 : rounded);
 }
 
 Variant Variant::Date(const std::string& value) {
@@ -295,44 +268,23 @@ Variant Variant::Date(const std::string& value) {
   }
   const auto stored = shaped ? StoredDateText(value) : std::nullopt;
   if (!stored) ThrowMismatch("'" + value + "' is not a date");
-  Variant v;
-  v.kind_ = Kind::Date;
-  v.value_ = *stored;
-  return v;
+  return Make(Kind::Date, *stored);
 }
 
 Variant Variant::Now() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  Variant v;
-  v.kind_ = Kind::Date;
-  v.value_ = FormatDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                            static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                            static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
-  return v;
+  return Make(Kind::Date, FormatDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                         static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                                         static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)));
 }
 
-Variant Variant::Bool(bool value) {
-  Variant v;
-  v.kind_ = Kind::Bool;
-  v.value_ = value;
-  return v;
-}
+Variant Variant::Bool(bool value) { return Make(Kind::Bool, value); }
 
-Variant Variant::Byte(std::uint8_t value) {
-  Variant v;
-  v.kind_ = Kind::Byte;
-  v.value_ = static_cast<std::int64_t>(value);
-  return v;
-}
+Variant Variant::Byte(std::uint8_t value) { return Make(Kind::Byte, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Binary(std::vector<std::uint8_t> value) {
-  Variant v;
-  v.kind_ = Kind::Binary;
-  v.value_ = std::move(value);
-  return v;
-}
+Variant Variant::Binary(std::vector<std::uint8_t> value) { return Make(Kind::Binary, std::move(value)); }
 
 std::string Variant::ToText() const {
   switch (kind_) {

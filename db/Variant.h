@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -59,8 +60,16 @@ class Variant {
   friend bool operator==(const Variant& a, const Variant& b);
 
  private:
+  using Storage = std::variant<std::monostate, std::string, std::int64_t, double, bool, std::vector<std::uint8_t>>;
+  static Variant Make(Kind kind, Storage value) {
+    Variant v;
+    v.kind_ = kind;
+    v.value_ = std::move(value);
+    return v;
+  }
+
   Kind kind_ = Kind::Empty;
-  std::variant<std::monostate, std::string, std::int64_t, double, bool, std::vector<std::uint8_t>> value_;
+  Storage value_;
 };
 
 // True when `text`, less surrounding spaces, is an optional sign, digits

@@ -1,21 +1,30 @@
 # Sourced by ./test, ./run and the other scripts: makes sure the Debian
 # packages the build needs are installed. As root it installs what is
 # missing; otherwise it prints the one command to run and stops.
-atv_packages=(cmake make g++ pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev
-              libcli11-dev nlohmann-json3-dev sqlite3 ${ATV_EXTRA_PACKAGES:-})
 
-atv_missing=()
-for p in "${atv_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || atv_missing+=("$p")
-done
-if [ ${#atv_missing[@]} -gt 0 ]; then
+# atv_missing PACKAGE...: prints those that are not installed.
+atv_missing() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || printf '%s ' "$p"
+  done
+}
+
+# atv_install PACKAGE...: installs them as root; answers non-zero when it cannot.
+atv_install() {
+  [ "$(id -u)" = 0 ] || return 1
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+atv_required=$(atv_missing cmake make g++ pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev \
+                           libcli11-dev nlohmann-json3-dev sqlite3 ${ATV_EXTRA_PACKAGES:-})
+if [ -n "$atv_required" ]; then
   if [ "$(id -u)" = 0 ]; then
-    echo "Installing ${atv_missing[*]} ..."
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends "${atv_missing[@]}" >/dev/null
+    echo "Installing $atv_required..."
+    atv_install $atv_required
   else
     echo "Some packages are missing. Run this once, then try again:"
-    echo "  sudo apt-get install -y ${atv_missing[*]}"
+    echo "  sudo apt-get install -y $atv_required"
     exit 1
   fi
 fi
@@ -23,19 +32,13 @@ fi
 # Optional: the real-window check (tests/gui) and ./screenshot run the window
 # under a virtual X server. As root they are installed; otherwise the check
 # skips itself and this says how to get them.
-atv_optional_packages=(xvfb xdotool imagemagick ${ATV_OPTIONAL_PACKAGES:-})
-atv_missing=()
-for p in "${atv_optional_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || atv_missing+=("$p")
-done
-if [ ${#atv_missing[@]} -gt 0 ]; then
+atv_optional=$(atv_missing xvfb xdotool imagemagick ${ATV_OPTIONAL_PACKAGES:-})
+if [ -n "$atv_optional" ]; then
   if [ "$(id -u)" = 0 ]; then
-    echo "Installing the optional ${atv_missing[*]} ..."
-    export DEBIAN_FRONTEND=noninteractive
-    { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${atv_missing[@]}" >/dev/null; } ||
-      echo "Could not install ${atv_missing[*]}: the real-window check will be skipped."
+    echo "Installing the optional $atv_optional..."
+    atv_install $atv_optional || echo "Could not install $atv_optional: the real-window check will be skipped."
   else
     echo "Optional packages are missing (the real-window check is skipped without them):"
-    echo "  sudo apt-get install -y ${atv_missing[*]}"
+    echo "  sudo apt-get install -y $atv_optional"
   fi
 fi
