@@ -62,9 +62,12 @@ void MainForm::cmdCD_Click() {
 
 bool MainForm::AddService() {
   const std::string hostDbPath = view_.PathText();
-  const std::string folder = Files_::FolderOfPath(hostDbPath) + Platform::AppInfo::PathSeparator();
+  const std::string hostFolder = Files_::FolderOfPath(hostDbPath);
+  const std::string folder = hostFolder + Platform::AppInfo::PathSeparator();
   const std::string zonesDbPath = folder + kZonesFile;
   const std::string servicesDbPath = folder + kServicesFile;
+  // One installation at a time into one shop's folder, for the whole run.
+  const Carrier::RunLocks locks(hostFolder);
 
   const bool added =
       Carrier::PrepareZoneDatabase(kCarrierName, kEmptyZonesFile, kZonesFile, kServiceCode) &&

@@ -121,6 +121,7 @@ const char kFooter[] =
     "  1  the installation failed (the failure box or \"Process has failed !\")\n"
     "  2  usage error\n"
     "  3  the add button stayed disabled (HOST_DB_PATH names no file)\n"
+    "  4  the transcript could not be written (a full disk, a closed pipe): the run has no record\n"
     "\n"
     "Example:\n"
     "  addtarnvel-cli --zip 10001 --yes --json /srv/shop/Mailvoro.mdb";
@@ -164,9 +165,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   ui.defaultQuestionAnswer = yes ? Platform::kAnswerOk : Platform::kAnswerCancel;
   // Printed events are dropped at once, so a long chart import keeps
   // memory flat. Record() touches the event no more after this returns.
+  bool transcriptLost = false;
   ui.onEvent = [&](const UiEvent& event) {
     out << FormatEvent(event, json) << '\n';
     out.flush();
+    transcriptLost = transcriptLost || !out;
     ui.Clear();
   };
   Platform::UiInstallation installation(ui);
@@ -176,8 +179,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   view.Attach(form);
   form.Form_Load();
   view.SetPathText(hostDbPath);
-  if (!view.AddEnabled()) return kExitDisabled;
-  return form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded : kExitFailed;
+  const int status = !view.AddEnabled()                                       ? kExitDisabled
+                     : form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded
+                                                                              : kExitFailed;
+  if (!transcriptLost) return status;
+  err << kProgramName << ": the transcript could not be written; the run ended with status " << status
+      << " but has no record\n";
+  return kExitNoTranscript;
 }
 
 }  // namespace

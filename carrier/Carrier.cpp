@@ -123,13 +123,34 @@ void ShowCannotAddService(const std::string& serviceCode, const std::string& car
                                Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
 }
 
-// Runs a lookup query; answers whether a row was found and whether the
-// query failed (the failure box is then already shown).
-std::pair<bool, bool> Lookup(const std::string& dbPath, const std::string& sql) {
-  bool failed = false;
-  const bool found = Connection::RecordsExist(dbPath, sql, "", failed);
-  return {found, failed};
+// A lookup's answer: whether a row was found, and whether the query failed
+// (its box is then already shown).
+struct Answer {
+  bool found = false;
+  bool failed = true;
+};
+
+Answer Lookup(const std::string& dbPath, const std::string& sql) {
+  Answer answer;
+  Trap([&] { answer.found = Connection::RecordsExist(dbPath, sql, "", answer.failed); });
+  return answer;
 }
+
+Answer FindInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
+  return Lookup(hostDbPath, "Select [Service] From [Master] Where [Service] = '" + serviceCode + "'");
+}
+
+Answer FindInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
+  std::string sql = "Select * From [Panel] Where ";
+  for (int button = 1; button <= 7; ++button) {
+    if (button > 1) sql += " Or ";
+    sql += "[SV" + std::to_string(button) + "] = '" + serviceCode + "'";
+  }
+  return Lookup(hostDbPath, sql);
+}
+
+// The RunLocks of the installation under way, if any.
+RunLocks::Held* currentLocks = nullptr;
 
 bool InstallSupportFile(const std::string& fileName, const std::string& targetPath) {
   const std::string source = InProgramFolder(fileName);
@@ -208,6 +229,19 @@ std::vector<Override> MasterOverrides(const std::string& serviceType, const std:
 
 }  // namespace
 
+struct RunLocks::Held {
+  Held(const std::string& folder, Held* enclosing) : hostFolder(folder), outer(enclosing) {}
+  Files_::FolderLock hostFolder;
+  std::optional<Files_::FolderLock> programFolder;
+  Held* outer;
+};
+
+RunLocks::RunLocks(const std::string& hostFolder) : held_(std::make_unique<Held>(hostFolder, currentLocks)) {
+  currentLocks = held_.get();
+}
+
+RunLocks::~RunLocks() { currentLocks = held_->outer; }
+
 // Installation driver.
 
 bool CheckServiceTables(const std::string& serviceCode, const std::string& carrierName,
@@ -242,11 +276,16 @@ bool AddCarrierService(const std::string& serviceType, const std::string& servic
         Platform::kMbOkCancel | Platform::kMbQuestion, "New " + carrierName + " Service is Available!");
     if (answer != Platform::kAnswerOk) return;
 
-    masterResult = ServiceInMaster(serviceCode, hostDbPath)
-                       ? AddZone6(serviceType, serviceCode, carrierName, templateService, hostDbPath)
-                       : AddServiceToMaster(serviceType, serviceCode, carrierName, templateService, hostDbPath);
-    panelResult = ServiceInPanel(serviceCode, hostDbPath) ||
-                  AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath);
+    // A lookup that could not tell leaves its half alone, and the half
+    // fails: nothing is added twice, and no failure reads as success.
+    const Answer inMaster = FindInMaster(serviceCode, hostDbPath);
+    masterResult = !inMaster.failed &&
+                   (inMaster.found ? AddZone6(serviceType, serviceCode, carrierName, templateService, hostDbPath)
+                                   : AddServiceToMaster(serviceType, serviceCode, carrierName, templateService,
+                                                        hostDbPath));
+    const Answer inPanel = FindInPanel(serviceCode, hostDbPath);
+    panelResult = !inPanel.failed &&
+                  (inPanel.found || AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath));
   });
   return masterResult && panelResult;
 }
@@ -278,10 +317,20 @@ bool PrepareZoneDatabase(const std::string& carrierName, const std::string& empt
     return false;
   }
 
+  // No other installation may touch the working zones database from its
+  // fresh copy until it is copied next to the host database.
+  std::optional<Files_::FolderLock> ownLock;
+  if (currentLocks) {
+    if (!currentLocks->programFolder) currentLocks->programFolder.emplace(Platform::AppInfo::ProgramFolder());
+  } else {
+    ownLock.emplace(Platform::AppInfo::ProgramFolder());
+  }
   const std::string zonesPath = InProgramFolder(zonesFile);
   std::string errorDescription;
   std::int32_t errorNumber = 0;
-  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true)) return false;
+  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true,
+                               Files_::CopyMode::ScratchInPlace))
+    return false;
 
   return ImportZoneChart(DataFolder() + Sep() + chartName, zonesPath, serviceCode);
 }
@@ -296,8 +345,11 @@ bool CheckCarrierDatabases(const std::string& zonesDbPath, const std::string& se
 
   std::string errorDescription;
   std::int32_t errorNumber = 0;
-  if (!Files_::CopyFileChecked(zonesSource, zonesDbPath, errorDescription, errorNumber, true)) return false;
-  return Files_::CopyFileChecked(servicesSource, servicesDbPath, errorDescription, errorNumber, true);
+  const bool zonesCopied = Files_::CopyFileChecked(zonesSource, zonesDbPath, errorDescription, errorNumber, true);
+  // The working zones database is in the host folder now (or the run ends
+  // here): other installations may have it.
+  if (currentLocks) currentLocks->programFolder.reset();
+  return zonesCopied && Files_::CopyFileChecked(servicesSource, servicesDbPath, errorDescription, errorNumber, true);
 }
 
 bool InstallManifestReport(const std::string& targetPath) {
@@ -316,37 +368,19 @@ bool InstallLabelLayout(const std::string& targetPath) {
 // added twice; the carrier lookups ask whether the table can be read.
 
 bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
-  bool answer = false;
-  Trap([&] {
-    const auto [found, failed] =
-        Lookup(hostDbPath, "Select [Service] From [Master] Where [Service] = '" + serviceCode + "'");
-    answer = found || failed;
-  });
-  return answer;
+  const Answer answer = FindInMaster(serviceCode, hostDbPath);
+  return answer.found || answer.failed;
 }
 
 bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
-  bool answer = false;
-  Trap([&] {
-    std::string sql = "Select * From [Panel] Where ";
-    for (int button = 1; button <= 7; ++button) {
-      if (button > 1) sql += " Or ";
-      sql += "[SV" + std::to_string(button) + "] = '" + serviceCode + "'";
-    }
-    const auto [found, failed] = Lookup(hostDbPath, sql);
-    answer = found || failed;
-  });
-  return answer;
+  const Answer answer = FindInPanel(serviceCode, hostDbPath);
+  return answer.found || answer.failed;
 }
 
 // Whether `column` of `tableName` can be read: an empty table counts.
 bool TableCanBeRead(const std::string& tableName, const std::string& column, const std::string& dbPath) {
-  bool answer = false;
-  Trap([&] {
-    const auto [found, failed] = Lookup(dbPath, "Select Top 1 [" + column + "] From [" + tableName + "]");
-    answer = found || !failed;
-  });
-  return answer;
+  const Answer answer = Lookup(dbPath, "Select Top 1 [" + column + "] From [" + tableName + "]");
+  return answer.found || !answer.failed;
 }
 
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
@@ -431,6 +465,17 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
         break;
       }
       if (Db::IsNumericText(field2)) {
+        // The fields go into the statement as they stand, so only numbers may.
+        const std::string* notNumber = !Db::IsNumericText(field3)   ? &field3
+                                       : !Db::IsNumericText(field4) ? &field4
+                                                                    : nullptr;
+        if (notNumber) {
+          errorNumber = Platform::kErrTypeMismatch;
+          errorDescription = "Type mismatch: field " + std::string(notNumber == &field3 ? "3" : "4") +
+                             " of the line '" + line + "' is not a number.";
+          MsgBox_::ShowProcessFailed(errorDescription, "Failed to import Tarn-Vel 'csv' file to Zone table...", "");
+          break;
+        }
         DBQuery::InsertSql("LOZIP", field2, DBQuery::kKindLiteral, true, false, tableName, false);
         DBQuery::InsertSql("HIZIP", field3, DBQuery::kKindLiteral, false, false, tableName, false);
         const std::string sql = DBQuery::InsertSql("ZONE", field4, DBQuery::kKindLiteral, false, true, tableName, false);

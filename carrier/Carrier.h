@@ -6,9 +6,31 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace Carrier {
+
+// The locks of one installation among others, held while the object lives:
+// the host database's folder for the whole run, and the program folder
+// from the fresh copy of the working zones database until it has been
+// copied next to the host database (PrepareZoneDatabase takes it,
+// CheckCarrierDatabases lets it go). Always taken in that order, so two
+// installations never wait for each other; a wait ends after a minute with
+// Platform::RunError. Without a live RunLocks, PrepareZoneDatabase holds
+// the program folder's lock for its own duration only.
+class RunLocks {
+ public:
+  explicit RunLocks(const std::string& hostFolder);
+  ~RunLocks();
+  RunLocks(const RunLocks&) = delete;
+  RunLocks& operator=(const RunLocks&) = delete;
+
+  struct Held;
+
+ private:
+  std::unique_ptr<Held> held_;
+};
 
 // The installation driver: checks the service tables, asks the operator,
 // then brings the service into [Master] (new record or zone 6) and onto a
@@ -33,8 +55,9 @@ bool InstallManifestReport(const std::string& targetPath);
 bool InstallLogo(const std::string& targetPath);
 bool InstallLabelLayout(const std::string& targetPath);
 
-// Lookups. The host lookups answer true when their query fails; the
-// carrier lookups answer whether the table can be read.
+// Lookups. The host lookups answer true when their query fails (the
+// driver then changes nothing in that half); the carrier lookups answer
+// whether the table can be read.
 bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath);
 bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath);
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
@@ -44,8 +67,10 @@ bool TableHasRates(const std::string& tableName, const std::string& servicesDbPa
 // digits (surrounding spaces allowed) and answers false, silently, for any
 // other text; the file name it finds always ends in ".csv". ImportZoneChart
 // reads only a plain file name in the program folder's Data folder; any
-// other path is refused like an unreadable chart. A malformed line ends the
-// import without making it fail; a failed INSERT makes it fail.
+// other path is refused like an unreadable chart, and so are a file that
+// is not an ordinary file and a line over Files_::kMostLineBytes. A
+// malformed line ends the import without making it fail; a failed INSERT,
+// or a zone line whose third or fourth field is not a number, makes it fail.
 bool ZoneChartForZip(const std::string& dbPath, const std::string& zip, std::string& fileName);
 bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName);
 bool SplitCsvLine(const std::string& line, std::string& field2, std::string& field3, std::string& field4,

@@ -4,12 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "AppInfo.h"
@@ -89,30 +94,136 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  // Closes now and answers the errno of a failed close (0 when it worked).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
   }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
 };
 
-// The temporary file of one copy: removed when it dies unless it was
+// Locks on byte ranges that belong to an open file description (not to
+// the process), so that no other open or close of the same file in this
+// process can drop them; they meet the database engine's own locks.
+bool TryLockRange(int fd, short type, off_t start, off_t length) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Whether anyone holds a lock on the range that a write lock would meet.
+bool RangeIsLocked(int fd, off_t start, off_t length) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  return ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+// The database engine's lock bytes: a process reading or writing the file
+// holds a lock in the first range, and every open connection in WAL mode
+// holds a read lock on one byte of the -shm file.
+constexpr off_t kDbLockStart = 0x40000000;
+constexpr off_t kDbLockLength = 2 + 510;
+constexpr off_t kShmAliveByte = 128;
+constexpr const char* kSidecars[] = {"-journal", "-wal", "-shm"};
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+std::chrono::milliseconds& FolderLockWait() {
+  static std::chrono::milliseconds wait = std::chrono::minutes(1);
+  return wait;
+}
+
+// As long as the database engine waits for a lock.
+std::chrono::milliseconds& InUseWait() {
+  static std::chrono::milliseconds wait = std::chrono::seconds(5);
+  return wait;
+}
+
+RunError InUse(const std::string& path) {
+  return RunError(Platform::kErrPermissionDenied,
+                  "Permission denied: " + Quoted(path) + " is in use by another program.");
+}
+
+// Polls `attempt` until it succeeds or `wait` has passed.
+template <class Attempt>
+bool Retry(std::chrono::milliseconds wait, Attempt&& attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (attempt()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+// The right to replace the destination of a copy, held while it lives:
+// nobody else uses the destination as a database, and nobody can start to
+// until it dies, since the engine's lock bytes of the file (and of its
+// -shm) are held here. A destination that is a link is not opened for this:
+// only its target could be in use, and the link alone is replaced.
+class Claim {
+ public:
+  Claim(const std::string& destination, bool regularFile) : destination_(destination) {
+    if (regularFile) {
+      file_ = Descriptor(::open(destination.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+      if (file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, destination);
+    } else {
+      // The link's target, if it is a database someone is using, is left
+      // alone; waiting for it keeps a live transaction's journal intact.
+      Descriptor target(::open(destination.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+      if (target.Get() >= 0 &&
+          !Retry(InUseWait(), [&] { return !RangeIsLocked(target.Get(), kDbLockStart, kDbLockLength); }))
+        throw InUse(destination);
+    }
+    const std::string shmPath = destination + "-shm";
+    shm_ = Descriptor(::open(shmPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    const bool free = Retry(InUseWait(), [&] {
+      return (file_.Get() < 0 || TryLockRange(file_.Get(), F_WRLCK, kDbLockStart, kDbLockLength)) &&
+             (shm_.Get() < 0 || TryLockRange(shm_.Get(), F_WRLCK, kShmAliveByte, 1));
+    });
+    if (!free) throw InUse(destination);
+  }
+  int File() const { return file_.Get(); }
+
+  // Removes what the engine keeps beside the file. Nobody holds them (the
+  // locks say so), so they are left over from a writer that died; played
+  // back into the new file they would damage it.
+  void RemoveSidecars() const {
+    for (const char* suffix : kSidecars) {
+      const std::string path = destination_ + suffix;
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+    }
+  }
+
+ private:
+  std::string destination_;
+  Descriptor file_;
+  Descriptor shm_;
+};
+
+// The temporary file of one copy: locked while it lives, so that no other
+// copy takes it for a leftover, and removed when it dies unless it was
 // renamed over the destination.
 class TemporaryFile {
  public:
-  TemporaryFile(std::string path, int fd) : path_(std::move(path)), descriptor_(fd) {}
+  TemporaryFile(std::string path, int fd) : path_(std::move(path)), descriptor_(fd) {
+    TryLockRange(fd, F_WRLCK, 0, 0);
+  }
   ~TemporaryFile() {
     if (!kept_) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   const std::string& Path() const { return path_; }
-  Descriptor& File() { return descriptor_; }
+  int File() const { return descriptor_.Get(); }
   void Keep() { kept_ = true; }
 
  private:
@@ -125,16 +236,17 @@ std::string TempPrefix(const std::string& destinationName) { return "." + destin
 
 // A copy that was killed leaves its temporary file behind; its name tells
 // which destination it belonged to, so the next copy there sweeps it away.
+// One that a live copy holds locked is not a leftover and stays.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
   const std::string prefix = TempPrefix(destinationName);
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code typeEc;
-    if (name.starts_with(prefix) && it->symlink_status(typeEc).type() == fs::file_type::regular) {
-      std::error_code removeEc;
-      fs::remove(it->path(), removeEc);
-    }
+    if (!name.starts_with(prefix) || it->symlink_status(typeEc).type() != fs::file_type::regular) continue;
+    const std::string path = it->path().string();
+    Descriptor candidate(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (candidate.Get() >= 0 && TryLockRange(candidate.Get(), F_WRLCK, 0, 0)) ::unlink(path.c_str());
   }
 }
 
@@ -147,7 +259,7 @@ TemporaryFile CreateTemporary(const std::string& folder, const std::string& dest
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
     std::string path = folder + separator + TempPrefix(destinationName) + suffix;
     // The mode passed to open() is filtered by the umask, as for any new file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return TemporaryFile(std::move(path), fd);
     if (errno != EEXIST) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
   }
@@ -170,6 +282,7 @@ void WriteAll(int fd, const char* data, std::size_t size, std::uint64_t& written
   }
 }
 
+// Copies all of `from` to `to` and forces it to the disk.
 void CopyData(int from, int to, const std::string& source, const std::string& destination) {
   std::vector<char> buffer(kChunkSize);
   std::uint64_t written = 0;
@@ -179,9 +292,10 @@ void CopyData(int from, int to, const std::string& source, const std::string& de
       if (errno == EINTR) continue;
       throw FromErrno(errno, source);
     }
-    if (count == 0) return;
+    if (count == 0) break;
     WriteAll(to, buffer.data(), static_cast<std::size_t>(count), written, destination);
   }
+  if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
 
 // Makes the rename itself durable. A folder that cannot be synced (some
@@ -192,65 +306,89 @@ void SyncFolder(const std::string& folder) {
   if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
+bool FolderIsWritable(const std::string& folder, const struct stat& info) {
+  return (info.st_mode & kWriteBits) != 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// A scratch file in a folder this user may not add files to: written over
+// in place under the same claim as a replacement.
+void OverwriteInPlace(int input, const std::string& source, const std::string& destination) {
+  Claim claim(destination, true);
+  if (claim.File() < 0) throw FromErrno(ENOENT, destination);
+  struct stat info {};
+  if (::fstat(claim.File(), &info) != 0 || !S_ISREG(info.st_mode)) throw IsAFolder(destination);
+  claim.RemoveSidecars();
+  if (::ftruncate(claim.File(), 0) != 0) throw FromErrno(errno, destination);
+  CopyData(input, claim.File(), source, destination);
+}
+
 // The copy itself; throws RunError for every failure and leaves the
 // destination as it was when it does.
-void CopyOrThrow(const std::string& source, const std::string& destination) {
+void CopyOrThrow(const std::string& source, const std::string& destination, CopyMode mode) {
   struct stat sourceInfo {};
   if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
-  if (S_ISDIR(sourceInfo.st_mode)) throw IsAFolder(source);
+  if (!S_ISREG(sourceInfo.st_mode)) throw IsAFolder(source);
 
-  std::string target = destination;
-  struct stat targetInfo {};
-  bool targetExists = ::stat(destination.c_str(), &targetInfo) == 0;
-  if (targetExists && S_ISDIR(targetInfo.st_mode)) throw IsAFolder(destination);
   const char separator = Platform::AppInfo::PathSeparator();
   if (destination.empty() || destination.back() == separator)
     throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(destination) + " names no file.");
-  // A link stays a link: the new data replaces the file it points to.
-  struct stat linkInfo {};
-  if (targetExists && ::lstat(destination.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
-    std::error_code ec;
-    const auto resolved = fs::canonical(destination, ec);
-    if (!ec) target = resolved.string();
-  }
+  struct stat targetInfo {};
+  const bool targetExists = ::lstat(destination.c_str(), &targetInfo) == 0;
+  const bool isLink = targetExists && S_ISLNK(targetInfo.st_mode);
+  const bool isFile = targetExists && !isLink;
+  if (isFile && !S_ISREG(targetInfo.st_mode)) throw IsAFolder(destination);
 
-  const std::string folder = FolderOfPath(target);
+  const std::string folder = FolderOfPath(destination);
   struct stat folderInfo {};
   if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) throw PathNotFound(folder);
   // Write bits are checked by hand as well, because root passes every
   // access check and would otherwise replace files marked read-only.
-  if ((folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(folder);
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
-  if (targetExists) {
+  if (isFile) {
     if ((targetInfo.st_mode & kWriteBits) == 0) throw ReadOnly(destination);
-    if (::access(target.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
+    if (::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
     if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) return;
   }
 
   Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (input.Get() < 0) throw FromErrno(errno, source);
 
-  const std::string targetName = target.find(separator) == std::string::npos ? target : LastPathPart(target);
-  RemoveStaleTemporaries(folder, targetName);
-  TemporaryFile temporary = CreateTemporary(folder, targetName, 0644);
-  if (targetExists) {
-    // Keep the replaced file's owner (only root may give it away) and mode.
-    [[maybe_unused]] const int ignored = ::fchown(temporary.File().Get(), targetInfo.st_uid, targetInfo.st_gid);
-    if (::fchmod(temporary.File().Get(), targetInfo.st_mode & 07777) != 0) throw FromErrno(errno, destination);
+  if (!FolderIsWritable(folder, folderInfo)) {
+    if (mode == CopyMode::ScratchInPlace && isFile) return OverwriteInPlace(input.Get(), source, destination);
+    if ((folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(folder);
+    throw FromErrno(errno, folder, Platform::kErrPathNotFound);
   }
-  CopyData(input.Get(), temporary.File().Get(), source, destination);
-  if (::fsync(temporary.File().Get()) != 0) throw FromErrno(errno, destination);
-  if (const int error = temporary.File().Close()) throw FromErrno(error, destination);
-  // A rollback journal beside the destination was left by a writer of the
-  // file being replaced that was killed; the database engine would play it
-  // back into the new file and damage it. It goes before the new file is in
-  // place, so the two are never seen together.
-  std::error_code journalEc;
-  fs::remove(target + "-journal", journalEc);
-  if (::rename(temporary.Path().c_str(), target.c_str()) != 0) throw FromErrno(errno, destination);
+
+  const std::string name = destination.find(separator) == std::string::npos ? destination : LastPathPart(destination);
+  const Claim claim(destination, isFile);
+  RemoveStaleTemporaries(folder, name);
+  TemporaryFile temporary = CreateTemporary(folder, name, 0644);
+  if (isFile) {
+    // Keep the replaced file's owner (only root may give it away) and mode.
+    [[maybe_unused]] const int ignored = ::fchown(temporary.File(), targetInfo.st_uid, targetInfo.st_gid);
+    if (::fchmod(temporary.File(), targetInfo.st_mode & 07777) != 0) throw FromErrno(errno, destination);
+  }
+  CopyData(input.Get(), temporary.File(), source, destination);
+  // The leftovers go before the new file is in place, so the two are never
+  // seen together; the claim keeps anyone from making new ones meanwhile.
+  claim.RemoveSidecars();
+  if (::rename(temporary.Path().c_str(), destination.c_str()) != 0) throw FromErrno(errno, destination);
   temporary.Keep();
   SyncFolder(folder);
 }
+
+// The folders this process holds locked, with how many holders each has.
+struct HeldFolder {
+  std::uint64_t device;
+  std::uint64_t inode;
+  Descriptor folder;  // holds the lock while open
+  int holders;
+};
+
+std::vector<HeldFolder>& HeldFolders() {
+  static std::vector<HeldFolder> held;
+  return held;
+}
+
 
 }  // namespace
 
@@ -258,6 +396,10 @@ namespace testing {
 
 void SetCopyWriteFault(WriteFault fault) { CopyWriteFault() = std::move(fault); }
 std::size_t CopyChunkSize() { return kChunkSize; }
+void SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse) {
+  FolderLockWait() = folderLock;
+  InUseWait() = inUse;
+}
 
 }  // namespace testing
 
@@ -277,12 +419,12 @@ bool LocateFile(const std::string& path, bool report) {
 }
 
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
-                     std::int32_t& errorNumber, bool report) {
+                     std::int32_t& errorNumber, bool report, CopyMode mode) {
   errorNumber = 0;
   errorDescription.clear();
   bool result = false;
   try {
-    CopyOrThrow(source, destination);
+    CopyOrThrow(source, destination, mode);
     result = LocateFile(destination, false);
   } catch (const RunError& e) {
     errorNumber = e.Number();
@@ -306,61 +448,120 @@ bool CopyFileChecked(const std::string& source, const std::string& destination, 
   return result;
 }
 
+FolderLock::FolderLock(const std::string& folder) {
+  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat info {};
+  if (dir.Get() < 0 || ::fstat(dir.Get(), &info) != 0) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
+  for (HeldFolder& held : HeldFolders()) {
+    if (held.device == info.st_dev && held.inode == info.st_ino) {
+      ++held.holders;
+      return;
+    }
+  }
+  bool told = false;
+  const bool locked = Retry(FolderLockWait(), [&] {
+    if (::flock(dir.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+    if (!told) {
+      Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
+      told = true;
+    }
+    return false;
+  });
+  if (!locked) {
+    throw RunError(Platform::kErrPermissionDenied, "Permission denied: another installation is working in " +
+                                                       Quoted(folder) +
+                                                       " and did not finish within a minute; try again when it has.");
+  }
+  HeldFolders().push_back({info.st_dev, info.st_ino, std::move(dir), 1});
+}
+
+FolderLock::~FolderLock() {
+  auto& held = HeldFolders();
+  for (auto it = held.begin(); it != held.end(); ++it) {
+    if (it->device == device_ && it->inode == inode_) {
+      if (--it->holders == 0) held.erase(it);  // closing the folder lets go of the lock
+      return;
+    }
+  }
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 void InputFile::Open(const std::string& path) {
   Close();
-  std::error_code ec;
-  const auto status = fs::status(path, ec);
-  if (path.empty() || status.type() == fs::file_type::not_found) throw FileNotFound(path);
-  if (status.type() == fs::file_type::directory) throw IsAFolder(path);
-  stream_.clear();
-  stream_.open(path, std::ios::in | std::ios::binary);
-  if (!stream_.is_open()) {
-    stream_.clear();
+  // Opened without waiting, so that a pipe cannot hold the program up;
+  // only an ordinary file is read.
+  Descriptor file(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.Get() < 0) {
+    if (path.empty() || errno == ENOENT || errno == ENOTDIR) throw FileNotFound(path);
     throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " cannot be read.");
   }
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) throw FromErrno(errno, path);
+  if (S_ISDIR(info.st_mode)) throw IsAFolder(path);
+  if (!S_ISREG(info.st_mode)) {
+    throw RunError(Platform::kErrPathFileAccess,
+                   "Path/File access error: " + Quoted(path) + " is not an ordinary file.");
+  }
+  const int flags = ::fcntl(file.Get(), F_GETFL);
+  if (flags >= 0) ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  fd_ = file.Release();
   path_ = path;
+  buffer_.resize(kChunkSize);
+  begin_ = end_ = 0;
 }
 
-bool InputFile::AtEnd() {
-  if (!stream_.is_open()) return true;
-  try {
-    return stream_.rdbuf()->sgetc() == std::char_traits<char>::eof();
-  } catch (const std::exception&) {
-    throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + ".");
+bool InputFile::Fill() {
+  if (begin_ < end_) return true;
+  for (;;) {
+    const ssize_t count = ::read(fd_, buffer_.data(), buffer_.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + ".");
+    begin_ = 0;
+    end_ = static_cast<std::size_t>(count);
+    return count > 0;
   }
 }
 
+bool InputFile::AtEnd() { return fd_ < 0 || !Fill(); }
+
 std::string InputFile::ReadLine() {
-  if (!stream_.is_open()) throw RunError(kErrBadFileNameOrNumber, "Bad file name or number: no file is open.");
+  if (fd_ < 0) throw RunError(kErrBadFileNameOrNumber, "Bad file name or number: no file is open.");
   if (AtEnd()) throw RunError(Platform::kErrInputPastEnd, "Input past end of file: " + Quoted(path_) + ".");
-  using Traits = std::char_traits<char>;
-  constexpr auto kEof = Traits::eof();
   std::string line;
-  // Reading through the stream buffer keeps one buffer's worth in memory
-  // besides the line, however long the file is.
-  try {
-    std::streambuf& buffer = *stream_.rdbuf();
-    for (auto c = buffer.sbumpc(); c != kEof; c = buffer.sbumpc()) {
-      if (c == '\n') break;
-      if (c == '\r') {
-        if (buffer.sgetc() == '\n') buffer.sbumpc();
-        break;
-      }
-      line.push_back(Traits::to_char_type(c));
+  while (Fill()) {
+    const char* from = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    const auto* stop = static_cast<const char*>(std::memchr(from, '\n', available));
+    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', stop ? stop - from : available));
+    if (cr) stop = cr;
+    const std::size_t take = stop ? static_cast<std::size_t>(stop - from) : available;
+    if (line.size() + take > kMostLineBytes) {
+      throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path_) +
+                                                       " holds a line longer than " +
+                                                       std::to_string(kMostLineBytes) + " bytes.");
     }
-  } catch (const std::ios_base::failure&) {
-    throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + ".");
+    line.append(from, take);
+    begin_ += take;
+    if (!stop) continue;
+    ++begin_;  // the terminator
+    if (*stop == '\r' && Fill() && buffer_[begin_] == '\n') ++begin_;
+    break;
   }
   return line;
 }
 
 void InputFile::Close() {
-  if (!stream_.is_open()) return;
-  stream_.clear();
-  stream_.close();
-  const bool failed = stream_.fail();
-  stream_.clear();
-  if (failed) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + " could not be closed.");
+  if (fd_ < 0) return;
+  const int fd = fd_;
+  fd_ = -1;
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  if (::close(fd) != 0) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + " could not be closed.");
 }
 
 bool CloseFile(InputFile& file) {

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <string>
+#include <vector>
 
 namespace Files_ {
 
@@ -15,44 +15,91 @@ namespace Files_ {
 // "AddTarnVel has failed to locate the '<path>' file...". Never throws.
 bool LocateFile(const std::string& path, bool report);
 
+// How CopyFileChecked may put the new file in place.
+enum class CopyMode {
+  // Always a new file renamed over the destination.
+  Replace,
+  // For a scratch file only others' installations wait for: when the
+  // destination's folder cannot take a new file but the destination itself
+  // may be written, it is overwritten in place. A copy killed part-way
+  // leaves it incomplete, so only a file rebuilt on every run may use this.
+  ScratchInPlace,
+};
+
 // Copies `source` over `destination` without ever leaving a half-written
 // destination: the data goes to a temporary file in the destination's
 // folder, is flushed to disk, and is then renamed over the destination.
-// On any failure the destination is left exactly as it was and no
-// temporary file stays behind; temporaries left by a killed earlier copy
-// to the same destination are removed. A replaced destination keeps its
-// permission bits; a destination that is a symbolic link keeps pointing at
-// the file it names, which gets the new data. A destination whose
-// permission bits allow no writing (or in a folder whose bits allow none)
-// is refused even for root. Copying a file onto itself changes nothing.
-// Answers whether the destination is there afterwards. The error outputs
-// are written on every return (0 and empty on success; 53 missing source,
-// 76 missing destination folder, 70 refused destination or folder, 75 a
-// folder where a file is meant, 61 disk full, 57 device error, each naming
-// the path). When an error occurred and `report` is true, shows the
-// information box "Can't Copy a File ...". Never throws.
+// Nothing outside the destination's folder is written or deleted: a
+// destination that is a symbolic link is replaced by the new file, the
+// link itself, never its target. A destination that another process uses
+// as a database (it holds the database engine's locks on the file, or on
+// its shared-memory file) is waited for up to five seconds and then
+// refused; a rollback journal, write-ahead log or shared-memory file beside
+// it that nobody holds is removed in the same step, so that nothing is
+// played back into the new file. On any failure the destination is left as
+// it was and no temporary file stays behind; temporaries of a killed
+// earlier copy to the same destination are removed, those of a live copy
+// never. A replaced regular file keeps its permission bits. A destination
+// whose permission bits allow no writing (or in a folder whose bits allow
+// none) is refused even for root. Copying a file onto itself changes
+// nothing. Answers whether the destination is there afterwards. The error
+// outputs are written on every return (0 and empty on success; 53 missing
+// source, 76 missing destination folder, 70 refused or in use, 75 a folder
+// or other non-file where a file is meant, 61 disk full, 57 device error,
+// each naming the path). When an error occurred and `report` is true,
+// shows the information box "Can't Copy a File ...". Never throws.
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
-                     std::int32_t& errorNumber, bool report);
+                     std::int32_t& errorNumber, bool report, CopyMode mode = CopyMode::Replace);
+
+// An exclusive lock among this program's installations on one folder, held
+// while the object lives (flock on the folder, which the database engine
+// never locks, so no other program is held up by it). Waits up to a minute
+// for another holder, with a status text while it waits, then throws
+// Platform::RunError 70 naming the folder. Taken again by the same process
+// for the same folder, it is shared with the first holder.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  std::uint64_t device_ = 0;  // the folder, as the process's list of held folders knows it
+  std::uint64_t inode_ = 0;
+};
+
+// Lines longer than this end the reading of a text file with an error.
+inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 
 // A text file opened for sequential reading. A line ends at CR, CR LF or
 // LF; the terminator is not part of the line. Lines are returned as the
-// file's bytes (8-bit text).
+// file's bytes (8-bit text). Memory stays bounded by the longest line.
 class InputFile {
  public:
   InputFile() = default;
-  // Opens `path`; throws Platform::RunError 53 when it is missing, 75 when
-  // it cannot be read (a folder, no permission).
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  // Opens `path` without waiting on it; throws Platform::RunError 53 when
+  // it is missing, 75 when it is not an ordinary file (a folder, a pipe, a
+  // device) or cannot be read.
   void Open(const std::string& path);
-  bool IsOpen() const { return stream_.is_open(); }
+  bool IsOpen() const { return fd_ >= 0; }
   // True when no further line can be read.
   bool AtEnd();
-  // Reads the next line; throws Platform::RunError 62 past the end.
+  // Reads the next line; throws Platform::RunError 62 past the end, 75 for
+  // a line longer than kMostLineBytes, 57 when the device fails.
   std::string ReadLine();
   void Close();
 
  private:
-  std::ifstream stream_;
+  bool Fill();  // false at the end of the file
+  int fd_ = -1;
   std::string path_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
 };
 
 // Closes the file (also one never opened); true when no error was raised.

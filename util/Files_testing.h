@@ -1,7 +1,9 @@
 // Test seams of Files_: lets a test make the copy loop of CopyFileChecked
-// fail part-way, as a full disk or a failing device would. Not for the program.
+// fail part-way, as a full disk or a failing device would, and shorten the
+// wait of a folder lock. Not for the program.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,5 +19,9 @@ void SetCopyWriteFault(WriteFault fault);
 
 // The size of the chunks the copy loop reads and writes.
 std::size_t CopyChunkSize();
+
+// How long FolderLock waits for another holder (a minute unless set) and a
+// copy for a destination in use (five seconds unless set).
+void SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse);
 
 }  // namespace Files_::testing

@@ -1,7 +1,12 @@
 #include "Files_.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -83,7 +88,10 @@ TEST(Files_, LocateFileAnswersOnlyForOrdinaryFiles) {
 
 class CopyFileCheckedTest : public ::testing::Test {
  protected:
-  void TearDown() override { Files_::testing::SetCopyWriteFault({}); }
+  void TearDown() override {
+    Files_::testing::SetCopyWriteFault({});
+    Files_::testing::SetWaits(std::chrono::minutes(1), std::chrono::seconds(5));
+  }
 
   // Copies with report on: "number: description" and the box shown.
   std::pair<std::string, std::string> Copy(const std::string& source, const std::string& destination) {
@@ -164,15 +172,94 @@ TEST_F(CopyFileCheckedTest, OverwriteKeepsModeAndSweepsStaleTemporaries) {
   EXPECT_EQ(fs::status(dir_.File("shop/TarnVel.jpg")).permissions(), mode);
   EXPECT_EQ(Temporaries(dir_.File("shop")), std::vector<std::string>{".Other.jpg.atv-tmp-0123456789abcdef"});
 
-  // A link stays a link; the file it names gets the data.
+  // A link is replaced itself; the file it names, and a journal beside
+  // that, are never written.
   fs::create_symlink(dir_.File("shop/TarnVel.jpg"), dir_.File("link.jpg"));
+  WriteFile(dir_.File("shop/TarnVel.jpg-journal"), "their journal");
   WriteFile(dir_.File("Other.jpg"), "other logo");
   ExpectSuccess(dir_.File("Other.jpg"), dir_.File("link.jpg"));
-  EXPECT_TRUE(fs::is_symlink(dir_.File("link.jpg")));
-  EXPECT_EQ(ReadFile(dir_.File("shop/TarnVel.jpg")), "other logo");
+  EXPECT_FALSE(fs::is_symlink(dir_.File("link.jpg")));
+  EXPECT_EQ(ReadFile(dir_.File("link.jpg")), "other logo");
+  EXPECT_EQ(ReadFile(dir_.File("shop/TarnVel.jpg")), "new logo");
+  EXPECT_EQ(ReadFile(dir_.File("shop/TarnVel.jpg-journal")), "their journal");
 
   ExpectSuccess(dir_.File("Other.jpg"), dir_.File("Other.jpg"));  // onto itself
   EXPECT_EQ(ReadFile(dir_.File("Other.jpg")), "other logo");
+}
+
+// A file descriptor holding a lock on a byte range of `path`, as another
+// program holding the database engine's locks would.
+struct HeldLock {
+  HeldLock(const std::string& path, off_t start) : fd(::open(path.c_str(), O_RDWR)) {
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_start = start;
+    lock.l_len = 1;
+    EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0) << path;
+  }
+  ~HeldLock() { ::close(fd); }
+  int fd;
+};
+
+// A database in use is never replaced, nor its journal or WAL removed;
+// left-overs nobody holds go with the old file; so do temporaries no live
+// copy holds, and only those.
+TEST_F(CopyFileCheckedTest, DestinationsInUseAndLeftovers) {
+  Files_::testing::SetWaits(std::chrono::milliseconds(200), std::chrono::milliseconds(200));
+  WriteFile(dir_.File("new.mdb"), "new");
+  const std::string shop = dir_.File("Services.mdb");
+  const struct {
+    const char* name;
+    const char* lockedFile;  // beside the destination, locked as by a user of the database
+    off_t lockedByte;
+    bool refused;
+  } cases[] = {
+      {"a reader or writer holds the file", "", 0x40000002, true},
+      {"a WAL connection is open", "-shm", 128, true},
+      {"nobody holds anything", nullptr, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(shop, "old");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) WriteFile(shop + suffix, "stale");
+    WriteFile(dir_.File(".Services.mdb.atv-tmp-live"), "live");
+    WriteFile(dir_.File(".Services.mdb.atv-tmp-dead"), "dead");
+    HeldLock live(dir_.File(".Services.mdb.atv-tmp-live"), 0);
+    std::optional<HeldLock> user;
+    if (c.lockedFile) user.emplace(shop + c.lockedFile, c.lockedByte);
+    if (c.refused) {
+      ExpectFailure(dir_.File("new.mdb"), shop, "70: Permission denied: '" + shop + "' is in use by another program.");
+    } else {
+      ExpectSuccess(dir_.File("new.mdb"), shop);
+    }
+    EXPECT_EQ(ReadFile(shop), c.refused ? "old" : "new");
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_EQ(fs::exists(shop + suffix), c.refused) << suffix;
+    using Names = std::vector<std::string>;
+    auto left = Temporaries(dir_.Path());
+    std::sort(left.begin(), left.end());
+    const Names expected = c.refused ? Names{".Services.mdb.atv-tmp-dead", ".Services.mdb.atv-tmp-live"}
+                                     : Names{".Services.mdb.atv-tmp-live"};
+    EXPECT_EQ(left, expected);
+    fs::remove(dir_.File(".Services.mdb.atv-tmp-dead"));
+  }
+}
+
+// The working zones database of a program folder an operator may not add
+// files to is written over in place; any other copy there is refused.
+TEST_F(CopyFileCheckedTest, ScratchInPlaceWhereTheFolderTakesNoNewFile) {
+  fs::create_directory(dir_.File("program"));
+  WriteFile(dir_.File("Empty.mdb"), "empty zones");
+  WriteFile(dir_.File("program/Zones.mdb"), "last run's zones");
+  fs::permissions(dir_.File("program"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  std::string description;
+  std::int32_t number = 0;
+  EXPECT_TRUE(Files_::CopyFileChecked(dir_.File("Empty.mdb"), dir_.File("program/Zones.mdb"), description, number,
+                                      false, Files_::CopyMode::ScratchInPlace))
+      << description;
+  EXPECT_EQ(ReadFile(dir_.File("program/Zones.mdb")), "empty zones");
+  ExpectFailure(dir_.File("Empty.mdb"), dir_.File("program/Zones.mdb"),
+                "70: Permission denied: '" + dir_.File("program") + "' is read-only.");
 }
 
 TEST_F(CopyFileCheckedTest, FullFileSystemLeavesOldDestination) {
@@ -225,13 +312,53 @@ TEST(Files_, InputFileLineEndingsAndFailures) {
     EXPECT_TRUE(Files_::CloseFile(file));
     EXPECT_FALSE(file.IsOpen());
   }
-  Files_::InputFile file;
-  EXPECT_EQ(ErrorOf([&] { file.Open(dir.File("Data/missing.csv")); }),
-            "53: File not found: '" + dir.File("Data/missing.csv") + "'.");
-  EXPECT_EQ(ErrorOf([&] { file.Open(dir.Path().string()); }),
-            "75: Path/File access error: '" + dir.Path().string() + "' is a folder.");
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_TRUE(Files_::CloseFile(file));
+  // Nothing a chart may be makes the reading wait or grow without bound.
+  ::mkfifo(dir.File("fifo.csv").c_str(), 0600);
+  fs::create_symlink("/dev/zero", dir.File("zero.csv"));
+  WriteFile(dir.File("long.csv"), "1," + std::string(Files_::kMostLineBytes, '9') + "\r\n");
+  const std::pair<std::string, std::string> failures[] = {
+      {dir.File("Data/missing.csv"), "53: File not found: '" + dir.File("Data/missing.csv") + "'."},
+      {dir.Path().string(), "75: Path/File access error: '" + dir.Path().string() + "' is a folder."},
+      {dir.File("fifo.csv"), "75: Path/File access error: '" + dir.File("fifo.csv") + "' is not an ordinary file."},
+      {dir.File("zero.csv"), "75: Path/File access error: '" + dir.File("zero.csv") + "' is not an ordinary file."},
+      {dir.File("long.csv"), "75: Path/File access error: '" + dir.File("long.csv") +
+                                 "' holds a line longer than 1048576 bytes."},
+  };
+  for (const auto& [path, error] : failures) {
+    Files_::InputFile file;
+    EXPECT_EQ(ErrorOf([&] {
+                file.Open(path);
+                file.ReadLine();
+              }),
+              error);
+    EXPECT_TRUE(Files_::CloseFile(file));
+    EXPECT_FALSE(file.IsOpen());
+  }
+}
+
+// Installations into one folder take turns; the same process may take the
+// lock again; a wait ends with an error that names the folder.
+TEST(Files_, FolderLockIsExclusiveAmongProcesses) {
+  TempDir dir;
+  Platform::ScriptedUi ui;
+  Platform::UiInstallation installed(ui);
+  Files_::testing::SetWaits(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
+  {
+    Files_::FolderLock first(dir.Path().string());
+    Files_::FolderLock again(dir.Path().string());
+    const int other = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+  }
+  const int holder = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(ErrorOf([&] { Files_::FolderLock waiting(dir.Path().string()); }),
+            "70: Permission denied: another installation is working in '" + dir.Path().string() +
+                "' and did not finish within a minute; try again when it has.");
+  ::close(holder);
+  ASSERT_FALSE(ui.Events().empty());
+  EXPECT_EQ(ui.Events()[0].text, "Waiting for another installation in '" + dir.Path().string() + "' to finish...");
+  Files_::testing::SetWaits(std::chrono::minutes(1), std::chrono::seconds(5));
 }
 
 }  // namespace
