@@ -10,7 +10,7 @@
 #include <string>
 
 #include "Carrier.h"
-#include "Engine.h"
+#include "Dialect.h"
 #include "Files_.h"
 #include "RunError.h"
 #include "Variant.h"
@@ -23,7 +23,7 @@ namespace FuzzChecks {
 inline void TranslateSql(const std::uint8_t* data, std::size_t size) {
   const std::string sql(reinterpret_cast<const char*>(data), size);
   try {
-    (void)Engine::TranslateSql(Engine::TranslateSql(sql));
+    (void)Dialect::TranslateSql(Dialect::TranslateSql(sql));
   } catch (const Platform::RunError&) {
   }
 }
