@@ -14,7 +14,8 @@
 namespace Dialect {
 
 // What the database declares, asked while a statement that writes is
-// translated. `schema` is empty unless the statement names one.
+// translated. `schema` is empty unless the statement names one. Either
+// question may throw Platform::RunError when the database cannot answer.
 class Schema {
  public:
   // The type code of the declared type of `column`, or nullopt when the

@@ -192,6 +192,10 @@ class HandleSchema final : public Dialect::Schema {
     const int rc = sqlite3_table_column_metadata(handle_.db.get(), schema.empty() ? nullptr : schema.c_str(),
                                                  table.c_str(), column.c_str(), &declared, nullptr, nullptr,
                                                  nullptr, nullptr);
+    // SQLITE_ERROR: no such table or column, which the statement reports
+    // itself. Any other failure (a lock held too long) must not let a
+    // value through unconverted.
+    if (rc != SQLITE_OK && rc != SQLITE_ERROR) throw SqliteError(handle_.db.get(), rc, handle_.path, "");
     if (rc != SQLITE_OK || !declared || !*declared) return std::nullopt;
     return ColumnTypes::TypeFromDeclared(declared);
   }
@@ -205,15 +209,17 @@ class HandleSchema final : public Dialect::Schema {
       ~Internal() { handle.internal = false; }
     } internal(handle_);
     sqlite3_stmt* raw = nullptr;
-    std::vector<std::string> columns;
-    if (sqlite3_prepare_v2(handle_.db.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) return columns;
+    Check(handle_, sqlite3_prepare_v2(handle_.db.get(), sql.c_str(), -1, &raw, nullptr), sql);
     const Statement statement(raw);
     sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     if (!schema.empty()) sqlite3_bind_text(raw, 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(raw) == SQLITE_ROW) {
+    std::vector<std::string> columns;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
       const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
       columns.emplace_back(name ? name : "");
     }
+    Check(handle_, rc, sql);
     return columns;
   }
 

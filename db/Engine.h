@@ -49,15 +49,12 @@ class Database {
 
   // Opens "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" (provider
   // name in any case). Never creates a file. A file whose permission bits
-  // allow no writing is opened read-only. A file in WAL mode stays so;
-  // any other is written with a rollback journal. A file of the host's
-  // older desktop format is refused with kErrNotADatabase, naming it.
+  // allow no writing is opened read-only; a WAL file stays in WAL mode.
   void Open(const std::string& connectionString);
   // Runs one statement; its change is on disk when this returns (on a
-  // scratch file, see ScratchFile, when the file is flushed). Each value
-  // an INSERT or UPDATE writes is converted as SetValue converts it (6 or
-  // 13 naming the column, and the statement stores nothing); an INSERT ...
-  // VALUES that stores no row (a trigger ignored it) throws kErrConstraint.
+  // scratch file, see ScratchFile, when the file is flushed). Values are
+  // written as SetValue converts them; an INSERT ... VALUES that stores
+  // no row (a trigger ignored it) throws kErrConstraint.
   void Execute(const std::string& sql);
   int State() const;
   void Close();
@@ -70,19 +67,15 @@ class Database {
 };
 
 // Marks the database file at `path` (as the connection string names it) as
-// scratch work while the object lives: a working copy rebuilt from an empty
-// one on every run, which nothing reads until it is copied. Connections to
-// it share one SQLite connection that holds the file locked, and their
-// statements share one transaction: each change is seen at once by the
-// program's own connections, a failed statement undoes only itself (what
-// ran before it is committed, also when the failure ended the transaction:
-// those statements then run again), and Flush() (or the destructor) commits,
-// closes the connection and forces the file to disk, so that it is complete
-// before it is copied. A killed run may leave the file incomplete or
-// damaged; the next run rebuilds it anyway. The shared connection is
-// dropped when the path comes to name another file. Every other file is
-// untouched by this: its every change is on disk when the statement returns.
-// For the one thread of the program.
+// scratch work while the object lives: a working copy rebuilt on every run,
+// which nothing reads until it is copied. Connections to it share one
+// SQLite connection that holds the file locked, and one transaction: each
+// change is seen at once by the program's own connections; a failed
+// statement undoes only itself, whatever its conflict clause; Flush() (or
+// the destructor) commits, closes the connection and forces the file to
+// disk. A killed run may leave the file damaged; the next run rebuilds it.
+// The shared connection is dropped when the path comes to name another
+// file. For the one thread of the program.
 class ScratchFile {
  public:
   explicit ScratchFile(const std::string& path);
@@ -140,8 +133,8 @@ class Recordset {
 
   // Starts a new row, all Null.
   void AddNew();
-  // Sets column `index` of the new row, converted to the column's type;
-  // throws 13 naming the column when the value cannot be converted.
+  // Sets column `index` of the new row, converted by
+  // ColumnTypes::ConvertForColumn (6 or 13 naming the column).
   void SetValue(int index, const Db::Variant& value);
   // Stores the new row with one INSERT; whole or not at all. A row that a
   // trigger ignores throws kErrConstraint.
