@@ -10,23 +10,23 @@ enum class Group { Text, Date, Boolean, Other };
 
 Group GroupOf(int type) {
   switch (type) {
-    case Engine::kTypeEmpty:
-    case Engine::kTypeBSTR:
-    case Engine::kTypeVariant:
-    case Engine::kTypeGUID:
-    case Engine::kTypeChar:
-    case Engine::kTypeWChar:
-    case Engine::kTypeVarChar:
-    case Engine::kTypeLongVarChar:
-    case Engine::kTypeVarWChar:
-    case Engine::kTypeLongVarWChar:
+    case ColumnTypes::kTypeEmpty:
+    case ColumnTypes::kTypeBSTR:
+    case ColumnTypes::kTypeVariant:
+    case ColumnTypes::kTypeGUID:
+    case ColumnTypes::kTypeChar:
+    case ColumnTypes::kTypeWChar:
+    case ColumnTypes::kTypeVarChar:
+    case ColumnTypes::kTypeLongVarChar:
+    case ColumnTypes::kTypeVarWChar:
+    case ColumnTypes::kTypeLongVarWChar:
       return Group::Text;
-    case Engine::kTypeDate:
-    case Engine::kTypeDBDate:
-    case Engine::kTypeDBTime:
-    case Engine::kTypeDBTimeStamp:
+    case ColumnTypes::kTypeDate:
+    case ColumnTypes::kTypeDBDate:
+    case ColumnTypes::kTypeDBTime:
+    case ColumnTypes::kTypeDBTimeStamp:
       return Group::Date;
-    case Engine::kTypeBoolean:
+    case ColumnTypes::kTypeBoolean:
       return Group::Boolean;
     default:
       return Group::Other;

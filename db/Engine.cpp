@@ -5,26 +5,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cfloat>
+#include <optional>
 #include <string_view>
 
+#include "Dialect.h"
 #include "RunError.h"
+#include "ShortPath.h"
 
 namespace Engine {
+namespace {
+
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+}  // namespace
 
 struct Handle {
   struct Closer {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
+  std::unique_ptr<ShortPath::Alias> name;  // what SQLite opened; outlives the connection
   std::unique_ptr<sqlite3, Closer> db;
   std::string path;
   bool readOnly = false;
   dev_t device = 0;  // the file the connection was opened on
   ino_t inode = 0;
   // A scratch file's statements share one transaction, committed when the
-  // connection is flushed or dropped, or when a statement fails.
+  // connection is flushed or dropped, when a statement fails, or when the
+  // statements kept to run again grow too many.
   bool scratch = false;
+  std::vector<Dialect::Statement> replay;  // statements of the open transaction
+  std::size_t replayBytes = 0;
+  // The statements run last, prepared: a chart's INSERTs differ only in
+  // their parameters. Finalized before the connection closes.
+  std::vector<std::pair<std::string, Statement>> prepared;
+  bool internal = false;  // the engine's own look at the schema is running
+  std::optional<Platform::RunError> failure;  // the store function's, in the running statement
 
   Handle() = default;
   Handle(const Handle&) = delete;
@@ -33,6 +53,8 @@ struct Handle {
   // Commits the open transaction of a scratch file, if any; answers the
   // SQLite result.
   int Commit() {
+    replay.clear();
+    replayBytes = 0;
     if (!db || sqlite3_get_autocommit(db.get())) return SQLITE_OK;
     return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
   }
@@ -42,31 +64,23 @@ namespace {
 
 using Platform::RunError;
 
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
-const char* const kScratchJournal = "PRAGMA journal_mode=MEMORY";
+// A scratch transaction is committed when the statements it would run
+// again reach either bound.
+constexpr std::size_t kReplayStatements = 4096;
+constexpr std::size_t kReplayBytes = 1 << 20;
+constexpr std::size_t kPreparedStatements = 8;
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
 
 using Db::EqualsNoCase;
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsWordChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || u >= 0x80;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
@@ -84,89 +98,134 @@ std::string ReadOnlyText(const std::string& path) {
   return "The database " + Quote(path) + " is read-only; the change was not saved.";
 }
 
+std::string NothingStoredText(const std::string& path, const std::string& table) {
+  return "The table " + Quote(table) + " of " + Quote(path) +
+         " stored no row: a trigger or a conflict clause of the table ignored it.";
+}
+
 // Everything SQLite reports funnels through here, so that every failure
 // carries an engine number and a description naming the file, table or
 // column concerned.
-[[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const std::string& path, const std::string& sql) {
+RunError SqliteError(sqlite3* db, int rc, const std::string& path, const std::string& sql) {
   const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   const auto after = [&](std::string_view prefix) { return message.substr(prefix.size()); };
   switch (rc & 0xff) {
-    case SQLITE_BUSY: case SQLITE_LOCKED: Fail(kErrInUse, InUseText(path));
-    case SQLITE_READONLY: Fail(kErrCannotOpen, ReadOnlyText(path));
+    case SQLITE_BUSY: case SQLITE_LOCKED: return RunError(kErrInUse, InUseText(path));
+    case SQLITE_READONLY: return RunError(kErrCannotOpen, ReadOnlyText(path));
     case SQLITE_CANTOPEN: case SQLITE_PERM:
-      Fail(kErrCannotOpen, "The database " + Quote(path) + " cannot be opened for this operation (" + message + ").");
+      return RunError(kErrCannotOpen,
+                      "The database " + Quote(path) + " cannot be opened for this operation (" + message + ").");
     case SQLITE_NOTADB: case SQLITE_CORRUPT:
-      Fail(kErrNotADatabase, "The file " + Quote(path) + " is not a database, or it is damaged.");
+      return RunError(kErrNotADatabase, "The file " + Quote(path) + " is not a database, or it is damaged.");
     case SQLITE_CONSTRAINT:
-      Fail(kErrConstraint, "The database " + Quote(path) + " refused the change (" + message + "); nothing was changed.");
-    case SQLITE_FULL: Fail(kErrEngine, "The disk is full; the database " + Quote(path) + " could not be written.");
-    case SQLITE_AUTH: Fail(kErrSyntax, "The statement " + Quote(sql) + " is not allowed.");
+      // Said of the statement alone: on a scratch file what ran before it stays.
+      return RunError(kErrConstraint, "The database " + Quote(path) + " refused the change (" + message +
+                                          "); the statement stored nothing.");
+    case SQLITE_FULL: return RunError(kErrEngine, "The disk is full; the database " + Quote(path) + " could not be written.");
+    case SQLITE_AUTH: return RunError(kErrSyntax, "The statement " + Quote(sql) + " is not allowed.");
     case SQLITE_ERROR: break;
-    default: Fail(kErrEngine, "The database " + Quote(path) + " reported an error: " + message + ".");
+    default: return RunError(kErrEngine, "The database " + Quote(path) + " reported an error: " + message + ".");
   }
   if (message.starts_with("no such table: ")) {
     std::string table = after("no such table: ");
     if (table.starts_with("main.")) table.erase(0, 5);
-    Fail(kErrNoSuchTable, "The table " + Quote(table) + " does not exist in " + Quote(path) + ".");
+    return RunError(kErrNoSuchTable, "The table " + Quote(table) + " does not exist in " + Quote(path) + ".");
   }
   if (message.starts_with("no such column: ")) {
-    Fail(kErrNoSuchColumn, "The column " + Quote(after("no such column: ")) + " does not exist in " + Quote(path) + ".");
+    return RunError(kErrNoSuchColumn,
+                    "The column " + Quote(after("no such column: ")) + " does not exist in " + Quote(path) + ".");
   }
   if (message.starts_with("table ") && message.find(" has no column named ") != std::string::npos) {
     const std::size_t at = message.find(" has no column named ");
     const std::string table = message.substr(6, at - 6);
     const std::string column = message.substr(at + 21);
-    Fail(kErrNoSuchColumn, "The column " + Quote(column) + " does not exist in the table " + Quote(table) + " of " +
-                               Quote(path) + ".");
+    return RunError(kErrNoSuchColumn, "The column " + Quote(column) + " does not exist in the table " +
+                                          Quote(table) + " of " + Quote(path) + ".");
   }
   if (message.find("syntax error") != std::string::npos || message.starts_with("incomplete input") ||
       message.starts_with("unrecognized token")) {
-    Fail(kErrSyntax, "Syntax error in the statement " + Quote(sql) + " (" + message + ").");
+    return RunError(kErrSyntax, "Syntax error in the statement " + Quote(sql) + " (" + message + ").");
   }
-  Fail(kErrEngine, "The database " + Quote(path) + " could not run the statement " + Quote(sql) + ": " + message + ".");
+  return RunError(kErrEngine,
+                  "The database " + Quote(path) + " could not run the statement " + Quote(sql) + ": " + message + ".");
 }
 
 void Check(const Handle& handle, int rc, const std::string& sql) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
-  ThrowSqliteError(handle.db.get(), rc, handle.path, sql);
+  throw SqliteError(handle.db.get(), rc, handle.path, sql);
 }
 
-// The first keyword of a statement, upper-cased; leading white space,
-// comments and parentheses are skipped.
-std::string FirstKeyword(std::string_view sql) {
-  std::size_t i = 0;
-  while (i < sql.size()) {
-    if (IsSpace(sql[i]) || sql[i] == '(') {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      i = sql.find('\n', i);
-    } else if (sql.substr(i, 2) == "/*") {
-      i = sql.find("*/", i + 2);
-      if (i != std::string_view::npos) i += 2;
-    } else {
-      break;
-    }
-  }
-  std::string word;
-  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
-  return word;
+// The error that ended a statement's step: a value the store function could
+// not convert keeps its own number and description.
+RunError StepError(Handle& handle, int rc, const std::string& sql) {
+  std::optional<RunError> failure = std::move(handle.failure);
+  handle.failure.reset();
+  return failure ? *failure : SqliteError(handle.db.get(), rc, handle.path, sql);
 }
 
-// The statements the program has any use for; ATTACH, DETACH, PRAGMA,
-// VACUUM, transaction control and the rest reach beyond one statement on
-// one file and are refused.
-bool IsAllowedStatement(const std::string& keyword) {
-  for (const char* allowed : {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"}) {
-    if (keyword == allowed) return true;
+// Steps a statement to its end, dropping any rows; answers the last result.
+int StepThrough(Handle& handle, sqlite3_stmt* statement) {
+  handle.failure.reset();
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
   }
-  return false;
+  return rc;
 }
 
 // A second line of defence behind the keyword check, for whatever might
-// reach these actions from inside an allowed statement.
-int Authorize(void*, int action, const char*, const char*, const char*, const char*) {
-  return (action == SQLITE_ATTACH || action == SQLITE_DETACH || action == SQLITE_PRAGMA) ? SQLITE_DENY : SQLITE_OK;
+// reach these actions from inside an allowed statement; only the engine's
+// own look at a table's columns may read a pragma.
+int Authorize(void* data, int action, const char*, const char*, const char*, const char*) {
+  if (action == SQLITE_ATTACH || action == SQLITE_DETACH) return SQLITE_DENY;
+  return action == SQLITE_PRAGMA && !static_cast<const Handle*>(data)->internal ? SQLITE_DENY : SQLITE_OK;
 }
+
+// The declared column types the dialect asks for while it translates a
+// statement that writes.
+class HandleSchema final : public Dialect::Schema {
+ public:
+  explicit HandleSchema(Handle& handle) : handle_(handle) {}
+
+  std::optional<int> ColumnType(const std::string& schema, const std::string& table,
+                                const std::string& column) const override {
+    const char* declared = nullptr;
+    const int rc = sqlite3_table_column_metadata(handle_.db.get(), schema.empty() ? nullptr : schema.c_str(),
+                                                 table.c_str(), column.c_str(), &declared, nullptr, nullptr,
+                                                 nullptr, nullptr);
+    // SQLITE_ERROR: no such table or column, which the statement reports
+    // itself. Any other failure (a lock held too long) must not let a
+    // value through unconverted.
+    if (rc != SQLITE_OK && rc != SQLITE_ERROR) throw SqliteError(handle_.db.get(), rc, handle_.path, "");
+    if (rc != SQLITE_OK || !declared || !*declared) return std::nullopt;
+    return ColumnTypes::TypeFromDeclared(declared);
+  }
+
+  std::vector<std::string> InsertColumns(const std::string& schema, const std::string& table) const override {
+    const std::string sql = schema.empty() ? "SELECT name FROM pragma_table_xinfo(?1) WHERE hidden = 0"
+                                           : "SELECT name FROM pragma_table_xinfo(?1, ?2) WHERE hidden = 0";
+    struct Internal {
+      Handle& handle;
+      explicit Internal(Handle& h) : handle(h) { handle.internal = true; }
+      ~Internal() { handle.internal = false; }
+    } internal(handle_);
+    sqlite3_stmt* raw = nullptr;
+    Check(handle_, sqlite3_prepare_v2(handle_.db.get(), sql.c_str(), -1, &raw, nullptr), sql);
+    const Statement statement(raw);
+    sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    if (!schema.empty()) sqlite3_bind_text(raw, 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::string> columns;
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+      columns.emplace_back(name ? name : "");
+    }
+    Check(handle_, rc, sql);
+    return columns;
+  }
+
+ private:
+  Handle& handle_;
+};
 
 Statement Prepare(const Handle& handle, const std::string& translated, const std::string& original) {
   sqlite3_stmt* raw = nullptr;
@@ -185,182 +244,36 @@ Statement Prepare(const Handle& handle, const std::string& translated, const std
   return statement;
 }
 
-Statement PrepareChecked(const Handle& handle, const std::string& sql, bool query) {
-  const std::string translated = TranslateSql(sql);
-  const std::string keyword = FirstKeyword(translated);
-  if (query ? keyword != "SELECT" : !IsAllowedStatement(keyword)) {
-    Fail(kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Quote(sql) + "."
-                           : "The statement " + Quote(sql) +
-                                 " is not allowed; only SELECT, INSERT, UPDATE, DELETE, CREATE, DROP and ALTER "
-                                 "statements can be run.");
+// The statement prepared for `statement`'s text, the one kept from before
+// or a new one kept from now on, with its parameters bound.
+sqlite3_stmt* Prepared(Handle& handle, const Dialect::Statement& statement, const std::string& original) {
+  auto& kept = handle.prepared;
+  auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& entry) { return entry.first == statement.sql; });
+  if (it == kept.end()) {
+    Statement fresh = Prepare(handle, statement.sql, original);
+    if (kept.size() >= kPreparedStatements) kept.erase(kept.begin());
+    it = kept.emplace(kept.end(), statement.sql, std::move(fresh));
   }
-  return Prepare(handle, translated, sql);
-}
-
-int TypeFromDeclared(const char* declared) {
-  std::string word;
-  for (const char* p = declared; *p && !IsSpace(*p) && *p != '('; ++p) word += Upper(*p);
-  struct Entry {
-    const char* name;
-    int type;
-  };
-  static constexpr Entry kTypes[] = {
-      {"TEXT", kTypeVarWChar}, {"VARCHAR", kTypeVarWChar}, {"CHAR", kTypeVarWChar}, {"NVARCHAR", kTypeVarWChar},
-      {"NCHAR", kTypeVarWChar}, {"STRING", kTypeVarWChar}, {"MEMO", kTypeLongVarWChar},
-      {"LONGTEXT", kTypeLongVarWChar}, {"NTEXT", kTypeLongVarWChar}, {"CLOB", kTypeLongVarWChar},
-      {"BYTE", kTypeUnsignedTinyInt}, {"TINYINT", kTypeUnsignedTinyInt}, {"SHORT", kTypeSmallInt},
-      {"SMALLINT", kTypeSmallInt}, {"LONG", kTypeInteger}, {"INTEGER", kTypeInteger}, {"INT", kTypeInteger},
-      {"COUNTER", kTypeInteger}, {"AUTOINCREMENT", kTypeInteger}, {"SINGLE", kTypeSingle}, {"REAL", kTypeSingle},
-      {"DOUBLE", kTypeDouble}, {"FLOAT", kTypeDouble}, {"NUMERIC", kTypeDouble}, {"DECIMAL", kTypeDouble},
-      {"CURRENCY", kTypeCurrency}, {"MONEY", kTypeCurrency}, {"DATETIME", kTypeDate}, {"DATE", kTypeDate},
-      {"TIME", kTypeDate}, {"TIMESTAMP", kTypeDate}, {"BIT", kTypeBoolean}, {"YESNO", kTypeBoolean},
-      {"LOGICAL", kTypeBoolean}, {"BOOLEAN", kTypeBoolean}, {"GUID", kTypeGUID}, {"UNIQUEIDENTIFIER", kTypeGUID},
-      {"BLOB", kTypeLongVarBinary}, {"LONGBINARY", kTypeLongVarBinary}, {"BINARY", kTypeLongVarBinary},
-      {"VARBINARY", kTypeLongVarBinary}, {"IMAGE", kTypeLongVarBinary}};
-  for (const auto& entry : kTypes) {
-    if (word == entry.name) return entry.type;
+  sqlite3_stmt* stmt = it->second.get();
+  int position = 0;
+  for (const Dialect::Parameter& parameter : statement.parameters) {
+    ++position;
+    const int rc = std::holds_alternative<std::int64_t>(parameter)
+                       ? sqlite3_bind_int64(stmt, position, std::get<std::int64_t>(parameter))
+                       : sqlite3_bind_text64(stmt, position, std::get<std::string>(parameter).data(),
+                                             std::get<std::string>(parameter).size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    Check(handle, rc, original);
   }
-  return kTypeVarWChar;
+  return stmt;
 }
 
-int TypeFromStorage(int storage) {
-  switch (storage) {
-    case SQLITE_INTEGER: return kTypeInteger;
-    case SQLITE_FLOAT: return kTypeDouble;
-    case SQLITE_BLOB: return kTypeLongVarBinary;
-    default: return kTypeVarWChar;
-  }
-}
-
-bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
-
-Db::Variant IntegerValue(std::int64_t value) {
-  if (value >= INT32_MIN && value <= INT32_MAX) return Db::Variant::Int32(static_cast<std::int32_t>(value));
-  return Db::Variant::Double(static_cast<double>(value));
-}
-
-// One stored value read by its column's type; a value that does not fit
-// the type comes back as what it holds.
-Db::Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
-  switch (sqlite3_column_type(stmt, index)) {
-    case SQLITE_NULL: return Db::Variant::Null();
-    case SQLITE_INTEGER: {
-      const std::int64_t value = sqlite3_column_int64(stmt, index);
-      switch (type) {
-        case kTypeBoolean: return Db::Variant::Bool(value != 0);
-        case kTypeCurrency: return Db::Variant::Currency(static_cast<double>(value));
-        case kTypeDouble: case kTypeSingle: return Db::Variant::Double(static_cast<double>(value));
-        case kTypeSmallInt:
-          if (value >= INT16_MIN && value <= INT16_MAX) return Db::Variant::Int16(static_cast<std::int16_t>(value));
-          break;
-        case kTypeUnsignedTinyInt:
-          if (value >= 0 && value <= 255) return Db::Variant::Byte(static_cast<std::uint8_t>(value));
-          break;
-        default:
-          // Text columns declared with a numeric affinity (MEMO, STRING)
-          // store number-like text as a number.
-          if (IsTextType(type)) return Db::Variant::Text(std::to_string(value));
-      }
-      return IntegerValue(value);
-    }
-    case SQLITE_FLOAT: {
-      const double value = sqlite3_column_double(stmt, index);
-      if (type == kTypeBoolean) return Db::Variant::Bool(value != 0);
-      if (type == kTypeCurrency) return Db::Variant::Currency(value);
-      if (IsTextType(type)) return Db::Variant::Text(Db::Variant::Double(value).ToText());
-      return Db::Variant::Double(value);
-    }
-    case SQLITE_BLOB: {
-      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, index));
-      const int size = sqlite3_column_bytes(stmt, index);
-      return Db::Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
-    }
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
-      std::string value(text ? text : "", text ? static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)) : 0);
-      if (type == kTypeDate) {
-        try {
-          return Db::Variant::Date(value);
-        } catch (const RunError&) {
-          // not a date: read as the text it is
-        }
-      }
-      return Db::Variant::Text(std::move(value));
-    }
-  }
-}
-
-std::string DescribeValue(const Db::Variant& value) {
-  if (value.GetKind() == Db::Variant::Kind::Binary) return "(binary data)";
-  return Quote(value.ToText());
-}
-
-// The value as the column's type stores it: the host's conversions, with
-// failures naming the column.
-Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::string& column) {
-  using Db::Variant;
-  if (value.IsEmpty() || value.IsNull()) return Variant::Null();
-  const auto overflow = [&]() {
-    Fail(Platform::kErrOverflow, "Overflow: the value " + DescribeValue(value) + " does not fit the column " +
-                                     Quote(column) + ".");
-  };
-  try {
-    switch (type) {
-      case kTypeSmallInt: return Variant::Int16(value.ToInt16());
-      case kTypeInteger: return Variant::Int32(value.ToInt32());
-      case kTypeUnsignedTinyInt: {
-        const std::int32_t number = value.ToInt32();
-        if (number < 0 || number > 255) overflow();
-        return Variant::Byte(static_cast<std::uint8_t>(number));
-      }
-      case kTypeSingle: case kTypeDouble: {
-        const double number = value.ToDouble();
-        if (type == kTypeSingle && (number > FLT_MAX || number < -FLT_MAX)) overflow();
-        return Variant::Double(number);
-      }
-      case kTypeCurrency: {
-        const double number = value.ToDouble();
-        if (number > 922337203685477.5807 || number < -922337203685477.5808) overflow();
-        return Variant::Currency(number);
-      }
-      case kTypeDate: return Variant::Date(value.ToDateText());
-      case kTypeBoolean: return Variant::Bool(value.ToBool());
-      case kTypeLongVarBinary:
-        if (value.GetKind() == Variant::Kind::Binary) return value;
-        if (value.GetKind() == Variant::Kind::Text) {
-          const std::string text = value.ToText();
-          return Variant::Binary(std::vector<std::uint8_t>(text.begin(), text.end()));
-        }
-        Fail(Platform::kErrTypeMismatch, "");
-      default: return IsTextType(type) ? Variant::Text(value.ToText()) : value;
-    }
-  } catch (const RunError& error) {
-    if (error.Number() == Platform::kErrOverflow) overflow();
-    Fail(Platform::kErrTypeMismatch,
-         "Type mismatch: the column " + Quote(column) + " cannot take the value " + DescribeValue(value) + ".");
-  }
-}
-
-void Bind(const Handle& handle, sqlite3_stmt* stmt, int position, const Db::Variant& value, const std::string& sql) {
-  using Kind = Db::Variant::Kind;
-  int rc = SQLITE_OK;
-  switch (value.GetKind()) {
-    case Kind::Empty: case Kind::Null: rc = sqlite3_bind_null(stmt, position); break;
-    case Kind::Int16: case Kind::Int32: case Kind::Byte: rc = sqlite3_bind_int64(stmt, position, value.ToInt32()); break;
-    case Kind::Double: case Kind::Currency: rc = sqlite3_bind_double(stmt, position, value.ToDouble()); break;
-    case Kind::Bool: rc = sqlite3_bind_int(stmt, position, value.ToBool() ? -1 : 0); break;
-    case Kind::Binary: {
-      const auto& bytes = value.BinaryValue();
-      rc = sqlite3_bind_blob64(stmt, position, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
-      break;
-    }
-    case Kind::Text: case Kind::Date: {
-      const std::string text = value.ToText();
-      rc = sqlite3_bind_text64(stmt, position, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-      break;
-    }
-  }
-  Check(handle, rc, sql);
+// Steps a prepared statement to its end and resets it; the error that
+// ended it, if any, is in `error`.
+int Run(Handle& handle, sqlite3_stmt* stmt, const std::string& original, std::optional<RunError>& error) {
+  const int rc = StepThrough(handle, stmt);
+  if (rc != SQLITE_DONE) error = StepError(handle, rc, original);
+  sqlite3_reset(stmt);
+  return rc;
 }
 
 std::string QuotedName(const std::string& name) {
@@ -395,8 +308,80 @@ void RunSetup(const Handle& handle, const char* sql) {
   Check(handle, sqlite3_exec(handle.db.get(), sql, nullptr, nullptr, nullptr), sql);
 }
 
-void AppendLimit(std::string& out, std::string_view limit, const char* separator) {
-  if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
+// The host's older desktop-database format names itself at byte 4 of its
+// first page.
+std::optional<std::string> OlderDesktopFormat(const std::string& path) {
+  char header[19] = {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const ssize_t got = fd < 0 ? -1 : ::pread(fd, header, sizeof header, 0);
+  if (fd >= 0) ::close(fd);
+  const std::string name(header + 4, 15);
+  if (got != static_cast<ssize_t>(sizeof header) || (name != "Standard Jet DB" && name != "Standard ACE DB")) {
+    return std::nullopt;
+  }
+  return name;
+}
+
+// Opening is lazy: reading the schema is what shows a file is a database.
+void ReadSchema(const Handle& handle) {
+  const char* sql = "SELECT count(*) FROM sqlite_schema";
+  const int rc = sqlite3_exec(handle.db.get(), sql, nullptr, nullptr, nullptr);
+  if ((rc & 0xff) == SQLITE_NOTADB) {
+    if (const auto format = OlderDesktopFormat(handle.path)) {
+      Fail(kErrNotADatabase, "The file " + Quote(handle.path) + " is a shop database in the host's older desktop "
+                             "format (\"" + *format + "\"); this program works on the SQLite form of the shop "
+                             "database only.");
+    }
+  }
+  Check(handle, rc, sql);
+}
+
+// A file in WAL mode stays in it: switching would need the file to itself
+// and would change it for the host application. Any other file is written
+// with a rollback journal beside it, a scratch file with one in memory.
+void SetJournal(const Handle& handle, bool scratch) {
+  sqlite3_stmt* raw = nullptr;
+  Check(handle, sqlite3_prepare_v2(handle.db.get(), "PRAGMA journal_mode", -1, &raw, nullptr), "PRAGMA journal_mode");
+  const Statement statement(raw);
+  const int rc = sqlite3_step(raw);
+  Check(handle, rc, "PRAGMA journal_mode");
+  const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+  if (rc == SQLITE_ROW && mode && EqualsNoCase(mode, "wal")) return;
+  RunSetup(handle, scratch ? "PRAGMA journal_mode=MEMORY" : "PRAGMA journal_mode=DELETE");
+}
+
+// A failure that ended the scratch file's shared transaction (a conflict
+// clause or trigger that rolls back) took the statements before it along:
+// they run again. What ran is then committed.
+void KeepEarlierStatements(Handle& handle) {
+  sqlite3* db = handle.db.get();
+  if (sqlite3_get_autocommit(db) && !handle.replay.empty()) {
+    const std::vector<Dialect::Statement> replay = std::move(handle.replay);
+    handle.replay.clear();
+    RunSetup(handle, "BEGIN");
+    for (const Dialect::Statement& statement : replay) {
+      std::optional<RunError> error;
+      Run(handle, Prepared(handle, statement, statement.sql), statement.sql, error);
+      if (error) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        Fail(error->Number(), error->Description() + " The rows written before the failure could not be kept.");
+      }
+    }
+  }
+  if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(db, rc, handle.path, "COMMIT");
+}
+
+// Keeps a scratch statement that ran, to run again should a later failure
+// end the transaction; commits when the kept statements reach their bound.
+void Remember(Handle& handle, const Dialect::Statement& statement) {
+  handle.replay.push_back(statement);
+  handle.replayBytes += statement.sql.size() + 16 * statement.parameters.size();
+  for (const Dialect::Parameter& parameter : statement.parameters) {
+    if (const auto* text = std::get_if<std::string>(&parameter)) handle.replayBytes += text->size();
+  }
+  if (handle.replay.size() >= kReplayStatements || handle.replayBytes >= kReplayBytes) {
+    if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(handle.db.get(), rc, handle.path, "COMMIT");
+  }
 }
 
 // The files marked by a live ScratchFile, each with the one connection its
@@ -435,103 +420,6 @@ void SyncFile(const std::string& path) {
 
 }  // namespace
 
-std::string TranslateSql(const std::string& sql) {
-  std::string out;
-  out.reserve(sql.size() + 16);
-  // One pending LIMIT per open parenthesis; [0] is the statement's own.
-  std::vector<std::string_view> limits(1);
-  bool expectTop = false;  // just after SELECT, SELECT DISTINCT or SELECT ALL
-  const std::size_t n = sql.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const char c = sql[i];
-    const char next = i + 1 < n ? sql[i + 1] : '\0';
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      const std::size_t close = sql.find(c == '[' ? ']' : c, i + 1);
-      if (close == std::string::npos) {
-        Fail(kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Quote(sql) +
-                             " is not closed.");
-      }
-      out.append(sql, i, close + 1 - i);
-      i = close + 1;
-      expectTop = false;
-    } else if (c == '-' && next == '-') {
-      const std::size_t end = sql.find('\n', i);
-      const std::size_t stop = end == std::string::npos ? n : end;
-      out.append(sql, i, stop - i);
-      i = stop;
-    } else if (c == '/' && next == '*') {
-      const std::size_t end = sql.find("*/", i + 2);
-      if (end == std::string::npos) Fail(kErrSyntax, "A comment in the statement " + Quote(sql) + " is not closed.");
-      out.append(sql, i, end + 2 - i);
-      i = end + 2;
-    } else if (IsSpace(c)) {
-      out += c;
-      ++i;
-    } else if (c == '#' && !(i > 0 && IsWordChar(sql[i - 1]))) {
-      const std::size_t close = sql.find('#', i + 1);
-      const auto stored = close == std::string::npos ? std::nullopt
-                                                     : Db::StoredDateText(std::string_view(sql).substr(i + 1, close - i - 1));
-      if (!stored) Fail(kErrSyntax, "Syntax error in a date in the statement " + Quote(sql) + ".");
-      out.append("'").append(*stored).append("'");
-      i = close + 1;
-      expectTop = false;
-    } else if (c == '(') {
-      limits.emplace_back();
-      out += c;
-      ++i;
-      expectTop = false;
-    } else if (c == ')') {
-      if (limits.size() > 1) {
-        AppendLimit(out, limits.back(), " ");
-        limits.pop_back();
-      }
-      out += c;
-      ++i;
-      expectTop = false;
-    } else if (c == ';') {
-      for (std::size_t k = i + 1; k < n; ++k) {
-        if (!IsSpace(sql[k])) {
-          Fail(kErrMultipleStatements,
-               "Only one statement can be run at a time: " + Quote(sql) + " holds more; nothing was run.");
-        }
-      }
-      break;
-    } else if (IsWordChar(c)) {
-      std::size_t end = i;
-      while (end < n && IsWordChar(sql[end])) ++end;
-      const std::string_view word = std::string_view(sql).substr(i, end - i);
-      if (expectTop && EqualsNoCase(word, "TOP")) {
-        std::size_t from = end;
-        while (from < n && IsSpace(sql[from])) ++from;
-        std::size_t to = from;
-        while (to < n && IsDigit(sql[to])) ++to;
-        std::size_t after = to;
-        while (after < n && IsSpace(sql[after])) ++after;
-        if (to == from || (to < n && IsWordChar(sql[to])) ||
-            StartsWithNoCase(std::string_view(sql).substr(after), "PERCENT")) {
-          Fail(kErrSyntax, "Syntax error in the statement " + Quote(sql) + ": Top must be followed by a number of rows.");
-        }
-        limits.back() = std::string_view(sql).substr(from, to - from);
-        i = after;
-        expectTop = false;
-        continue;
-      }
-      expectTop = EqualsNoCase(word, "SELECT") ||
-                  (expectTop && (EqualsNoCase(word, "DISTINCT") || EqualsNoCase(word, "ALL")));
-      out.append(word);
-      i = end;
-    } else {
-      out += c;
-      ++i;
-      expectTop = false;
-    }
-  }
-  // A new line ends a trailing "--" comment, which would otherwise swallow the LIMIT.
-  AppendLimit(out, limits.front(), "\n");
-  return out;
-}
-
 Database::~Database() = default;
 
 void Database::Open(const std::string& connectionString) {
@@ -566,16 +454,14 @@ void Database::Open(const std::string& connectionString) {
   handle->readOnly = !writable;
   handle->device = info.st_dev;
   handle->inode = info.st_ino;
-  // SQLite is built to read "file:" names as URIs, which could name other
-  // files or create one; "./" keeps such a path a plain file name.
-  const std::string fileName = StartsWithNoCase(path, "file:") ? "./" + path : path;
+  handle->name = std::make_unique<ShortPath::Alias>(path);
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(fileName.c_str(), &raw, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(handle->name->Path().c_str(), &raw,
+                                 writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, handle->name->Vfs());
   handle->db.reset(raw);
   if (rc != SQLITE_OK) {
     if ((rc & 0xff) == SQLITE_CANTOPEN) Fail(kErrCannotOpen, "The database " + Quote(path) + " cannot be opened.");
-    ThrowSqliteError(raw, rc, path, "");
+    throw SqliteError(raw, rc, path, "");
   }
   sqlite3* db = handle->db.get();
   sqlite3_extended_result_codes(db, 1);
@@ -583,15 +469,15 @@ void Database::Open(const std::string& connectionString) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   // A scratch file's changes need not reach the disk one by one: ScratchFile
   // commits and flushes it once at the end. Every other file gets each
-  // change on disk before the statement returns.
+  // change on disk before the statement returns, WAL or not.
+  ReadSchema(*handle);
   RunSetup(*handle, scratch ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL");
-  // Opening is lazy: reading the schema is what shows a file is a database.
-  RunSetup(*handle, "SELECT count(*) FROM sqlite_schema");
-  if (writable) RunSetup(*handle, scratch ? kScratchJournal : "PRAGMA journal_mode=DELETE");
+  if (writable) SetJournal(*handle, scratch != nullptr);
   // No other connection may read the file while its changes are pending.
   if (scratch && writable) RunSetup(*handle, "PRAGMA locking_mode=EXCLUSIVE");
   handle->scratch = scratch && writable;
-  sqlite3_set_authorizer(db, Authorize, nullptr);
+  Check(*handle, ColumnTypes::RegisterStoreFunction(db, &handle->failure), "");
+  sqlite3_set_authorizer(db, Authorize, handle.get());
   handle_ = std::move(handle);
   path_ = path;
   if (scratch) scratch->handle = handle_;
@@ -599,15 +485,22 @@ void Database::Open(const std::string& connectionString) {
 
 void Database::Execute(const std::string& sql) {
   if (!handle_) Fail(kErrObjectClosed, "The connection is closed.");
-  Statement statement = PrepareChecked(*handle_, sql, false);
-  if (handle_->readOnly && !sqlite3_stmt_readonly(statement.get())) Fail(kErrCannotOpen, ReadOnlyText(path_));
-  if (handle_->scratch && sqlite3_get_autocommit(handle_->db.get())) RunSetup(*handle_, "BEGIN");
-  int rc;
-  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+  Handle& handle = *handle_;
+  const Dialect::Statement translated = Dialect::Translate(sql, HandleSchema(handle), false);
+  sqlite3_stmt* stmt = Prepared(handle, translated, sql);
+  if (handle.readOnly && !sqlite3_stmt_readonly(stmt)) Fail(kErrCannotOpen, ReadOnlyText(path_));
+  if (handle.scratch && sqlite3_get_autocommit(handle.db.get())) RunSetup(handle, "BEGIN");
+  std::optional<RunError> error;
+  Run(handle, stmt, sql, error);
+  if (error) {
+    // A failed statement undoes only itself; what ran before it is kept.
+    if (handle.scratch) KeepEarlierStatements(handle);
+    throw *error;
   }
-  // A failed statement undoes only itself; what ran before it is kept.
-  if (rc != SQLITE_DONE && handle_->scratch) handle_->Commit();
-  Check(*handle_, rc, sql);
+  if (translated.rows > 0 && sqlite3_changes(handle.db.get()) == 0) {
+    Fail(kErrConstraint, NothingStoredText(path_, translated.table));
+  }
+  if (handle.scratch) Remember(handle, translated);
 }
 
 int Database::State() const { return handle_ ? kStateOpen : kStateClosed; }
@@ -646,8 +539,8 @@ int Recordset::CheckedIndex(int index) const {
 void Recordset::Open(const std::string& sql, Database& connection, LockType lockType) {
   Close();
   if (!connection.handle_) Fail(kErrObjectClosed, "The connection is closed.");
-  const Handle& handle = *connection.handle_;
-  Statement statement = PrepareChecked(handle, sql, true);
+  Handle& handle = *connection.handle_;
+  Statement statement = Prepare(handle, Dialect::Translate(sql, HandleSchema(handle), true).sql, sql);
   sqlite3_stmt* stmt = statement.get();
 
   const int count = sqlite3_column_count(stmt);
@@ -660,7 +553,7 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
     column.name = sqlite3_column_name(stmt, i);
     const char* declaredType = sqlite3_column_decltype(stmt, i);
     declared[static_cast<std::size_t>(i)] = declaredType != nullptr;
-    if (declaredType) column.type = TypeFromDeclared(declaredType);
+    if (declaredType) column.type = ColumnTypes::TypeFromDeclared(declaredType);
     const char* tableName = sqlite3_column_table_name(stmt, i);
     const char* origin = sqlite3_column_origin_name(stmt, i);
     if (tableName && origin) {
@@ -672,6 +565,7 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
 
   std::vector<std::vector<Db::Variant>> rows;
   std::vector<int> firstStorage(columns.size(), SQLITE_NULL);
+  handle.failure.reset();
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     std::vector<Db::Variant> row;
@@ -679,14 +573,14 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
     for (int i = 0; i < count; ++i) {
       const auto at = static_cast<std::size_t>(i);
       if (!declared[at] && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
-      row.push_back(ReadValue(stmt, i, declared[at] ? columns[at].type : -1));
+      row.push_back(ColumnTypes::ReadValue(stmt, i, declared[at] ? columns[at].type : -1));
     }
     rows.push_back(std::move(row));
   }
-  Check(handle, rc, sql);
+  if (rc != SQLITE_DONE) throw StepError(handle, rc, sql);
   statement.reset();  // no lock outlives the open
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (!declared[i]) columns[i].type = TypeFromStorage(firstStorage[i]);
+    if (!declared[i]) columns[i].type = ColumnTypes::TypeFromStorage(firstStorage[i]);
   }
 
   handle_ = connection.handle_;
@@ -757,7 +651,7 @@ void Recordset::SetValue(int index, const Db::Variant& value) {
   if (column.tableColumn.empty()) {
     Fail(kErrNotUpdatable, "The column " + Quote(column.name) + " is computed by the query and cannot be set.");
   }
-  newRow_[static_cast<std::size_t>(index)] = ConvertForColumn(value, column.type, column.name);
+  newRow_[static_cast<std::size_t>(index)] = ColumnTypes::ConvertForColumn(value, column.type, column.name);
   assigned_[static_cast<std::size_t>(index)] = true;
 }
 
@@ -765,7 +659,13 @@ void Recordset::Update() {
   RequireOpen();
   if (!adding_) return;
   if (!updatable_ || !handle_) Fail(kErrNotUpdatable, "The recordset cannot store new rows.");
-  if (handle_->readOnly) Fail(kErrCannotOpen, ReadOnlyText(handle_->path));
+  Handle& handle = *handle_;
+  if (handle.readOnly) Fail(kErrCannotOpen, ReadOnlyText(handle.path));
+  // Bound values cannot be run again from the text: a scratch file's
+  // pending statements are committed first, and the row commits at once.
+  if (handle.scratch) {
+    if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(handle.db.get(), rc, handle.path, "COMMIT");
+  }
   std::string names, places;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!assigned_[i]) continue;
@@ -775,13 +675,14 @@ void Recordset::Update() {
   const std::string sql = names.empty() ? "INSERT INTO " + QuotedName(table_) + " DEFAULT VALUES"
                                         : "INSERT INTO " + QuotedName(table_) + " (" + names + ") VALUES (" + places + ")";
   sqlite3_stmt* raw = nullptr;
-  Check(*handle_, sqlite3_prepare_v2(handle_->db.get(), sql.c_str(), -1, &raw, nullptr), sql);
+  Check(handle, sqlite3_prepare_v2(handle.db.get(), sql.c_str(), -1, &raw, nullptr), sql);
   Statement statement(raw);
   int position = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (assigned_[i]) Bind(*handle_, statement.get(), ++position, newRow_[i], sql);
+    if (assigned_[i]) Check(handle, ColumnTypes::Bind(statement.get(), ++position, newRow_[i]), sql);
   }
-  Check(*handle_, sqlite3_step(statement.get()), sql);
+  Check(handle, sqlite3_step(statement.get()), sql);
+  if (sqlite3_changes(handle.db.get()) == 0) Fail(kErrConstraint, NothingStoredText(handle.path, table_));
   // The stored row joins the recordset and becomes the current row.
   adding_ = false;
   rows_.push_back(std::move(newRow_));
@@ -816,7 +717,7 @@ void ScratchFile::Flush() {
   if (entry && entry->handle) {
     const std::shared_ptr<Handle> handle = std::move(entry->handle);
     const int rc = handle->Commit();
-    if (rc != SQLITE_OK) ThrowSqliteError(handle->db.get(), rc, handle->path, "COMMIT");
+    if (rc != SQLITE_OK) throw SqliteError(handle->db.get(), rc, handle->path, "COMMIT");
   }
   SyncFile(path_);
 }

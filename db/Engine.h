@@ -1,5 +1,6 @@
 // The database engine: connections, recordsets and fields over SQLite files,
-// speaking the host's SQL dialect. Every operation that fails throws
+// speaking the host's SQL dialect (Dialect) and storing values by their
+// columns' declared types (ColumnTypes). Every operation that fails throws
 // Platform::RunError with one of the numbers below and a description that
 // names the file, table or column concerned.
 #pragma once
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ColumnTypes.h"
 #include "Variant.h"
 
 namespace Engine {
@@ -33,39 +35,9 @@ inline constexpr std::int32_t kErrObjectClosed = 3704;      // the connection or
 inline constexpr int kStateClosed = 0;
 inline constexpr int kStateOpen = 1;
 
-// Field type codes.
-inline constexpr int kTypeEmpty = 0;
-inline constexpr int kTypeSmallInt = 2;
-inline constexpr int kTypeInteger = 3;
-inline constexpr int kTypeSingle = 4;
-inline constexpr int kTypeDouble = 5;
-inline constexpr int kTypeCurrency = 6;
-inline constexpr int kTypeDate = 7;
-inline constexpr int kTypeBSTR = 8;
-inline constexpr int kTypeBoolean = 11;
-inline constexpr int kTypeVariant = 12;
-inline constexpr int kTypeUnsignedTinyInt = 17;
-inline constexpr int kTypeGUID = 72;
-inline constexpr int kTypeChar = 129;
-inline constexpr int kTypeWChar = 130;
-inline constexpr int kTypeDBDate = 133;
-inline constexpr int kTypeDBTime = 134;
-inline constexpr int kTypeDBTimeStamp = 135;
-inline constexpr int kTypeVarChar = 200;
-inline constexpr int kTypeLongVarChar = 201;
-inline constexpr int kTypeVarWChar = 202;
-inline constexpr int kTypeLongVarWChar = 203;
-inline constexpr int kTypeLongVarBinary = 205;
-
 enum class LockType { ReadOnly, Optimistic };
 
 struct Handle;  // an open SQLite connection, shared by its holders
-
-// Turns one statement of the host's dialect into SQLite's: Top N, date
-// literals between '#', and rejects a second statement. Text literals and
-// bracketed names are never touched. Throws kErrSyntax or
-// kErrMultipleStatements.
-std::string TranslateSql(const std::string& sql);
 
 // One connection to a database file.
 class Database {
@@ -77,10 +49,12 @@ class Database {
 
   // Opens "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH" (provider
   // name in any case). Never creates a file. A file whose permission bits
-  // allow no writing is opened read-only.
+  // allow no writing is opened read-only; a WAL file stays in WAL mode.
   void Open(const std::string& connectionString);
   // Runs one statement; its change is on disk when this returns (on a
-  // scratch file, see ScratchFile, when the file is flushed).
+  // scratch file, see ScratchFile, when the file is flushed). Values are
+  // written as SetValue converts them; an INSERT ... VALUES that stores
+  // no row (a trigger ignored it) throws kErrConstraint.
   void Execute(const std::string& sql);
   int State() const;
   void Close();
@@ -93,18 +67,15 @@ class Database {
 };
 
 // Marks the database file at `path` (as the connection string names it) as
-// scratch work while the object lives: a working copy rebuilt from an empty
-// one on every run, which nothing reads until it is copied. Connections to
-// it share one SQLite connection that holds the file locked, and their
-// statements share one transaction: each change is seen at once by the
-// program's own connections, a failed statement undoes only itself (what
-// ran before it is committed), and Flush() (or the destructor) commits,
-// closes the connection and forces the file to disk, so that it is complete
-// before it is copied. A killed run may leave the file incomplete or
-// damaged; the next run rebuilds it anyway. The shared connection is
-// dropped when the path comes to name another file. Every other file is
-// untouched by this: its every change is on disk when the statement returns.
-// For the one thread of the program.
+// scratch work while the object lives: a working copy rebuilt on every run,
+// which nothing reads until it is copied. Connections to it share one
+// SQLite connection that holds the file locked, and one transaction: each
+// change is seen at once by the program's own connections; a failed
+// statement undoes only itself, whatever its conflict clause; Flush() (or
+// the destructor) commits, closes the connection and forces the file to
+// disk. A killed run may leave the file damaged; the next run rebuilds it.
+// The shared connection is dropped when the path comes to name another
+// file. For the one thread of the program.
 class ScratchFile {
  public:
   explicit ScratchFile(const std::string& path);
@@ -162,10 +133,11 @@ class Recordset {
 
   // Starts a new row, all Null.
   void AddNew();
-  // Sets column `index` of the new row, converted to the column's type;
-  // throws 13 naming the column when the value cannot be converted.
+  // Sets column `index` of the new row, converted by
+  // ColumnTypes::ConvertForColumn (6 or 13 naming the column).
   void SetValue(int index, const Db::Variant& value);
-  // Stores the new row with one INSERT; whole or not at all.
+  // Stores the new row with one INSERT; whole or not at all. A row that a
+  // trigger ignores throws kErrConstraint.
   void Update();
 
  private:
@@ -175,7 +147,7 @@ class Recordset {
   struct Column {
     std::string name;        // as the query names it
     std::string tableColumn; // the table's column it comes from, empty for an expression
-    int type = kTypeVarWChar;
+    int type = ColumnTypes::kTypeVarWChar;
   };
   std::shared_ptr<Handle> handle_;
   bool open_ = false;

@@ -168,8 +168,11 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "dbquery " + Platform::AppInfo::VersionText());
   app.footer(
       "A SELECT prints a header line of the column names, each with its type code in parentheses, then one line per "
-      "row; columns are separated by tabs. Null prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS; "
-      "tab, CR, LF and backslash inside text print as \\t, \\r, \\n and \\\\. Other statements print nothing.\n\n"
+      "row; columns are separated by tabs. Null prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS, "
+      "binary values as X'hex' (X'' when empty); tab, CR, LF and backslash inside text print as \\t, \\r, \\n and "
+      "\\\\. Other statements print nothing. Every value an INSERT or UPDATE writes is converted to its column's "
+      "declared type, as the installation's own writes are (error 6 when it does not fit, 13 when it cannot be "
+      "converted; the statement then stores nothing).\n\n"
       "Exit status: 0 success, 1 the statement or script failed (\"error NUMBER: DESCRIPTION\" on standard error), "
       "2 usage error.\n\n"
       "Example:\n  dbquery Mailvoro.mdb \"Select [Service], [ACTAP] From [Master] Where [Service] = 'FEDEX-GND'\"\n"

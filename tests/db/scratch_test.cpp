@@ -130,4 +130,39 @@ TEST_F(ScratchFile, AReadOnlyScratchFileRefusesChangesAsAnyOther) {
   EXPECT_NO_THROW(scratch.Flush());
 }
 
+// A refused statement stores nothing, and the rows before it stay whatever
+// conflict clause refused it, also past the bound at which the shared
+// transaction commits on its own.
+TEST(ScratchFileRefused, RowsBeforeTheRefusalStay) {
+  const struct {
+    const char* name;
+    std::string schema;
+    const char* refused;
+  } rows[] = {
+      {"rollback clause", "CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG NOT NULL ON CONFLICT ROLLBACK, [HIZIP] LONG, [ZONE] SHORT)",
+       "INSERT INTO [TARNVEL-GND] ([LOZIP]) VALUES (NULL)"},
+      {"rollback trigger",
+       std::string(kZonesSql) + "CREATE TRIGGER [No9] BEFORE INSERT ON [TARNVEL-GND] WHEN new.[ZONE] = 9 BEGIN "
+                                "SELECT RAISE(ROLLBACK, 'zone 9 is not served'); END;",
+       "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (1, 9)"},
+      {"abort clause", std::string(kZonesSql) + "CREATE UNIQUE INDEX [One] ON [TARNVEL-GND] ([LOZIP]);",
+       "INSERT INTO [TARNVEL-GND] ([LOZIP]) VALUES (100)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TestSupport::TempDir dir;
+    const std::string zones = dir.File("TarnVel_Zones.mdb");
+    TestSupport::CreateDatabase(zones, row.schema);
+    {
+      Engine::ScratchFile scratch(zones);
+      for (int zip = 100; zip < 5200; ++zip) ASSERT_EQ(Execute(zones, Insert(zip, 2)), "ok");
+      const std::string error = Execute(zones, row.refused);
+      EXPECT_TRUE(error.starts_with("3022: The database '" + zones + "' refused the change")) << error;
+      EXPECT_TRUE(error.ends_with("; the statement stored nothing.")) << error;
+      ASSERT_EQ(Execute(zones, Insert(9000, 3)), "ok");
+    }
+    EXPECT_EQ(QueryRows(zones, "SELECT count(*), max(LOZIP) FROM [TARNVEL-GND]"), Rows{"5101|9000"});
+  }
+}
+
 }  // namespace

@@ -1,0 +1,267 @@
+#include "ColumnTypes.h"
+
+#include <sqlite3.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+namespace ColumnTypes {
+namespace {
+
+using Db::Variant;
+using Platform::RunError;
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
+
+Variant IntegerValue(std::int64_t value) {
+  if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
+  return Variant::Double(static_cast<double>(value));
+}
+
+std::string DescribeValue(const Variant& value) {
+  if (value.GetKind() == Variant::Kind::Binary) return "(binary data)";
+  return Quote(value.ToText());
+}
+
+// Hands a value to SQLite in the form it is stored: `sink` is called with
+// nullptr, an int64, a double, text or bytes.
+template <typename Sink>
+int Emit(const Variant& value, Sink&& sink) {
+  using Kind = Variant::Kind;
+  switch (value.GetKind()) {
+    case Kind::Empty: case Kind::Null: return sink(nullptr);
+    case Kind::Int16: case Kind::Int32: case Kind::Byte: return sink(static_cast<sqlite3_int64>(value.ToInt32()));
+    case Kind::Double: case Kind::Currency: return sink(value.ToDouble());
+    case Kind::Bool: return sink(static_cast<sqlite3_int64>(value.ToBool() ? -1 : 0));
+    case Kind::Binary: return sink(value.BinaryValue());
+    case Kind::Text: case Kind::Date: return sink(value.ToText());
+  }
+  return SQLITE_MISUSE;
+}
+
+template <typename... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
+template <typename... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+// The argument of the store function as a Variant. An integer bound for a
+// text column keeps all its digits.
+Variant ArgumentValue(sqlite3_value* argument, int type) {
+  switch (sqlite3_value_type(argument)) {
+    case SQLITE_NULL: return Variant::Null();
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 number = sqlite3_value_int64(argument);
+      return IsTextType(type) ? Variant::Text(std::to_string(number)) : IntegerValue(number);
+    }
+    case SQLITE_FLOAT: return Variant::Double(sqlite3_value_double(argument));
+    case SQLITE_BLOB: {
+      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(argument));
+      const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argument));
+      return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
+    }
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argument));
+      return Variant::Text(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(argument))));
+    }
+  }
+}
+
+void StoreAs(sqlite3_context* context, int, sqlite3_value** argv) {
+  auto* failure = static_cast<std::optional<RunError>*>(sqlite3_user_data(context));
+  try {
+    const int type = sqlite3_value_int(argv[1]);
+    const auto* column = reinterpret_cast<const char*>(sqlite3_value_text(argv[2]));
+    const Variant stored = ConvertForColumn(ArgumentValue(argv[0], type), type, column ? column : "");
+    Emit(stored, Overloaded{
+                     [&](std::nullptr_t) { return sqlite3_result_null(context), SQLITE_OK; },
+                     [&](sqlite3_int64 number) { return sqlite3_result_int64(context, number), SQLITE_OK; },
+                     [&](double number) { return sqlite3_result_double(context, number), SQLITE_OK; },
+                     [&](const std::string& text) {
+                       sqlite3_result_text64(context, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+                       return SQLITE_OK;
+                     },
+                     [&](const std::vector<std::uint8_t>& bytes) {
+                       if (bytes.empty()) return sqlite3_result_zeroblob(context, 0), SQLITE_OK;
+                       sqlite3_result_blob64(context, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+                       return SQLITE_OK;
+                     },
+                 });
+  } catch (const RunError& error) {
+    *failure = error;
+    sqlite3_result_error(context, error.what(), -1);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  }
+}
+
+}  // namespace
+
+int TypeFromDeclared(const char* declared) {
+  std::string word;
+  for (const char* p = declared; *p && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '('; ++p) {
+    word += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
+  }
+  struct Entry {
+    const char* name;
+    int type;
+  };
+  static constexpr Entry kTypes[] = {
+      {"TEXT", kTypeVarWChar}, {"VARCHAR", kTypeVarWChar}, {"CHAR", kTypeVarWChar}, {"NVARCHAR", kTypeVarWChar},
+      {"NCHAR", kTypeVarWChar}, {"STRING", kTypeVarWChar}, {"MEMO", kTypeLongVarWChar},
+      {"LONGTEXT", kTypeLongVarWChar}, {"NTEXT", kTypeLongVarWChar}, {"CLOB", kTypeLongVarWChar},
+      {"BYTE", kTypeUnsignedTinyInt}, {"TINYINT", kTypeUnsignedTinyInt}, {"SHORT", kTypeSmallInt},
+      {"SMALLINT", kTypeSmallInt}, {"LONG", kTypeInteger}, {"INTEGER", kTypeInteger}, {"INT", kTypeInteger},
+      {"COUNTER", kTypeInteger}, {"AUTOINCREMENT", kTypeInteger}, {"SINGLE", kTypeSingle}, {"REAL", kTypeSingle},
+      {"DOUBLE", kTypeDouble}, {"FLOAT", kTypeDouble}, {"NUMERIC", kTypeDouble}, {"DECIMAL", kTypeDouble},
+      {"CURRENCY", kTypeCurrency}, {"MONEY", kTypeCurrency}, {"DATETIME", kTypeDate}, {"DATE", kTypeDate},
+      {"TIME", kTypeDate}, {"TIMESTAMP", kTypeDate}, {"BIT", kTypeBoolean}, {"YESNO", kTypeBoolean},
+      {"LOGICAL", kTypeBoolean}, {"BOOLEAN", kTypeBoolean}, {"GUID", kTypeGUID}, {"UNIQUEIDENTIFIER", kTypeGUID},
+      {"BLOB", kTypeLongVarBinary}, {"LONGBINARY", kTypeLongVarBinary}, {"BINARY", kTypeLongVarBinary},
+      {"VARBINARY", kTypeLongVarBinary}, {"IMAGE", kTypeLongVarBinary}};
+  for (const auto& entry : kTypes) {
+    if (word == entry.name) return entry.type;
+  }
+  return kTypeVarWChar;
+}
+
+int TypeFromStorage(int storage) {
+  switch (storage) {
+    case SQLITE_INTEGER: return kTypeInteger;
+    case SQLITE_FLOAT: return kTypeDouble;
+    case SQLITE_BLOB: return kTypeLongVarBinary;
+    default: return kTypeVarWChar;
+  }
+}
+
+Variant ConvertForColumn(const Variant& value, int type, const std::string& column) {
+  if (value.IsEmpty() || value.IsNull()) return Variant::Null();
+  const auto overflow = [&]() {
+    Fail(Platform::kErrOverflow, "Overflow: the value " + DescribeValue(value) + " does not fit the column " +
+                                     Quote(column) + ".");
+  };
+  // No column of the host holds an infinity.
+  const auto finite = [&](double number) {
+    if (!std::isfinite(number)) overflow();
+    return number;
+  };
+  try {
+    switch (type) {
+      case kTypeSmallInt: return Variant::Int16(value.ToInt16());
+      case kTypeInteger: return Variant::Int32(value.ToInt32());
+      case kTypeUnsignedTinyInt: {
+        const std::int32_t number = value.ToInt32();
+        if (number < 0 || number > 255) overflow();
+        return Variant::Byte(static_cast<std::uint8_t>(number));
+      }
+      case kTypeSingle: case kTypeDouble: {
+        const double number = finite(value.ToDouble());
+        if (type == kTypeSingle && (number > FLT_MAX || number < -FLT_MAX)) overflow();
+        return Variant::Double(number);
+      }
+      case kTypeCurrency: {
+        const double number = finite(value.ToDouble());
+        if (number > 922337203685477.5807 || number < -922337203685477.5808) overflow();
+        return Variant::Currency(number);
+      }
+      case kTypeDate: return Variant::Date(value.ToDateText());
+      case kTypeBoolean: return Variant::Bool(value.ToBool());
+      case kTypeLongVarBinary:
+        if (value.GetKind() == Variant::Kind::Binary) return value;
+        if (value.GetKind() == Variant::Kind::Text) {
+          const std::string text = value.ToText();
+          return Variant::Binary(std::vector<std::uint8_t>(text.begin(), text.end()));
+        }
+        Fail(Platform::kErrTypeMismatch, "");
+      default: return IsTextType(type) ? Variant::Text(value.ToText()) : value;
+    }
+  } catch (const RunError& error) {
+    if (error.Number() == Platform::kErrOverflow) overflow();
+    Fail(Platform::kErrTypeMismatch,
+         "Type mismatch: the column " + Quote(column) + " cannot take the value " + DescribeValue(value) + ".");
+  }
+}
+
+Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
+  switch (sqlite3_column_type(stmt, index)) {
+    case SQLITE_NULL: return Variant::Null();
+    case SQLITE_INTEGER: {
+      const std::int64_t value = sqlite3_column_int64(stmt, index);
+      switch (type) {
+        case kTypeBoolean: return Variant::Bool(value != 0);
+        case kTypeCurrency: return Variant::Currency(static_cast<double>(value));
+        case kTypeDouble: case kTypeSingle: return Variant::Double(static_cast<double>(value));
+        case kTypeSmallInt:
+          if (value >= INT16_MIN && value <= INT16_MAX) return Variant::Int16(static_cast<std::int16_t>(value));
+          break;
+        case kTypeUnsignedTinyInt:
+          if (value >= 0 && value <= 255) return Variant::Byte(static_cast<std::uint8_t>(value));
+          break;
+        default:
+          // Text columns declared with a numeric affinity (MEMO, STRING)
+          // store number-like text as a number.
+          if (IsTextType(type)) return Variant::Text(std::to_string(value));
+      }
+      return IntegerValue(value);
+    }
+    case SQLITE_FLOAT: {
+      const double value = sqlite3_column_double(stmt, index);
+      if (type == kTypeBoolean) return Variant::Bool(value != 0);
+      if (type == kTypeCurrency) return Variant::Currency(value);
+      if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
+      return Variant::Double(value);
+    }
+    case SQLITE_BLOB: {
+      // A zero-length blob has no bytes to point at: it reads as an empty
+      // binary value, not as Null.
+      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, index));
+      const int size = sqlite3_column_bytes(stmt, index);
+      return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
+    }
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
+      std::string value(text ? text : "", text ? static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)) : 0);
+      if (type == kTypeDate) {
+        try {
+          return Variant::Date(value);
+        } catch (const RunError&) {
+          // not a date: read as the text it is
+        }
+      }
+      return Variant::Text(std::move(value));
+    }
+  }
+}
+
+int Bind(sqlite3_stmt* stmt, int position, const Variant& value) {
+  return Emit(value, Overloaded{
+                         [&](std::nullptr_t) { return sqlite3_bind_null(stmt, position); },
+                         [&](sqlite3_int64 number) { return sqlite3_bind_int64(stmt, position, number); },
+                         [&](double number) { return sqlite3_bind_double(stmt, position, number); },
+                         [&](const std::string& text) {
+                           return sqlite3_bind_text64(stmt, position, text.data(), text.size(), SQLITE_TRANSIENT,
+                                                      SQLITE_UTF8);
+                         },
+                         [&](const std::vector<std::uint8_t>& bytes) {
+                           // An empty vector's data() may be null, which SQLite binds as Null.
+                           if (bytes.empty()) return sqlite3_bind_zeroblob(stmt, position, 0);
+                           return sqlite3_bind_blob64(stmt, position, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+                         },
+                     });
+}
+
+int RegisterStoreFunction(sqlite3* db, std::optional<RunError>* failure) {
+  return sqlite3_create_function_v2(db, kStoreFunction, 3, SQLITE_UTF8, failure, StoreAs,
+                                    nullptr, nullptr, nullptr);
+}
+
+}  // namespace ColumnTypes

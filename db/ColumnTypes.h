@@ -1,0 +1,73 @@
+// How values meet the columns of a database: the field type code of a
+// declared column type, the conversion of a value to a column's type (the
+// host's rules, for recordset assignments and statements alike), and the
+// moves between a Variant and SQLite's own values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "RunError.h"
+#include "Variant.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ColumnTypes {
+
+// Field type codes.
+inline constexpr int kTypeEmpty = 0;
+inline constexpr int kTypeSmallInt = 2;
+inline constexpr int kTypeInteger = 3;
+inline constexpr int kTypeSingle = 4;
+inline constexpr int kTypeDouble = 5;
+inline constexpr int kTypeCurrency = 6;
+inline constexpr int kTypeDate = 7;
+inline constexpr int kTypeBSTR = 8;
+inline constexpr int kTypeBoolean = 11;
+inline constexpr int kTypeVariant = 12;
+inline constexpr int kTypeUnsignedTinyInt = 17;
+inline constexpr int kTypeGUID = 72;
+inline constexpr int kTypeChar = 129;
+inline constexpr int kTypeWChar = 130;
+inline constexpr int kTypeDBDate = 133;
+inline constexpr int kTypeDBTime = 134;
+inline constexpr int kTypeDBTimeStamp = 135;
+inline constexpr int kTypeVarChar = 200;
+inline constexpr int kTypeLongVarChar = 201;
+inline constexpr int kTypeVarWChar = 202;
+inline constexpr int kTypeLongVarWChar = 203;
+inline constexpr int kTypeLongVarBinary = 205;
+
+// The type code of a declared column type: its first word, any case, a
+// size in parentheses ignored; a word the table does not know is text.
+int TypeFromDeclared(const char* declared);
+// The type code of a value that has no declared type, by SQLite's storage
+// class.
+int TypeFromStorage(int storage);
+
+// `value` as a column of type `type` stores it: Null and Empty as Null,
+// Yes/No as -1 or 0, integers rounded half to even, dates in the stored
+// form, text columns the value's text. Throws 6 (Overflow) when it does
+// not fit and 13 (Type mismatch) when it cannot be converted, both naming
+// `column`.
+Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::string& column);
+
+// The stored value at `index` of the current row, read by its column's type
+// (-1: no declared type); a value that does not fit the type comes back as
+// what it holds.
+Db::Variant ReadValue(sqlite3_stmt* stmt, int index, int type);
+
+// Binds `value` to parameter `position`; answers SQLite's result code. A
+// zero-length binary value binds as a zero-length blob, never as Null.
+int Bind(sqlite3_stmt* stmt, int position, const Db::Variant& value);
+
+// The SQL function through which statements write: kStoreFunction(value,
+// type, 'column') gives `value` converted by ConvertForColumn, or fails the
+// statement. Its error is left in `failure` (cleared by the caller before
+// each statement), so that it reaches the caller with its own number.
+inline constexpr const char* kStoreFunction = "store_as";
+int RegisterStoreFunction(sqlite3* db, std::optional<Platform::RunError>* failure);
+
+}  // namespace ColumnTypes

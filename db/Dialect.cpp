@@ -1,0 +1,457 @@
+#include "Dialect.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "ColumnTypes.h"
+#include "Engine.h"
+#include "RunError.h"
+#include "Variant.h"
+
+namespace Dialect {
+namespace {
+
+using Db::EqualsNoCase;
+
+[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
+  throw Platform::RunError(number, description);
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsWordChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || u >= 0x80;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+void AppendLimit(std::string& out, std::string_view limit, const char* separator) {
+  if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
+}
+
+[[noreturn]] void FailMoreThanOne(const std::string& sql) {
+  Fail(Engine::kErrMultipleStatements,
+       "Only one statement can be run at a time: " + Quote(sql) + " holds more; nothing was run.");
+}
+
+// The first keyword of a statement, upper-cased; leading white space,
+// comments and parentheses are skipped.
+std::string FirstKeyword(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    if (IsSpace(sql[i]) || sql[i] == '(') {
+      ++i;
+    } else if (sql.substr(i, 2) == "--") {
+      i = sql.find('\n', i);
+    } else if (sql.substr(i, 2) == "/*") {
+      i = sql.find("*/", i + 2);
+      if (i != std::string_view::npos) i += 2;
+    } else {
+      break;
+    }
+  }
+  std::string word;
+  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
+  return word;
+}
+
+// The statements the program has any use for; ATTACH, DETACH, PRAGMA,
+// VACUUM, transaction control and the rest reach beyond one statement on
+// one file and are refused.
+bool IsAllowedStatement(const std::string& keyword) {
+  for (const char* allowed : {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"}) {
+    if (keyword == allowed) return true;
+  }
+  return false;
+}
+
+// The tokens of SQLite's text that matter for finding the values a
+// statement writes; white space and comments are dropped.
+struct Token {
+  enum class Kind { Word, Name, Text, Punct } kind;
+  std::size_t begin, end;
+};
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  const std::size_t n = sql.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = sql[i];
+    const char next = i + 1 < n ? sql[i + 1] : '\0';
+    if (IsSpace(c)) {
+      ++i;
+    } else if (c == '-' && next == '-') {
+      i = std::min(sql.find('\n', i), n);
+    } else if (c == '/' && next == '*') {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? n : end + 2;
+    } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      std::size_t j = i + 1;
+      while ((j = std::min(sql.find(close, j), n)) < n && close != ']' && j + 1 < n && sql[j + 1] == close) j += 2;
+      j = std::min(j + 1, n);
+      tokens.push_back({c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, j});
+      i = j;
+    } else if (IsWordChar(c)) {
+      std::size_t j = i;
+      while (j < n && IsWordChar(sql[j])) ++j;
+      tokens.push_back({Token::Kind::Word, i, j});
+      i = j;
+    } else {
+      tokens.push_back({Token::Kind::Punct, i, i + 1});
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+// Finds the values an INSERT or UPDATE writes and wraps each in the store
+// function of its column's declared type.
+class Writes {
+ public:
+  Writes(const std::string& sql, const Schema& schema) : sql_(sql), tokens_(Tokenize(sql)), schema_(schema) {
+    // Parameters of the statement's own would be numbered among those
+    // taken out; it keeps its literals.
+    for (std::size_t i = 0; i < tokens_.size(); ++i) {
+      hasParameters_ = hasParameters_ || Punct(i, '?') || Punct(i, ':') || Punct(i, '@') || Text(i).front() == '$';
+    }
+  }
+
+  Statement Insert();
+  Statement Update();
+
+ private:
+  bool Word(std::size_t i, std::string_view word) const {
+    return i < tokens_.size() && tokens_[i].kind == Token::Kind::Word && EqualsNoCase(Text(i), word);
+  }
+  bool Punct(std::size_t i, char c) const {
+    return i < tokens_.size() && tokens_[i].kind == Token::Kind::Punct && sql_[tokens_[i].begin] == c;
+  }
+  std::string_view Text(std::size_t i) const {
+    return std::string_view(sql_).substr(tokens_[i].begin, tokens_[i].end - tokens_[i].begin);
+  }
+  // A name as SQLite reads it: delimiters gone, doubled quotes single.
+  std::string Name(std::size_t i) const;
+  // Reads [schema.]table from token `i` on; answers the token after it.
+  std::size_t Table(std::size_t i);
+  // The token that ends the expression starting at `i`: a comma or a
+  // closing parenthesis at its own depth, or one of `stops` there.
+  std::size_t ExpressionEnd(std::size_t i, std::initializer_list<std::string_view> stops) const;
+  // Wraps tokens [first, last) as the value of `column`.
+  void Wrap(std::size_t first, std::size_t last, const std::string& column);
+  // The value of tokens [first, last) when they are one integer (with an
+  // optional sign) or text literal, read as SQLite reads it.
+  std::optional<Parameter> Literal(std::size_t first, std::size_t last) const;
+  // What follows the value in a call of the store function.
+  static std::string StoreTail(int type, const std::string& column);
+  Statement InsertQuery(std::size_t source, bool listed, const std::vector<std::string>& columns);
+  Statement Result(std::size_t rows = 0) const;
+
+  const std::string& sql_;
+  std::vector<Token> tokens_;
+  const Schema& schema_;
+  std::string schemaName_, table_;
+  struct Edit {
+    std::size_t begin, end;  // the text replaced
+    std::string text;
+  };
+  std::vector<Edit> edits_;  // in the order of the text
+  std::vector<Parameter> parameters_;
+  bool hasParameters_ = false;
+};
+
+std::string Writes::Name(std::size_t i) const {
+  const std::string_view text = Text(i);
+  if (tokens_[i].kind == Token::Kind::Word || text.size() < 2) return std::string(text);
+  const char close = text.front() == '[' ? ']' : text.front();
+  std::string name;
+  for (std::size_t k = 1; k + 1 < text.size(); ++k) {
+    name += text[k];
+    if (close != ']' && text[k] == close) ++k;
+  }
+  return name;
+}
+
+std::size_t Writes::Table(std::size_t i) {
+  if (i >= tokens_.size() || tokens_[i].kind == Token::Kind::Punct) return tokens_.size();
+  table_ = Name(i);
+  if (Punct(i + 1, '.') && i + 2 < tokens_.size()) {
+    schemaName_ = table_;
+    table_ = Name(i + 2);
+    i += 2;
+  }
+  ++i;
+  return Word(i, "AS") ? i + 2 : i;
+}
+
+std::size_t Writes::ExpressionEnd(std::size_t i, std::initializer_list<std::string_view> stops) const {
+  int depth = 0;
+  for (; i < tokens_.size(); ++i) {
+    if (Punct(i, '(')) {
+      ++depth;
+    } else if (Punct(i, ')')) {
+      if (depth-- == 0) break;
+    } else if (depth == 0 && Punct(i, ',')) {
+      break;
+    } else if (depth == 0 && tokens_[i].kind == Token::Kind::Word) {
+      for (std::string_view stop : stops) {
+        // "IS DISTINCT FROM" compares; it does not start a FROM clause.
+        if (Word(i, stop) && !(stop == "FROM" && i > 0 && Word(i - 1, "DISTINCT"))) return i;
+      }
+    }
+  }
+  return i;
+}
+
+std::string Writes::StoreTail(int type, const std::string& column) {
+  std::string tail = ", " + std::to_string(type) + ", '";
+  for (char c : column) tail += c == '\'' ? std::string("''") : std::string(1, c);
+  return tail + "')";
+}
+
+void Writes::Wrap(std::size_t first, std::size_t last, const std::string& column) {
+  if (first >= last) return;
+  const std::optional<int> type = schema_.ColumnType(schemaName_, table_, column);
+  if (!type) return;
+  const std::string head = std::string(ColumnTypes::kStoreFunction) + "(";
+  if (auto literal = Literal(first, last)) {
+    parameters_.push_back(std::move(*literal));
+    edits_.push_back({tokens_[first].begin, tokens_[last - 1].end, head + "?" + StoreTail(*type, column)});
+  } else {
+    edits_.push_back({tokens_[first].begin, tokens_[first].begin, head});
+    edits_.push_back({tokens_[last - 1].end, tokens_[last - 1].end, StoreTail(*type, column)});
+  }
+}
+
+std::optional<Parameter> Writes::Literal(std::size_t first, std::size_t last) const {
+  const bool withSign = last - first == 2 && (Punct(first, '-') || Punct(first, '+'));
+  if (hasParameters_ || (last - first != 1 && !withSign)) return std::nullopt;
+  const std::size_t at = last - 1;
+  const std::string_view text = Text(at);
+  if (tokens_[at].kind == Token::Kind::Text && !withSign) return Name(at);
+  if (tokens_[at].kind != Token::Kind::Word || !std::all_of(text.begin(), text.end(), IsDigit)) return std::nullopt;
+  // Digits past the range of a 64-bit integer make SQLite read a real.
+  std::int64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return Punct(first, '-') && withSign ? -number : number;
+}
+
+Statement Writes::Result(std::size_t rows) const {
+  Statement statement{"", parameters_, table_, rows};
+  std::size_t from = 0;
+  for (const Edit& edit : edits_) {
+    statement.sql.append(sql_, from, edit.begin - from).append(edit.text);
+    from = edit.end;
+  }
+  statement.sql.append(sql_, from);
+  return statement;
+}
+
+Statement Writes::Insert() {
+  std::size_t i = Word(1, "OR") ? 3 : 1;
+  if (!Word(i, "INTO")) return Result();
+  i = Table(i + 1);
+  std::vector<std::string> columns;
+  const bool listed = Punct(i, '(');
+  if (listed) {
+    for (++i; i < tokens_.size() && !Punct(i, ')'); ++i) {
+      if (!Punct(i, ',')) columns.push_back(Name(i));
+    }
+    ++i;
+  }
+  if (Word(i, "DEFAULT") || i >= tokens_.size()) return Result();
+  if (!listed) columns = schema_.InsertColumns(schemaName_, table_);
+  if (!Word(i, "VALUES")) return InsertQuery(i, listed, columns);
+  std::size_t rows = 0;
+  for (++i; Punct(i, '('); ++i) {
+    std::size_t value = 0;
+    for (++i;; ++i) {
+      const std::size_t end = ExpressionEnd(i, {});
+      if (value < columns.size()) Wrap(i, end, columns[value]);
+      ++value;
+      i = end;
+      if (!Punct(i, ',')) break;
+    }
+    ++rows;
+    if (!Punct(i + 1, ',')) break;
+    ++i;
+  }
+  return Result(rows);
+}
+
+// INSERT ... SELECT: the query's rows become a common table whose columns
+// are wrapped one by one in the INSERT's own SELECT.
+Statement Writes::InsertQuery(std::size_t source, bool listed, const std::vector<std::string>& columns) {
+  if (columns.empty()) return Result();
+  int depth = 0;
+  for (std::size_t i = source; i < tokens_.size(); ++i) {
+    depth += Punct(i, '(') ? 1 : Punct(i, ')') ? -1 : 0;
+    if (depth == 0 && (Word(i, "RETURNING") || (Word(i, "ON") && Word(i + 1, "CONFLICT")))) {
+      Fail(Engine::kErrSyntax, "The statement " + Quote(sql_) +
+                                   " inserts the rows of a query with RETURNING or ON CONFLICT, which is not "
+                                   "supported; insert them without it.");
+    }
+  }
+  std::string fields, names, values;
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const std::string field = "c" + std::to_string(k + 1), separator = k ? ", " : "";
+    const std::optional<int> type = schema_.ColumnType(schemaName_, table_, columns[k]);
+    std::string quoted = "\"";
+    for (char c : columns[k]) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    fields += separator + field;
+    names += separator + quoted + "\"";
+    values += separator + (type ? ColumnTypes::kStoreFunction + ("(" + field + StoreTail(*type, columns[k])) : field);
+  }
+  Statement statement{"WITH store_rows(" + fields + ") AS (" + sql_.substr(tokens_[source].begin) + "\n) ", {},
+                      table_, 0};
+  statement.sql.append(sql_, 0, tokens_[source].begin);
+  if (!listed) statement.sql.append("(" + names + ") ");
+  statement.sql.append("SELECT " + values + " FROM store_rows");
+  return statement;
+}
+
+Statement Writes::Update() {
+  std::size_t i = Table(Word(1, "OR") ? 3 : 1);
+  if (Word(i, "INDEXED")) i += 3;
+  if (Word(i, "NOT") && Word(i + 1, "INDEXED")) i += 2;
+  if (!Word(i, "SET")) return Result();
+  for (++i; i < tokens_.size(); ++i) {
+    if (Punct(i, '(')) {
+      Fail(Engine::kErrSyntax, "The statement " + Quote(sql_) +
+                                   " sets a list of columns at once, which is not supported; set each column on "
+                                   "its own.");
+    }
+    const std::string column = Name(i);
+    if (!Punct(i + 1, '=')) break;
+    const std::size_t end = ExpressionEnd(i + 2, {"FROM", "WHERE", "RETURNING", "ORDER", "LIMIT"});
+    Wrap(i + 2, end, column);
+    i = end;
+    if (!Punct(i, ',')) break;
+  }
+  return Result();
+}
+
+}  // namespace
+
+std::string TranslateSql(const std::string& sql) {
+  std::string out;
+  out.reserve(sql.size() + 16);
+  // One pending LIMIT per open parenthesis; [0] is the statement's own.
+  std::vector<std::string_view> limits(1);
+  bool expectTop = false;  // just after SELECT, SELECT DISTINCT or SELECT ALL
+  const std::size_t n = sql.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char c = sql[i];
+    const char next = i + 1 < n ? sql[i + 1] : '\0';
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const std::size_t close = sql.find(c == '[' ? ']' : c, i + 1);
+      if (close == std::string::npos) {
+        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Quote(sql) +
+                                     " is not closed.");
+      }
+      out.append(sql, i, close + 1 - i);
+      i = close + 1;
+      expectTop = false;
+    } else if (c == '-' && next == '-') {
+      const std::size_t end = sql.find('\n', i);
+      const std::size_t stop = end == std::string::npos ? n : end;
+      out.append(sql, i, stop - i);
+      i = stop;
+    } else if (c == '/' && next == '*') {
+      const std::size_t end = sql.find("*/", i + 2);
+      if (end == std::string::npos) {
+        Fail(Engine::kErrSyntax, "A comment in the statement " + Quote(sql) + " is not closed.");
+      }
+      out.append(sql, i, end + 2 - i);
+      i = end + 2;
+    } else if (IsSpace(c)) {
+      out += c;
+      ++i;
+    } else if (c == '#' && !(i > 0 && IsWordChar(sql[i - 1]))) {
+      const std::size_t close = sql.find('#', i + 1);
+      const auto stored = close == std::string::npos
+                              ? std::nullopt
+                              : Db::StoredDateText(std::string_view(sql).substr(i + 1, close - i - 1));
+      if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Quote(sql) + ".");
+      out.append("'").append(*stored).append("'");
+      i = close + 1;
+      expectTop = false;
+    } else if (c == '(') {
+      limits.emplace_back();
+      out += c;
+      ++i;
+      expectTop = false;
+    } else if (c == ')') {
+      if (limits.size() > 1) {
+        AppendLimit(out, limits.back(), " ");
+        limits.pop_back();
+      }
+      out += c;
+      ++i;
+      expectTop = false;
+    } else if (c == ';') {
+      for (std::size_t k = i + 1; k < n; ++k) {
+        if (!IsSpace(sql[k])) FailMoreThanOne(sql);
+      }
+      break;
+    } else if (IsWordChar(c)) {
+      std::size_t end = i;
+      while (end < n && IsWordChar(sql[end])) ++end;
+      const std::string_view word = std::string_view(sql).substr(i, end - i);
+      if (expectTop && EqualsNoCase(word, "TOP")) {
+        std::size_t from = end;
+        while (from < n && IsSpace(sql[from])) ++from;
+        std::size_t to = from;
+        while (to < n && IsDigit(sql[to])) ++to;
+        std::size_t after = to;
+        while (after < n && IsSpace(sql[after])) ++after;
+        if (to == from || (to < n && IsWordChar(sql[to])) ||
+            StartsWithNoCase(std::string_view(sql).substr(after), "PERCENT")) {
+          Fail(Engine::kErrSyntax,
+               "Syntax error in the statement " + Quote(sql) + ": Top must be followed by a number of rows.");
+        }
+        limits.back() = std::string_view(sql).substr(from, to - from);
+        i = after;
+        expectTop = false;
+        continue;
+      }
+      expectTop = EqualsNoCase(word, "SELECT") ||
+                  (expectTop && (EqualsNoCase(word, "DISTINCT") || EqualsNoCase(word, "ALL")));
+      out.append(word);
+      i = end;
+    } else {
+      out += c;
+      ++i;
+      expectTop = false;
+    }
+  }
+  // A new line ends a trailing "--" comment, which would otherwise swallow the LIMIT.
+  AppendLimit(out, limits.front(), "\n");
+  return out;
+}
+
+Statement Translate(const std::string& sql, const Schema& schema, bool query) {
+  std::string translated = TranslateSql(sql);
+  const std::string keyword = FirstKeyword(translated);
+  if (query ? keyword != "SELECT" : !IsAllowedStatement(keyword)) {
+    Fail(Engine::kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Quote(sql) + "."
+                                   : "The statement " + Quote(sql) +
+                                         " is not allowed; only SELECT, INSERT, UPDATE, DELETE, CREATE, DROP and "
+                                         "ALTER statements can be run.");
+  }
+  if (keyword == "INSERT") return Writes(translated, schema).Insert();
+  if (keyword == "UPDATE") return Writes(translated, schema).Update();
+  return {std::move(translated), {}, "", 0};
+}
+
+}  // namespace Dialect
