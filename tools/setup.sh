@@ -17,7 +17,7 @@ atv_install() {
 }
 
 atv_required=$(atv_missing cmake make g++ pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev \
-                           libcli11-dev nlohmann-json3-dev sqlite3 ${ATV_EXTRA_PACKAGES:-})
+                           libcli11-dev nlohmann-json3-dev sqlite3 strace ${ATV_EXTRA_PACKAGES:-})
 if [ -n "$atv_required" ]; then
   if [ "$(id -u)" = 0 ]; then
     echo "Installing $atv_required..."

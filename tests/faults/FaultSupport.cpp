@@ -6,11 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -125,43 +131,77 @@ void Shop::Reset() {
   TestSupport::CreateDatabase(Host(), script);
 }
 
-std::vector<std::string> Shop::Args(const std::string& zip, const std::string& host) const {
-  return {"--json", "--yes", "--zip", zip, "--program-folder", Program().string(), host.empty() ? Host() : host};
+std::vector<std::string> Shop::Args(const std::string& zip, const std::string& host, const std::string& program) const {
+  return {"--json", "--yes", "--zip", zip, "--program-folder", program.empty() ? Program().string() : program,
+          host.empty() ? Host() : host};
 }
 
-pid_t Shop::Start(const std::vector<std::string>& args, const std::string& outFile) const {
-  const std::string cli = (BuiltProgramFolder() / "addtarnvel-cli").string();
-  std::vector<std::string> argv{cli}, env = ChildEnvironment();
+std::vector<std::string> Cli(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{(BuiltProgramFolder() / "addtarnvel-cli").string()};
   argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+Child Start(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+  std::vector<std::string> args = argv, env = ChildEnvironment();
   auto pointers = [](std::vector<std::string>& texts) {
     std::vector<char*> list;
     for (auto& text : texts) list.push_back(text.data());
     list.push_back(nullptr);
     return list;
   };
-  auto argp = pointers(argv), envp = pointers(env);
+  auto argp = pointers(args), envp = pointers(env);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const std::string errFile = outFile + ".err";
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argp.data(), envp.data());
+  const int rc = posix_spawnp(&pid, args.at(0).c_str(), &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + cli);
-  return pid;
+  if (rc != 0) throw std::runtime_error("cannot start " + args.at(0));
+  return {pid, out, err};
 }
 
-Run Shop::RunCli(const std::vector<std::string>& args) const {
-  const std::string outFile = (Root() / "run.out").string();
-  const pid_t pid = Start(args, outFile);
+namespace {
+
+// The resident set of a running process in MiB, 0 when unknown.
+long ResidentMb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6) / 1024;
+  return 0;
+}
+
+// The text of a regular file, which is then removed; empty for anything else.
+std::string TakeFile(const std::string& path) {
+  if (!fs::is_regular_file(path)) return {};
+  std::string text = TestSupport::ReadFile(path);
+  fs::remove(path);
+  return text;
+}
+
+}  // namespace
+
+Run Wait(const Child& child, const Limits& limits) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + limits.time;
+  std::string killed;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) continue;
+  rusage usage{};
+  for (;;) {
+    const pid_t done = ::wait4(child.pid, &status, WNOHANG, &usage);
+    if (done == child.pid || (done < 0 && errno != EINTR)) break;
+    if (killed.empty() && Clock::now() > deadline) killed = "killed: still running after the time limit\n";
+    if (killed.empty() && ResidentMb(child.pid) > limits.memoryMb) killed = "killed: over the memory limit\n";
+    if (!killed.empty()) ::kill(child.pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(killed.empty() ? 3 : 1));
+  }
   Run run;
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream out(outFile, std::ios::binary);
+  run.peakKb = usage.ru_maxrss;
+  std::istringstream out(TakeFile(child.out));
   for (std::string line; std::getline(out, line);) {
     try {
       run.events.push_back(nlohmann::json::parse(line));
@@ -169,16 +209,45 @@ Run Shop::RunCli(const std::vector<std::string>& args) const {
       run.err += "unreadable event: " + line.substr(0, 200) + "\n";
     }
   }
-  run.err += TestSupport::ReadFile(outFile + ".err");
-  fs::remove(outFile);
-  fs::remove(outFile + ".err");
+  run.err += killed + TakeFile(child.err);
   return run;
+}
+
+Run Shop::RunCli(const std::vector<std::string>& args, const Limits& limits) const {
+  return Wait(Start(Cli(args), (Root() / "run.out").string(), (Root() / "run.err").string()), limits);
+}
+
+Holder::Holder(const std::string& path, const std::string& sql) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+    sqlite3_busy_timeout(db_, 20000);
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) error_ = sqlite3_errmsg(db_);
+}
+
+Holder::~Holder() {
+  if (db_) End("ROLLBACK");
+}
+
+std::string Holder::End(const std::string& sql) {
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  std::string message = rc == SQLITE_OK ? sqlite3_errstr(rc) : sqlite3_errmsg(db_);
+  sqlite3_close(db_);
+  db_ = nullptr;
+  return message;
 }
 
 std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
   auto db = OpenForWriting(path);
   if (!db) throw std::runtime_error("cannot open " + path);
   return RowsOf(db.get(), sql);
+}
+
+std::string Value(const std::string& path, const std::string& sql) {
+  try {
+    const auto rows = Rows(path, sql);
+    return rows.empty() ? "(no row)" : rows.front();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
 }
 
 std::string Shop::ZoneRows() const { return Rows(Zones(), "Select count(*) From [TARNVEL-GND]").at(0); }
@@ -226,6 +295,41 @@ std::map<std::string, std::string> FolderContents(const fs::path& folder) {
     }
   }
   return contents;
+}
+
+std::map<std::string, std::string> Installed(const std::string& host, const fs::path& program) {
+  const fs::path folder = fs::path(host).parent_path();
+  std::map<std::string, std::string> parts;
+  auto joined = [](const std::vector<std::string>& rows) {
+    std::string text;
+    for (const auto& row : rows) text += row + "\n";
+    return text;
+  };
+  // Each part is read on its own, so that one unreadable part still lets the others show.
+  auto read = [&](const std::string& part, const std::string& path, const std::string& sql) {
+    try {
+      parts[part] = fs::exists(path) ? joined(Rows(path, sql)) : "missing";
+    } catch (const std::exception& e) {
+      parts[part] = std::string("unreadable: ") + e.what();
+    }
+  };
+  read("master", host, "Select * From [Master] Where [Service] = 'TARNVEL-GND'");
+  read("buttons", host, "Select * From [Panel] Where 'TARNVEL-GND' In ([SV1], [SV2], [SV3], [SV4], [SV5], [SV6], [SV7])");
+  read("panel rows", host, "Select count(*) From [Panel]");
+  for (const auto& name : kCopiedFiles) {
+    const fs::path copy = folder / name;
+    std::string& part = parts[name];
+    if (fs::is_symlink(copy)) {
+      part = "a link";
+    } else if (!fs::is_regular_file(copy)) {
+      part = "missing";
+    } else {
+      part = TestSupport::ReadFile(copy.string()) == TestSupport::ReadFile((program / name).string()) ? "same" : "differs";
+    }
+  }
+  // Read last: a leftover beside it would be played back into it.
+  read("zone rows", (folder / "TarnVel_Zones.mdb").string(), "Select count(*) From [TARNVEL-GND]");
+  return parts;
 }
 
 }  // namespace FaultSupport

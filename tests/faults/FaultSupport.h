@@ -1,11 +1,13 @@
 // Shared by the fault and corpus suites: a shop of its own per test (a
 // private program folder and a fresh demo shop), the unattended runner
-// started as a separate process, and snapshots that show whether a
-// database or a folder changed.
+// started as a separate process under bounds of time and memory, another
+// program's connection to a database, and snapshots that show whether a
+// database, a folder or an installation changed.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -14,15 +16,21 @@
 
 #include "TestSupport.h"
 
+struct sqlite3;
+
 namespace FaultSupport {
 
 inline const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
 inline const std::string kDoneBox = "Add Service: TARN-VEL service was added successfully !";
 inline const std::string kCopyBox = "Can't Copy a File ...: AddTarnVel program has failed to copy file from:";
+// The carrier's files that an installation copies next to the shop database.
+inline const std::vector<std::string> kCopiedFiles = {"TarnVel_Zones.mdb", "TarnVel_Services.mdb",
+                                                      "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
 // What one run of addtarnvel-cli --json left behind.
 struct Run {
   int exitStatus = -1;  // -1 when it did not exit normally
+  long peakKb = 0;      // the most memory it held at once (resident set)
   std::vector<nlohmann::json> events;
   std::string err;
   // The message boxes, each as "title: text".
@@ -31,6 +39,26 @@ struct Run {
   bool Mentions(const std::string& part) const;     // a box holds `part`
   std::string Dump() const;  // for failure output
 };
+
+// Bounds of one run: a run past either is killed, and `err` says why.
+struct Limits {
+  std::chrono::seconds time{150};
+  long memoryMb = 2048;
+};
+
+// A started program and the files its standard output and error go to.
+struct Child {
+  pid_t pid = -1;
+  std::string out, err;
+};
+
+// Starts `argv` (argv[0] looked up in PATH) with the runner's environment.
+Child Start(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
+// Waits for the child within `limits` and reads its transcript; regular
+// output files are removed.
+Run Wait(const Child& child, const Limits& limits = {});
+// The built runner's command line with `args`.
+std::vector<std::string> Cli(const std::vector<std::string>& args);
 
 // A temporary folder holding `program/` (a copy of the built program
 // folder's carrier files and charts) and `shop/Mailvoro.mdb` (the demo
@@ -51,15 +79,32 @@ class Shop {
 
   // Makes a fresh demo shop at Host(), removing what the folder held.
   void Reset();
-  // Arguments of a run on `host` (Host() when empty) answering `zip` and OK.
-  std::vector<std::string> Args(const std::string& zip = "10001", const std::string& host = "") const;
-  Run RunCli(const std::vector<std::string>& args) const;
-  // Starts the runner without waiting; its output goes to `outFile`.
-  pid_t Start(const std::vector<std::string>& args, const std::string& outFile) const;
+  // Arguments of a run on `host` (Host() when empty) answering `zip` and
+  // OK, with the carrier's files from `program` (Program() when empty).
+  std::vector<std::string> Args(const std::string& zip = "10001", const std::string& host = "",
+                                const std::string& program = "") const;
+  Run RunCli(const std::vector<std::string>& args, const Limits& limits = {}) const;
 
  private:
   TestSupport::TempDir dir_;
   std::string why_;
+};
+
+// Another program's connection to a database, holding whatever `sql`
+// leaves open (a transaction; nothing for an idle connection) until End().
+class Holder {
+ public:
+  Holder(const std::string& path, const std::string& sql);
+  ~Holder();
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+  const std::string& Error() const { return error_; }  // empty when `sql` ran
+  // Runs `sql` and closes the connection; answers SQLite's message ("not an error" when it ran).
+  std::string End(const std::string& sql = "COMMIT");
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::string error_;
 };
 
 // Every table of a database with its schema and its rows, in one text;
@@ -69,9 +114,17 @@ std::string DatabaseText(const std::string& path);
 // "ok" or SQLite's list of problems.
 std::string IntegrityCheck(const std::string& path);
 std::vector<std::string> Rows(const std::string& path, const std::string& sql);
+// The first row of Rows(), or what kept it from being read.
+std::string Value(const std::string& path, const std::string& sql);
 
 // Name → size and hash of every entry in a folder (folders as "<folder>").
 std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
+
+// What an installation changes in the shop of `host`: "master" and
+// "buttons" (the rows that carry the service), "panel rows" (how many),
+// "zone rows" (of the shop's zones database) and each carrier file ("same"
+// as in `program`, "differs", "missing" or "a link").
+std::map<std::string, std::string> Installed(const std::string& host, const std::filesystem::path& program);
 
 // The program folder of the build (ATV_PROGRAM_DIR), or empty.
 std::filesystem::path BuiltProgramFolder();

@@ -1,15 +1,14 @@
-// The host database held by another program, read-only files and folders,
-// and a full disk: each installation ends with the message that says what
-// is wrong, exits 1, and changes nothing it did not reach.
+// A database of the shop held by another program, read-only files and
+// folders, and a full disk: each installation ends with the message that
+// says what is wrong, exits 1, and changes nothing it did not reach.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <thread>
 
 #include "FaultSupport.h"
@@ -24,69 +23,78 @@ using FaultSupport::FolderContents;
 
 using FaultSupport::kCopyBox;
 using FaultSupport::kFailedBox;
-using FaultSupport::Rows;
 
-// Holds a write transaction on `path` from its construction for `hold`.
-class WriteLock {
- public:
-  WriteLock(const std::string& path, std::chrono::milliseconds hold) {
-    std::promise<bool> taken;
-    auto takenFuture = taken.get_future();
-    thread_ = std::thread([path, hold, taken = std::move(taken)]() mutable {
-      sqlite3* db = nullptr;
-      const bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-                      sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE [Panel] SET [Icon] = [Icon]", nullptr, nullptr,
-                                   nullptr) == SQLITE_OK;
-      taken.set_value(ok);
-      if (ok) std::this_thread::sleep_for(hold);
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-    });
-    taken_ = takenFuture.get();
-  }
-  ~WriteLock() { thread_.join(); }
-  bool Taken() const { return taken_; }
-
- private:
-  std::thread thread_;
-  bool taken_ = false;
+// Another program holding a transaction open on a database of the shop,
+// with a table of its own made in it.
+struct HeldCase {
+  const char* name;
+  const char* file;    // in the shop folder
+  const char* begin;   // "BEGIN IMMEDIATE" (others may read) or "BEGIN EXCLUSIVE"
+  int holdSeconds;     // then it commits; kUntilAFailure, kThroughTheRun
+  int exitStatus;
+  std::string boxStart, cause;  // the box that says why the run failed, and a part of its text
 };
+constexpr int kUntilAFailure = 0, kThroughTheRun = -1;
+const std::string kLookupBox = "Process has failed !: Process has failed !\r\rThe following error has occurred:\r";
+const std::string kMasterBox = "Process has failed !: Failed to add TARN-VEL 'TARNVEL-GND' service to Master table...";
+const char kInUse[] = "is in use by another program; try again when it is closed.";
 
-TEST(HostInUse, ShortLockIsWaitedOutLongLockFailsAfterTheWait) {
-  FaultSupport::Shop shop;
-  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-  const std::string inUse = "The database '" + shop.Host() + "' is in use by another program; try again when it is closed.";
-
-  // Runs while another program holds the host for `hold`.
-  auto runLocked = [&](std::chrono::seconds hold) {
-    WriteLock lock(shop.Host(), hold);
-    EXPECT_TRUE(lock.Taken());
-    return shop.RunCli(shop.Args());
+// A short hold is waited out; a long one makes the change wait in vain; a
+// lookup that cannot read makes its half fail rather than guess; a carrier
+// database in use is not replaced under its writer.
+TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
+  const std::vector<HeldCase> cases = {
+      {"host written for a second", "Mailvoro.mdb", "BEGIN IMMEDIATE", 1, 0, "", ""},
+      {"host written for 10 s", "Mailvoro.mdb", "BEGIN IMMEDIATE", 10, 1, kMasterBox, kInUse},
+      {"host locked until a lookup fails", "Mailvoro.mdb", "BEGIN EXCLUSIVE", kUntilAFailure, 1, kLookupBox, kInUse},
+      {"shop's services database written", "TarnVel_Services.mdb", "BEGIN IMMEDIATE", kThroughTheRun, 1, kCopyBox,
+       "TarnVel_Services.mdb"},
   };
-  auto run = runLocked(std::chrono::seconds(1));
-  EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-  EXPECT_TRUE(run.StartsBox(FaultSupport::kDoneBox)) << run.Dump();
-  EXPECT_EQ(Rows(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"), std::vector{"1"s});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultSupport::Shop shop;
+    if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+    const std::string path = (shop.Folder() / c.file).string(), out = (shop.Root() / "held.out").string();
+    if (!fs::exists(path)) fs::copy_file(shop.Program() / c.file, path);
+    FaultSupport::Holder holder(path, c.begin + "; CREATE TABLE [Held] ([n] INTEGER); INSERT INTO [Held] VALUES (1)"s);
+    ASSERT_EQ(holder.Error(), "");
+    auto inode = [](const std::string& file) {
+      struct stat info {};
+      return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto journal = inode(path + "-journal");
+    ASSERT_NE(journal, 0u) << "the other program's journal";
 
-  shop.Reset();
-  const char kMaster[] = "Select * From [Master] Order By [Service]", kPanel[] = "Select * From [Panel] Order By [PanelIndex]";
-  const auto masterBefore = Rows(shop.Host(), kMaster), panelBefore = Rows(shop.Host(), kPanel);
-  const auto started = Clock::now();
-  run = runLocked(std::chrono::seconds(10));
-  EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(4900)) << "the run must wait for the lock first";
-  EXPECT_TRUE(run.StartsBox("Process has failed !: Failed to add TARN-VEL 'TARNVEL-GND' service to Master table...\r\r"
-                            "The following error has occurred:\r" + inUse))
-      << run.Dump();
-  EXPECT_EQ(run.Boxes().back(), kFailedBox);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(FaultSupport::IntegrityCheck(shop.Host()), "ok");
-  EXPECT_EQ(Rows(shop.Host(), kMaster), masterBefore) << "no service record while the database is in use";
-  // The [Panel] half runs whatever the [Master] half returned, and its own
-  // wait may outlast the lock: it then adds the service's one button.
-  const auto panelAfter = Rows(shop.Host(), kPanel);
-  EXPECT_LE(panelAfter.size(), panelBefore.size() + 1);
-  for (std::size_t i = 0; i < panelBefore.size() && i < panelAfter.size(); ++i) EXPECT_EQ(panelAfter[i], panelBefore[i]);
+    const auto child = FaultSupport::Start(FaultSupport::Cli(shop.Args()), out, out + ".err");
+    std::string committed;
+    if (c.holdSeconds != kThroughTheRun) {
+      const auto until = Clock::now() + std::chrono::seconds(c.holdSeconds == kUntilAFailure ? 60 : c.holdSeconds);
+      auto released = [&] {
+        const std::string transcript = TestSupport::ReadFile(out);
+        return transcript.find("\"busy\":false") != std::string::npos ||
+               (c.holdSeconds == kUntilAFailure && transcript.find("Process has failed !") != std::string::npos);
+      };
+      while (Clock::now() < until && !released()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      committed = holder.End();
+    }
+    const auto run = FaultSupport::Wait(child);
+    if (c.holdSeconds == kThroughTheRun) {
+      EXPECT_EQ(inode(path + "-journal"), journal) << "the other program's journal was taken away";
+      committed = holder.End();
+    }
+    EXPECT_EQ(committed, "not an error") << "the other program's commit";
+    EXPECT_EQ(FaultSupport::IntegrityCheck(path), "ok");
+    EXPECT_EQ(FaultSupport::Value(path, "Select count(*) From [Held]"), "1") << "the other program's row";
+
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.Dump();
+    EXPECT_EQ(run.err, "");
+    ASSERT_FALSE(run.Boxes().empty()) << run.Dump();
+    EXPECT_EQ(run.Boxes().back(), c.exitStatus == 0 ? FaultSupport::kDoneBox : kFailedBox) << run.Dump();
+    EXPECT_TRUE(c.exitStatus == 0 || (run.StartsBox(c.boxStart) && run.Mentions(c.cause))) << run.Dump();
+    EXPECT_EQ(FaultSupport::Value(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
+              c.exitStatus == 0 ? "1" : "0")
+        << "a service record only when the run could tell that none was there";
+  }
 }
 
 struct RefusedCase {

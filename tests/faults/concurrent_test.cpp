@@ -1,0 +1,139 @@
+// Two to four installations at once: from one program folder into two
+// shops, from separate program folders into one shop (also while another
+// program writes to the shop database), and both crossed. Every run
+// succeeds, and each shop ends exactly as the same installations made one
+// after another leave it. ./test runs a few rounds (ATV_ROUNDS);
+// tests/faults/exhaustive.sh runs 20.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+#include "FaultSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using FaultSupport::Rows;
+
+struct ConcurrentCase {
+  const char* name;
+  int shops, programs, runs;  // run i installs into shop i % shops from program folder i % programs
+  bool writer;                // another program writes to the first shop's database meanwhile
+};
+
+// Shop k's origin and the chart that the origin's range names.
+const char* const kZips[] = {"10001", "90210"};
+const char* const kCharts[] = {"TarnVel_100.csv", "TarnVel_902.csv"};
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kChartRows = 2000, kDefaultRounds = 1;
+#else
+constexpr int kChartRows = 20000, kDefaultRounds = 2;
+#endif
+
+// Another program: adds a row to a table of its own, one transaction at a
+// time, until the file $2 appears; then tells on standard error how many
+// rows it committed.
+const char kWriter[] =
+    "sqlite3 \"$1\" 'CREATE TABLE [Writer] ([n] INTEGER)' && touch \"$2.started\" || exit 1; n=0; "
+    "until [ -e \"$2\" ]; do sqlite3 -cmd '.timeout 60000' \"$1\" 'INSERT INTO [Writer] VALUES (1)' || exit 1; "
+    "n=$((n + 1)); done; echo $n >&2";
+
+// Every file of a shop folder: a database as its tables and rows, any
+// other file as its size and hash.
+std::map<std::string, std::string> ShopText(const fs::path& folder) {
+  auto contents = FaultSupport::FolderContents(folder);
+  for (auto& [name, text] : contents)
+    if (name.ends_with(".mdb")) text = FaultSupport::DatabaseText((folder / name).string());
+  return contents;
+}
+
+TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
+  const std::vector<ConcurrentCase> cases = {
+      {"one program folder, two shops", 2, 1, 2, false},
+      {"one shop, three program folders", 1, 3, 3, false},
+      {"one shop, three program folders, its database written meanwhile", 1, 3, 3, true},
+      {"two shops, each from two program folders", 2, 2, 4, false},
+  };
+  const char* roundsText = std::getenv("ATV_ROUNDS");
+  const int rounds = roundsText ? std::atoi(roundsText) : kDefaultRounds;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultSupport::Shop shop;
+    if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+    // Long charts, unlike each other, keep the runs busy long enough to meet.
+    for (int k = 0; k < 2; ++k) {
+      std::string chart = "Origin,LOZIP,HIZIP,ZONE\r\n";
+      for (int i = 0; i < kChartRows; ++i)
+        chart += "1," + std::to_string(5 * i + k) + "," + std::to_string(5 * i + k + 4) + "," + std::to_string(2 + (i + k) % 7) + "\r\n";
+      TestSupport::WriteFile((shop.Program() / "Data" / kCharts[k]).string(), chart);
+    }
+    std::vector<std::string> programs = {shop.Program().string()};
+    for (int p = 1; p < c.programs; ++p) {
+      programs.push_back((shop.Root() / ("program" + std::to_string(p))).string());
+      fs::copy(shop.Program(), programs.back(), fs::copy_options::recursive);
+    }
+    std::vector<fs::path> folders;
+    for (int k = 0; k < c.shops; ++k) folders.push_back(shop.Root() / ("shop" + std::to_string(k)));
+    auto freshShops = [&] {
+      for (const auto& folder : folders) {
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        fs::copy_file(shop.Host(), folder / "Mailvoro.mdb");
+      }
+    };
+    auto args = [&](int i) {
+      return FaultSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(),
+                                         programs[i % c.programs]));
+    };
+    auto child = [&](int i) {
+      const std::string out = (shop.Root() / ("run" + std::to_string(i))).string();
+      return FaultSupport::Start(args(i), out + ".out", out + ".err");
+    };
+
+    freshShops();
+    for (int i = 0; i < c.runs; ++i) ASSERT_EQ(FaultSupport::Wait(child(i)).exitStatus, 0) << "run " << i << " alone";
+    std::vector<std::map<std::string, std::string>> expected;
+    for (const auto& folder : folders) expected.push_back(ShopText(folder));
+
+    for (int round = 0; round < rounds; ++round) {
+      freshShops();
+      const std::string host = (folders[0] / "Mailvoro.mdb").string(), stop = (shop.Root() / "stop").string();
+      std::optional<FaultSupport::Child> writer;
+      if (c.writer) {
+        fs::remove(stop);
+        writer = FaultSupport::Start({"sh", "-c", kWriter, "writer", host, stop}, stop + ".out", stop + ".err");
+        for (int wait = 0; wait < 2000 && !fs::exists(stop + ".started"); ++wait)
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        fs::remove(stop + ".started");
+      }
+      std::vector<FaultSupport::Child> children;
+      for (int i = 0; i < c.runs; ++i) children.push_back(child(i));
+      std::string problems;
+      for (int i = 0; i < c.runs; ++i) {
+        const auto run = FaultSupport::Wait(children[i]);
+        if (run.exitStatus != 0 || !run.StartsBox(FaultSupport::kDoneBox))
+          problems += "run " + std::to_string(i) + " failed: " + run.Dump();
+      }
+      if (writer) {
+        TestSupport::WriteFile(stop, "");
+        const auto wrote = FaultSupport::Wait(*writer);
+        const std::string rows = FaultSupport::Value(host, "Select count(*) From [Writer]");
+        if (wrote.exitStatus != 0 || wrote.err != rows + "\n")
+          problems += "the other program: exit " + std::to_string(wrote.exitStatus) + ", " + wrote.err + " committed, " + rows + " rows\n";
+        Rows(host, "DROP TABLE [Writer]");
+      }
+      for (std::size_t k = 0; k < folders.size(); ++k) {
+        const auto now = ShopText(folders[k]);
+        for (const auto& [name, text] : expected[k])
+          if (now.count(name) == 0 || now.at(name) != text) problems += "shop " + std::to_string(k) + ": " + name + " differs\n";
+        if (now.size() != expected[k].size()) problems += "shop " + std::to_string(k) + " holds other files\n";
+      }
+      EXPECT_EQ(problems, "") << "round " << round;
+      if (!problems.empty()) break;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// One installation on a fresh demo shop, killed (SIGKILL) or failed (EIO,
+// ENOSPC) at a call of each system call that writes, names or opens a
+// file, one fault per run, injected with strace. Whatever the fault, every
+// database stays whole, no part of the installation is half made, a run
+// that says it succeeded did, and the rerun completes. ./test tries every
+// Kth call (ATV_FAULT_STRIDE; by default about 50 points, 12 under the
+// sanitizers); tests/faults/exhaustive.sh tries every one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include "FaultSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using FaultSupport::Installed;
+using Parts = std::map<std::string, std::string>;
+
+const std::vector<std::string> kCalls = {"write",    "pwrite64", "fsync",     "fdatasync", "rename",
+                                         "renameat", "renameat2", "unlink",   "unlinkat",  "openat"};
+const std::vector<std::string> kFaults = {"signal=KILL", "error=EIO", "error=ENOSPC"};
+
+// About how many points ./test tries, to stay within a few minutes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSampledPoints = 12;
+#else
+constexpr int kSampledPoints = 50;
+#endif
+
+std::vector<std::string> Traced(const std::vector<std::string>& options, const std::vector<std::string>& args) {
+  // Not --seccomp-bpf: strace 6.1 then injects nothing into a followed process.
+  std::vector<std::string> argv = {"strace", "-f", "-qq"};
+#if defined(__SANITIZE_ADDRESS__)
+  // The leak check at exit needs ptrace, which strace holds.
+  argv.insert(argv.end(), {"-E", "ASAN_OPTIONS=detect_leaks=0:exitcode=86"});
+#endif
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back("--");
+  for (const auto& arg : FaultSupport::Cli(args)) argv.push_back(arg);
+  return argv;
+}
+
+// How often an undisturbed run makes each of kCalls.
+std::map<std::string, int> CountCalls(const FaultSupport::Shop& shop) {
+  std::string calls;
+  for (const auto& call : kCalls) calls += (calls.empty() ? "" : ",") + call;
+  const std::string summary = (shop.Root() / "calls").string();
+  const auto run = FaultSupport::Wait(FaultSupport::Start(
+      Traced({"-c", "-U", "name,calls", "-o", summary, "-e", "trace=" + calls}, shop.Args()),
+      (shop.Root() / "count.out").string(), (shop.Root() / "count.err").string()));
+  std::map<std::string, int> counts;
+  if (run.exitStatus != 0) return counts;
+  std::istringstream table(TestSupport::ReadFile(summary));
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream row(line);
+    std::string name;
+    int count = 0;
+    if (row >> name >> count && name != "total") counts[name] = count;
+  }
+  return counts;
+}
+
+// The parts of `now` that are neither as `before` nor as `done`: a half
+// made installation.
+std::string HalfMade(const Parts& before, const Parts& now, const Parts& done) {
+  std::string half;
+  for (const auto& [part, value] : now)
+    if (value != before.at(part) && value != done.at(part)) half += part + " is \"" + value + "\"; ";
+  return half;
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+TEST(Injected, EveryFaultLeavesWholeDataAndARerunCompletes) {
+  FaultSupport::Shop shop;
+  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+  const auto started = std::chrono::steady_clock::now();
+
+  const Parts before = Installed(shop.Host(), shop.Program());
+  const auto reference = shop.RunCli(shop.Args());
+  ASSERT_EQ(reference.exitStatus, 0) << reference.Dump();
+  const Parts done = Installed(shop.Host(), shop.Program());
+  const auto shopNames = Names(shop.Folder()), programNames = Names(shop.Program());
+  shop.Reset();
+  const auto counts = CountCalls(shop);
+  ASSERT_FALSE(counts.empty()) << "strace could not count the calls of a run";
+  int total = 0;
+  for (const auto& [call, count] : counts) total += count;
+  const char* strideText = std::getenv("ATV_FAULT_STRIDE");
+  const int stride = std::max(1, strideText ? std::atoi(strideText) : total / kSampledPoints);
+
+  std::vector<std::string> problems;
+  int points = 0;
+  for (const auto& [call, count] : counts) {
+    for (int n = 1; n <= count; n = (n < count && n + stride > count) ? count : n + stride) {
+      ++points;
+      for (const auto& fault : kFaults) {
+        const std::string where = call + " #" + std::to_string(n) + " " + fault + ": ";
+        shop.Reset();
+        const auto run = FaultSupport::Wait(FaultSupport::Start(
+            Traced({"-o", "/dev/null", "-e", "trace=" + call, "--inject=" + call + ":" + fault + ":when=" +
+                    std::to_string(n)}, shop.Args()),
+            (shop.Root() / "run.out").string(), (shop.Root() / "run.err").string()));
+        std::string problem;
+        for (const std::string name : {"Mailvoro.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb"}) {
+          const std::string path = (shop.Folder() / name).string();
+          if (fs::exists(path) && FaultSupport::IntegrityCheck(path) != "ok")
+            problem += name + " is damaged: " + FaultSupport::IntegrityCheck(path) + "; ";
+        }
+        const Parts now = Installed(shop.Host(), shop.Program());
+        problem += HalfMade(before, now, done);
+        // Exit 4 says only that the transcript could not be written.
+        const bool claimed = run.exitStatus == 0 || run.StartsBox(FaultSupport::kDoneBox);
+        if (claimed && now != done) problem += "said it succeeded but did not finish; ";
+        if (run.exitStatus == 1 && run.StartsBox(FaultSupport::kDoneBox)) problem += "showed the success box and exited 1; ";
+        if (fault == kFaults[0] && run.exitStatus != -1) problem += "was not killed; ";
+        // Killed, done, failed, the transcript lost, or a library the loader could not open.
+        if (!std::set{-1, 0, 1, 4, 127}.contains(run.exitStatus)) problem += "exited " + std::to_string(run.exitStatus) + "; ";
+
+        const auto rerun = shop.RunCli(shop.Args());
+        if (rerun.exitStatus != 0) problem += "the rerun failed: " + rerun.Dump();
+        if (Installed(shop.Host(), shop.Program()) != done) problem += "the rerun did not finish; ";
+        if (Names(shop.Folder()) != shopNames || Names(shop.Program()) != programNames)
+          problem += "files were left behind; ";
+        if (!problem.empty()) problems.push_back(where + problem + "\n    faulted run: " + run.Dump());
+      }
+    }
+  }
+
+  std::ostringstream report;
+  report << "calls:";
+  for (const auto& [call, count] : counts) report << " " << call << " " << count;
+  report << "; every " << stride << ". call: " << points << " points, " << points * kFaults.size() << " faulted runs in "
+         << std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count()
+         << " s; " << problems.size() << " with problems";
+  std::cout << report.str() << std::endl;
+  std::string first;
+  for (std::size_t i = 0; i < problems.size() && i < 10; ++i) first += problems[i] + "\n";
+  EXPECT_TRUE(problems.empty()) << report.str() << "\n" << first;
+}
+
+}  // namespace
