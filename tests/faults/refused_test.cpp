@@ -119,8 +119,10 @@ TEST(ReadOnly, FilesAndFoldersThatCannotBeWrittenChangeNothing) {
        false},
       {"working zones database marked read-only", [&](auto& s) { noWriting(s.Zones()); },
        kCopyBox, "TarnVel_Zones.mdb", true, true},
-      {"program folder marked read-only", [&](auto& s) { noWriting(s.Program()); }, kCopyBox, "TarnVel_Zones.mdb",
-       true, true},
+      // A writable working zones database in a read-only program folder is
+      // written over in place (the package's layout): only both refuse.
+      {"program folder and its working zones database marked read-only",
+       [&](auto& s) { noWriting(s.Zones()); noWriting(s.Program()); }, kCopyBox, "TarnVel_Zones.mdb", true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
