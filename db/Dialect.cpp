@@ -117,7 +117,8 @@ std::vector<Token> Tokenize(std::string_view sql) {
 // function of its column's declared type.
 class Writes {
  public:
-  Writes(const std::string& sql, const Schema& schema) : sql_(sql), tokens_(Tokenize(sql)), schema_(schema) {
+  Writes(const std::string& sql, const std::string& original, const Schema& schema)
+      : sql_(sql), original_(original), tokens_(Tokenize(sql)), schema_(schema) {
     // Parameters of the statement's own would be numbered among those
     // taken out; it keeps its literals.
     for (std::size_t i = 0; i < tokens_.size(); ++i) {
@@ -156,6 +157,7 @@ class Writes {
   Statement Result(std::size_t rows = 0) const;
 
   const std::string& sql_;
+  const std::string& original_;  // as the caller wrote it, for messages
   std::vector<Token> tokens_;
   const Schema& schema_;
   std::string schemaName_, table_;
@@ -296,7 +298,7 @@ Statement Writes::InsertQuery(std::size_t source, bool listed, const std::vector
   for (std::size_t i = source; i < tokens_.size(); ++i) {
     depth += Punct(i, '(') ? 1 : Punct(i, ')') ? -1 : 0;
     if (depth == 0 && (Word(i, "RETURNING") || (Word(i, "ON") && Word(i + 1, "CONFLICT")))) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(sql_) +
+      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
                                    " inserts the rows of a query with RETURNING or ON CONFLICT, which is not "
                                    "supported; insert them without it.");
     }
@@ -326,7 +328,7 @@ Statement Writes::Update() {
   if (!Word(i, "SET")) return Result();
   for (++i; i < tokens_.size(); ++i) {
     if (Punct(i, '(')) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(sql_) +
+      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
                                    " sets a list of columns at once, which is not supported; set each column on "
                                    "its own.");
     }
@@ -449,8 +451,8 @@ Statement Translate(const std::string& sql, const Schema& schema, bool query) {
                                          " is not allowed; only SELECT, INSERT, UPDATE, DELETE, CREATE, DROP and "
                                          "ALTER statements can be run.");
   }
-  if (keyword == "INSERT") return Writes(translated, schema).Insert();
-  if (keyword == "UPDATE") return Writes(translated, schema).Update();
+  if (keyword == "INSERT") return Writes(translated, sql, schema).Insert();
+  if (keyword == "UPDATE") return Writes(translated, sql, schema).Update();
   return {std::move(translated), {}, "", 0};
 }
 
