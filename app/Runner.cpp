@@ -176,8 +176,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   view.Attach(form);
   form.Form_Load();
   view.SetPathText(hostDbPath);
-  if (!view.AddEnabled()) return kExitDisabled;
-  return form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded : kExitFailed;
+  if (!view.AddEnabled()) {
+    err << kProgramName << ": the add button stays disabled: '" << hostDbPath << "' names no file\n";
+    return kExitDisabled;
+  }
+  if (form.cmdAddService_Click() == AddOutcome::Succeeded) return kExitSucceeded;
+  if (!*zipOption) err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
+  return kExitFailed;
 }
 
 }  // namespace
