@@ -179,9 +179,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   view.Attach(form);
   form.Form_Load();
   view.SetPathText(hostDbPath);
-  const int status = !view.AddEnabled()                                       ? kExitDisabled
-                     : form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded
-                                                                              : kExitFailed;
+  int status = kExitSucceeded;
+  if (!view.AddEnabled()) {
+    err << kProgramName << ": the add button stays disabled: '" << hostDbPath << "' names no file\n";
+    status = kExitDisabled;
+  } else if (form.cmdAddService_Click() != AddOutcome::Succeeded) {
+    if (!*zipOption) err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
+    status = kExitFailed;
+  }
   if (!transcriptLost) return status;
   err << kProgramName << ": the transcript could not be written; the run ended with status " << status
       << " but has no record\n";

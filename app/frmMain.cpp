@@ -1,40 +1,77 @@
 #include "frmMain.h"
 
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
+#include <algorithm>
+#include <cmath>
 
-#include "AddTarnVel.xpm"
 #include "AppInfo.h"
 
 namespace App {
 namespace {
 
-// The layout in pixels, from its design in twips at 15 twips to a pixel;
-// Qt scales it on high-DPI screens.
+const QString kFrameCaption = QStringLiteral("Mailvoro database location:");
+const QString kBrowseCaption = QStringLiteral("...");
+const QString kAddCaption = QStringLiteral("Add TARN-VEL Service");
+const QString kPanel1Text = QStringLiteral("Status:");
+
+// The layout in pixels, from its design in twips at 15 twips to a pixel,
+// for a font whose lines are kDesignLineHeight pixels high (Qt's default
+// 9-point sans serif on a 96 dpi screen). Qt scales it on high-DPI screens.
+constexpr int kDesignLineHeight = 14;
 constexpr QSize kClientSize{393, 122};
 constexpr QRect kFrame1{8, 8, 377, 49};
 constexpr QRect kTxtPath{8, 16, 337, 21};  // inside Frame1
 constexpr QRect kCmdCD{344, 16, 25, 21};   // inside Frame1
 constexpr QRect kCmdAddService{88, 64, 209, 33};
 constexpr int kStatusBarHeight = 17;
-constexpr int kPanel1Width = 53;
-constexpr int kPanel2Width = 319;
+constexpr QRect kSBar{0, kClientSize.height() - kStatusBarHeight, kClientSize.width(), kStatusBarHeight};
+constexpr QRect kPanel1{2, 0, 53, kStatusBarHeight};    // inside SBar
+constexpr QRect kPanel2{61, 0, 319, kStatusBarHeight};  // inside SBar
+// Room beside a caption inside its control: a label's, a push button's.
+constexpr int kLabelMargin = 4;
+constexpr int kButtonMargin = 12;
+
+// How much the whole layout grows for a font: with its line height, and
+// further where a caption would not fit its control; never below 1, so the
+// design holds at the font it was drawn for. Growing every part evenly
+// keeps the status panel's room for text as it was.
+double LayoutScale(const QFontMetrics& metrics) {
+  const auto widthNeed = [&](const QString& caption, int margin, int width) {
+    return static_cast<double>(metrics.horizontalAdvance(caption) + margin) / width;
+  };
+  return std::max({1.0, static_cast<double>(metrics.height()) / kDesignLineHeight,
+                   widthNeed(kFrameCaption, 2 * kButtonMargin, kFrame1.width()),
+                   widthNeed(kBrowseCaption, kButtonMargin, kCmdCD.width()),
+                   widthNeed(kAddCaption, kButtonMargin, kCmdAddService.width()),
+                   widthNeed(kPanel1Text, kLabelMargin, kPanel1.width())});
+}
+
+// Scales each edge, so that controls that touch in the design still do.
+QRect Scaled(const QRect& rect, double scale) {
+  const auto edge = [scale](int value) { return static_cast<int>(std::lround(value * scale)); };
+  return QRect(QPoint(edge(rect.left()), edge(rect.top())),
+               QPoint(edge(rect.left() + rect.width()) - 1, edge(rect.top() + rect.height()) - 1));
+}
 
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(QStringLiteral("Add TARN-VEL Service"));
-  setWindowIcon(QIcon(QPixmap(AddTarnVel_xpm)));
-  setFixedSize(kClientSize);
+  setWindowTitle(kAddCaption);
+  setWindowIcon(WindowIcon());
   CreateFrame();
   CreateAddButton();
   CreateStatusBar();
+  ApplyLayout();
   SetTabOrder();
   ConnectHandlers();
   Form_Load();
@@ -43,28 +80,33 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   (cmdAddService_->isEnabled() ? static_cast<QWidget*>(cmdAddService_) : txtPath_)->setFocus();
 }
 
+QIcon frmMain::WindowIcon() {
+  // The sizes rendered from the scalable icon at build time.
+  QIcon icon;
+  for (const QFileInfo& file : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) {
+    icon.addFile(file.filePath());
+  }
+  return icon;
+}
+
 void frmMain::CreateFrame() {
-  Frame1_ = new QGroupBox(QStringLiteral("Mailvoro database location:"), this);
+  Frame1_ = new QGroupBox(kFrameCaption, this);
   Frame1_->setObjectName(QStringLiteral("Frame1"));
-  Frame1_->setAccessibleName(QStringLiteral("Mailvoro database location:"));
-  Frame1_->setGeometry(kFrame1);
+  Frame1_->setAccessibleName(kFrameCaption);
 
   txtPath_ = new QLineEdit(QString::fromStdString(Platform::AppInfo::DefaultHostDbPath()), Frame1_);
   txtPath_->setObjectName(QStringLiteral("txtPath"));
   txtPath_->setAccessibleName(QStringLiteral("Mailvoro database location"));
-  txtPath_->setGeometry(kTxtPath);
 
-  cmdCD_ = new QPushButton(QStringLiteral("..."), Frame1_);
+  cmdCD_ = new QPushButton(kBrowseCaption, Frame1_);
   cmdCD_->setObjectName(QStringLiteral("cmdCD"));
   cmdCD_->setAccessibleName(QStringLiteral("Browse for Mailvoro.mdb"));
-  cmdCD_->setGeometry(kCmdCD);
 }
 
 void frmMain::CreateAddButton() {
-  cmdAddService_ = new QPushButton(QStringLiteral("Add TARN-VEL Service"), this);
+  cmdAddService_ = new QPushButton(kAddCaption, this);
   cmdAddService_->setObjectName(QStringLiteral("cmdAddService"));
-  cmdAddService_->setAccessibleName(QStringLiteral("Add TARN-VEL Service"));
-  cmdAddService_->setGeometry(kCmdAddService);
+  cmdAddService_->setAccessibleName(kAddCaption);
 }
 
 void frmMain::CreateStatusBar() {
@@ -72,20 +114,32 @@ void frmMain::CreateStatusBar() {
   SBar_->setObjectName(QStringLiteral("SBar"));
   SBar_->setAccessibleName(QStringLiteral("Status"));
   SBar_->setSizeGripEnabled(false);
-
-  auto* panel1 = new QLabel(QStringLiteral("Status:"), SBar_);
-  panel1->setObjectName(QStringLiteral("SBarPanel1"));
-  panel1->setFixedWidth(kPanel1Width);
+  // The panels are placed by ApplyLayout, not by the status bar's own
+  // layout, whose fixed spacing would leave a line of text too little room.
+  panel1_ = new QLabel(kPanel1Text, SBar_);
+  panel1_->setObjectName(QStringLiteral("SBarPanel1"));
   statusPanel_ = new QLabel(SBar_);
   statusPanel_->setObjectName(QStringLiteral("SBarPanel2"));
   statusPanel_->setAccessibleName(QStringLiteral("Status text"));
   statusPanel_->setTextFormat(Qt::PlainText);
-  statusPanel_->setFixedWidth(kPanel2Width);
-  SBar_->addWidget(panel1);
-  SBar_->addWidget(statusPanel_);
+}
 
-  SBar_->setFixedHeight(kStatusBarHeight);
-  SBar_->setGeometry(0, kClientSize.height() - kStatusBarHeight, kClientSize.width(), kStatusBarHeight);
+void frmMain::ApplyLayout() {
+  const double scale = LayoutScale(fontMetrics());
+  setFixedSize(Scaled(QRect(QPoint(0, 0), kClientSize), scale).size());
+  Frame1_->setGeometry(Scaled(kFrame1, scale));
+  txtPath_->setGeometry(Scaled(kTxtPath, scale));
+  cmdCD_->setGeometry(Scaled(kCmdCD, scale));
+  cmdAddService_->setGeometry(Scaled(kCmdAddService, scale));
+  SBar_->setGeometry(Scaled(kSBar, scale));
+  panel1_->setGeometry(Scaled(kPanel1, scale));
+  statusPanel_->setGeometry(Scaled(kPanel2, scale));
+}
+
+void frmMain::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A new desktop font, or one from a style sheet, reaches the window here.
+  if (event->type() == QEvent::FontChange) ApplyLayout();
 }
 
 void frmMain::SetTabOrder() {

@@ -8,6 +8,7 @@
 #include "MainForm.h"
 
 class QGroupBox;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,10 +27,17 @@ class frmMain final : public QWidget, private FormView {
   // Panel 2 of SBar, the status panel; the Qt Ui writes to it.
   QLabel* StatusPanel() const { return statusPanel_; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
+  static QIcon WindowIcon();
   void CreateFrame();
   void CreateAddButton();
   void CreateStatusBar();
+  // Places the controls: the design's geometry at the font it was drawn
+  // for, grown evenly for a larger font so that no caption is clipped.
+  void ApplyLayout();
   void SetTabOrder();
   void ConnectHandlers();
 
@@ -50,6 +58,7 @@ class frmMain final : public QWidget, private FormView {
   QPushButton* cmdCD_ = nullptr;
   QPushButton* cmdAddService_ = nullptr;
   QStatusBar* SBar_ = nullptr;
+  QLabel* panel1_ = nullptr;
   QLabel* statusPanel_ = nullptr;
   MainForm form_{*this};
 };

@@ -93,9 +93,11 @@ int main(int argc, char** argv) {
     }
   }
   Bench::Require(window.StatusPanel()->text().startsWith("Importing zones: "), "the window shows the last line");
+  std::printf("%-34s %8s %11s %9s\n", "measured (best of a few runs)", "lines", "ms", "us/line");
   std::printf("%-34s %8zu %11.2f %9.2f\n", "import with the scripted Ui", lines, runnerMs, runnerMs * 1000 / lines);
   std::printf("%-34s %8zu %11.2f %9.2f\n", "import in the window (offscreen)", lines, windowMs, windowMs * 1000 / lines);
-  std::printf("%-34s %8d %11.1f a second\n", "status panel paints in the window", paints, paintsPerSecond);
+  std::printf("%-34s %8s %11s\n", "", "paints", "per second");
+  std::printf("%-34s %8d %11.1f\n", "status panel paints in the window", paints, paintsPerSecond);
   std::printf("window-ratio %.2f paints-per-second %.1f\n", windowMs / runnerMs, paintsPerSecond);
   return 0;
 }

@@ -2,89 +2,119 @@
 #
 # `cmake --install` lays out one self-contained program folder: the install
 # prefix itself holds AddTarnVel, addtarnvel-cli, dbquery and the carrier's
-# files with Data/ (components Program and WorkingZones), exactly as the
-# build's bin folder does. The desktop side (links in /usr/bin, the menu
-# entry, its icons and the manual pages) is the component Desktop, installed
-# only when asked for (`--component Desktop`, as root) and by the package.
+# files with Data/ (component Program) and the working zones database
+# (component WorkingZones), exactly as the build's bin folder does. The
+# desktop side (the commands in /usr/bin, the menu entry, its icons, the
+# AppStream description and the manual pages) is the component Desktop,
+# installed only when asked for (`--component Desktop`, as root) and by the
+# package; the component Package adds what only the package ships (its
+# documentation folder and lintian overrides).
 #
-# `cpack` (./package) builds the Debian package: program folder /opt/addtarnvel,
-# the Desktop component, and instead of the working zones database a link to
-# a copy in /var/lib/addtarnvel that the group addtarnvel may write.
+# `cpack` (./package) builds the Debian package: program folder
+# /opt/addtarnvel without the working zones database, which postinst makes
+# as a plain file the group addtarnvel may write.
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/addtarnvel CACHE PATH "The program folder an installation lays out" FORCE)
 endif()
 
 set(ATV_PACKAGE_FOLDER /opt/addtarnvel)
-set(ATV_STATE_DIR /var/lib/addtarnvel)
+set(ATV_OLD_STATE_DIR /var/lib/addtarnvel)
 set(ATV_GROUP addtarnvel)
 set(atv_pkg_dir ${CMAKE_BINARY_DIR}/packaging)
 set(atv_programs AddTarnVel addtarnvel-cli dbquery)
+# The commands in /usr/bin: lower-case and prefixed, each a link to the
+# program of the same place in atv_programs, which keeps its own name.
+set(atv_commands addtarnvel addtarnvel-cli addtarnvel-dbquery)
+find_program(ATV_GZIP gzip REQUIRED)
 
-# Icons in the sizes desktops ask for, drawn from the window's own icon.
-set(atv_icon_sizes 16 32 48 64 128 256)
-set(atv_icons "")
-foreach(size ${atv_icon_sizes})
-  list(APPEND atv_icons ${atv_pkg_dir}/icons/${size}x${size}.png)
-endforeach()
-add_custom_command(OUTPUT ${atv_icons}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${atv_pkg_dir}/icons
-  COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:makeicons> ${atv_pkg_dir}/icons ${atv_icon_sizes}
-  DEPENDS makeicons ${PROJECT_SOURCE_DIR}/app/AddTarnVel.xpm
-  COMMENT "Rendering the menu icons"
-  VERBATIM)
-
-# Manual pages, made by help2man from the programs' own --help and --version.
+# Manual pages: the window's is written by hand; the others are made by
+# help2man from the programs' own --help and --version.
 find_program(ATV_HELP2MAN help2man)
-find_program(ATV_GZIP gzip)
-set(atv_man_pages "")
+set(atv_man_pages ${atv_pkg_dir}/man/addtarnvel.1.gz)
+add_custom_command(OUTPUT ${atv_pkg_dir}/man/addtarnvel.1.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${atv_pkg_dir}/man
+  COMMAND ${ATV_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/addtarnvel.1 > ${atv_pkg_dir}/man/addtarnvel.1.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/addtarnvel.1
+  COMMENT "Compressing the manual page addtarnvel(1)")
 set(atv_man_name_addtarnvel-cli "add the TARN-VEL service to a Mailvoro shop database without a window")
-set(atv_man_name_dbquery "run one SQL statement on a database file, or make a database from a script")
-if(ATV_HELP2MAN AND ATV_GZIP)
-  foreach(program addtarnvel-cli dbquery)
-    set(page ${atv_pkg_dir}/man/${program}.1)
+set(atv_man_name_addtarnvel-dbquery "run one SQL statement on a database file, or make a database from a script")
+set(atv_man_program_addtarnvel-cli addtarnvel-cli)
+set(atv_man_program_addtarnvel-dbquery dbquery)
+if(ATV_HELP2MAN)
+  foreach(command addtarnvel-cli addtarnvel-dbquery)
+    set(program ${atv_man_program_${command}})
+    set(page ${atv_pkg_dir}/man/${command}.1)
+    string(TOUPPER ${command} title)
+    # The page speaks of the command in /usr/bin, also where the program's
+    # own help gives the program folder's name.
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${atv_pkg_dir}/man
-      COMMAND ${ATV_HELP2MAN} --no-info --section=1 "--name=${atv_man_name_${program}}"
-              --include=${PROJECT_SOURCE_DIR}/packaging/${program}.h2m --output=${page} $<TARGET_FILE:${program}>
+      COMMAND ${ATV_HELP2MAN} --no-info --section=1 "--name=${atv_man_name_${command}}"
+              --include=${PROJECT_SOURCE_DIR}/packaging/${command}.h2m --output=${page} $<TARGET_FILE:${program}>
+      COMMAND sed -E -i -e "s/^\\.TH [A-Z-]+/.TH ${title}/" -e "s@(^|[^/a-z-])${program}\\b@\\1${command}@g" ${page}
       COMMAND ${ATV_GZIP} -9nf ${page}
-      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/${program}.h2m
-      COMMENT "Making the manual page ${program}(1)"
+      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/${command}.h2m
+      COMMENT "Making the manual page ${command}(1)"
       VERBATIM)
     list(APPEND atv_man_pages ${page}.gz)
   endforeach()
 else()
-  message(STATUS "help2man was not found: no manual pages (./package installs it)")
+  message(STATUS "help2man was not found: no manual pages for addtarnvel-cli and addtarnvel-dbquery (./package installs it)")
 endif()
-add_custom_target(desktop_files ALL DEPENDS ${atv_icons} ${atv_man_pages})
+
+# The package's documentation folder: its changelog is kept compressed.
+add_custom_command(OUTPUT ${atv_pkg_dir}/doc/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${atv_pkg_dir}/doc
+  COMMAND ${ATV_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${atv_pkg_dir}/doc/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  COMMENT "Compressing the package's changelog")
+add_custom_target(desktop_files ALL DEPENDS ${atv_man_pages} ${atv_pkg_dir}/doc/changelog.gz)
+add_dependencies(desktop_files atv_icons)
 
 # The Desktop component.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/addtarnvel.desktop
   DESTINATION /usr/share/applications COMPONENT Desktop EXCLUDE_FROM_ALL)
-foreach(size ${atv_icon_sizes})
-  install(FILES ${atv_pkg_dir}/icons/${size}x${size}.png
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.addtarnvel.addtarnvel.metainfo.xml
+  DESTINATION /usr/share/metainfo COMPONENT Desktop EXCLUDE_FROM_ALL)
+foreach(size ${ATV_ICON_SIZES})
+  install(FILES ${ATV_ICON_DIR}/${size}x${size}.png
     DESTINATION /usr/share/icons/hicolor/${size}x${size}/apps RENAME addtarnvel.png
     COMPONENT Desktop EXCLUDE_FROM_ALL)
 endforeach()
+install(FILES ${ATV_ICON_SVG} DESTINATION /usr/share/icons/hicolor/scalable/apps RENAME addtarnvel.svg
+  COMPONENT Desktop EXCLUDE_FROM_ALL)
 if(atv_man_pages)
   install(FILES ${atv_man_pages} DESTINATION /usr/share/man/man1 COMPONENT Desktop EXCLUDE_FROM_ALL)
 endif()
 # The real programs stay in the program folder (it is found from the running
 # file), so /usr/bin gets links to them, never copies.
-foreach(program ${atv_programs})
+foreach(program command IN ZIP_LISTS atv_programs atv_commands)
   install(CODE "
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
-    message(STATUS \"Linking: \$ENV{DESTDIR}/usr/bin/${program} -> \${CMAKE_INSTALL_PREFIX}/${program}\")
-    file(CREATE_LINK \"\${CMAKE_INSTALL_PREFIX}/${program}\" \"\$ENV{DESTDIR}/usr/bin/${program}\" SYMBOLIC)"
+    message(STATUS \"Linking: \$ENV{DESTDIR}/usr/bin/${command} -> \${CMAKE_INSTALL_PREFIX}/${program}\")
+    file(CREATE_LINK \"\${CMAKE_INSTALL_PREFIX}/${program}\" \"\$ENV{DESTDIR}/usr/bin/${command}\" SYMBOLIC)"
     COMPONENT Desktop EXCLUDE_FROM_ALL)
 endforeach()
 
-# The component SharedZones (package only): the program folder's working
-# zones database is a link into ${ATV_STATE_DIR}; postinst makes that copy.
+# The Package component.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.operators
+  DESTINATION /usr/share/doc/addtarnvel RENAME README COMPONENT Package EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${atv_pkg_dir}/doc/changelog.gz
+  DESTINATION /usr/share/doc/addtarnvel COMPONENT Package EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+  DESTINATION /usr/share/lintian/overrides RENAME addtarnvel COMPONENT Package EXCLUDE_FROM_ALL)
+
+# A stripped installation (`--strip`, and the package) also drops the
+# compiler's .comment and .note sections, as Debian's own tools do.
 install(CODE "
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-  file(CREATE_LINK \"${ATV_STATE_DIR}/TarnVel_Zones.mdb\" \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/TarnVel_Zones.mdb\" SYMBOLIC)"
-  COMPONENT SharedZones EXCLUDE_FROM_ALL)
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program ${atv_programs})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()"
+  COMPONENT Program)
 
 # What an installation holds. `package_files` builds just that, and
 # installing (and cpack) does not build the whole tree with its tests first:
@@ -104,24 +134,32 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME addtarnvel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "AddTarnVel")
-set(CPACK_PACKAGE_CONTACT "AddTarnVel maintainers <addtarnvel@localhost>")
+set(CPACK_PACKAGE_CONTACT "AddTarnVel maintainers <maintainers@addtarnvel.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "adds the TARN-VEL ground service to a Mailvoro shop database")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "AddTarnVel installs the TARN-VEL ground service into a Mailvoro shop's
 shipping database: it imports the zone chart of the shop's origin ZIP code,
 copies the carrier's files next to the shop database and adds the service
-to [Master] and to a [Panel] button. The window is AddTarnVel; addtarnvel-cli
-runs an installation without a window, and dbquery queries a database file.")
+to [Master] and to a [Panel] button. The window is addtarnvel;
+addtarnvel-cli runs an installation without a window, and
+addtarnvel-dbquery queries a database file.")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://addtarnvel.org/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries (Qt 6 Widgets, SQLite) are worked out by dpkg-shlibdeps where
-# it is installed, else named here. qt6-qpa-plugins holds the X11 and Wayland
-# platform plugins without which the window cannot open; passwd has groupadd
-# for postinst.
+# it is installed (cmake/DebDepends.cmake), else named here. qt6-qpa-plugins
+# holds the X11 and Wayland platform plugins without which the window cannot
+# open; passwd has groupadd for postinst.
 find_program(ATV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ATV_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_ATV_SHLIBDEPS ${ATV_DPKG_SHLIBDEPS})
+  set(CPACK_ATV_SHLIBDEPS_DIR ${atv_pkg_dir}/shlibdeps)
+  set(CPACK_ATV_PROGRAM_FILES "")
+  foreach(program ${atv_programs})
+    list(APPEND CPACK_ATV_PROGRAM_FILES ${ATV_PROGRAM_DIR}/${program})
+  endforeach()
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebDepends.cmake)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, passwd")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
@@ -137,6 +175,6 @@ set(CPACK_PACKAGING_INSTALL_PREFIX ${ATV_PACKAGE_FOLDER})
 set(CPACK_INSTALL_CMAKE_PROJECTS
   ${CMAKE_BINARY_DIR} ${PROJECT_NAME} Program /
   ${CMAKE_BINARY_DIR} ${PROJECT_NAME} Desktop /
-  ${CMAKE_BINARY_DIR} ${PROJECT_NAME} SharedZones /)
+  ${CMAKE_BINARY_DIR} ${PROJECT_NAME} Package /)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 include(CPack)

@@ -13,11 +13,14 @@ atv_missing() {
 atv_install() {
   [ "$(id -u)" = 0 ] || return 1
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  # Waits for another apt run to finish rather than failing at once.
+  apt-get update -qq && apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$@" >/dev/null
 }
 
-atv_required=$(atv_missing cmake make g++ pkg-config qt6-base-dev libsqlite3-dev libgtest-dev libgmock-dev \
-                           libcli11-dev nlohmann-json3-dev sqlite3 strace ${ATV_EXTRA_PACKAGES:-})
+# dpkg-dev gives the hardening build flags (dpkg-buildflags) and the
+# package's library dependencies (dpkg-shlibdeps); strace drives the fault tests.
+atv_required=$(atv_missing cmake make g++ pkg-config qt6-base-dev qt6-svg-dev libsqlite3-dev libgtest-dev libgmock-dev \
+                           libcli11-dev nlohmann-json3-dev sqlite3 dpkg-dev strace ${ATV_EXTRA_PACKAGES:-})
 if [ -n "$atv_required" ]; then
   if [ "$(id -u)" = 0 ]; then
     echo "Installing $atv_required..."
@@ -30,15 +33,18 @@ if [ -n "$atv_required" ]; then
 fi
 
 # Optional: the real-window check (tests/gui) and ./screenshot run the window
-# under a virtual X server. As root they are installed; otherwise the check
-# skips itself and this says how to get them.
-atv_optional=$(atv_missing xvfb xdotool imagemagick ${ATV_OPTIONAL_PACKAGES:-})
+# under a virtual X server; the package check runs lintian,
+# desktop-file-validate and appstreamcli, and the manual pages of the
+# command-line programs are made with help2man. As root they are installed;
+# otherwise those checks skip themselves and this says how to get them.
+atv_optional=$(atv_missing xvfb xdotool imagemagick lintian desktop-file-utils appstream help2man \
+                           ${ATV_OPTIONAL_PACKAGES:-})
 if [ -n "$atv_optional" ]; then
   if [ "$(id -u)" = 0 ]; then
     echo "Installing the optional $atv_optional..."
-    atv_install $atv_optional || echo "Could not install $atv_optional: the real-window check will be skipped."
+    atv_install $atv_optional || echo "Could not install $atv_optional: the real-window and package checks will be skipped."
   else
-    echo "Optional packages are missing (the real-window check is skipped without them):"
+    echo "Optional packages are missing (the real-window and package checks are skipped without them):"
     echo "  sudo apt-get install -y $atv_optional"
   fi
 fi

@@ -63,6 +63,7 @@ TEST(Runner, MissingHostFileLeavesTheButtonDisabled) {
   Platform::AppInfo::SetDefaultHostDbPath(dir.File("default.mdb"));
   const auto result = RunInProcess({"--json", dir.File("missing.mdb")});
   EXPECT_EQ(result.exitStatus, App::Runner::kExitDisabled);
+  EXPECT_EQ(result.err, "addtarnvel-cli: the add button stays disabled: '" + dir.File("missing.mdb") + "' names no file\n");
   const std::vector<std::string> expected = {
       R"({"event":"path","text":")" + dir.File("default.mdb") + R"("})",
       R"({"event":"enabled","value":false})",
@@ -80,6 +81,7 @@ TEST(Runner, CancelledZipEndsWithTheFailureBox) {
   TestSupport::WriteFile(dir.File("Mailvoro.mdb"), "");
   const auto result = RunInProcess({"--program-folder", dir.Path().string(), dir.File("Mailvoro.mdb")});
   EXPECT_EQ(result.exitStatus, App::Runner::kExitFailed);
+  EXPECT_EQ(result.err, "addtarnvel-cli: the ZIP code question was cancelled: no --zip was given\n");
   const auto lines = Lines(result.out);
   ASSERT_GE(lines.size(), 5u) << result.out;
   const std::vector<std::string> expected = {

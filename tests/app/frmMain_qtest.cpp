@@ -1,6 +1,6 @@
 // The window, offscreen, with the scripted Ui: its start-up, the path box's
 // change handler, the browse button, the add button's wiring, tab order,
-// names and size.
+// names, size, and captions that fit at any font size.
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +28,8 @@ class frmMainTest : public QObject {
   void browsePutsChosenFileIntoPathBox();
   void addButtonRunsTheAddCommand();
   void tabOrderStartsAtAddButton();
+  void captionsFitAtAnyFont_data();
+  void captionsFitAtAnyFont();
 
  private:
   template <typename T>
@@ -143,6 +145,48 @@ void frmMainTest::tabOrderStartsAtAddButton() {
     QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
+}
+
+void frmMainTest::captionsFitAtAnyFont_data() {
+  QTest::addColumn<QFont>("font");
+  for (const int points : {7, 9, 11, 13, 16, 24}) QTest::addRow("sans %d pt", points) << QFont("Sans Serif", points);
+  QTest::addRow("monospace 13 pt") << QFont("Monospace", 13);
+}
+
+// The window's font changes after it is built, as a desktop's or a style
+// sheet's does. Each caption must keep the room its text needs, every
+// control must stay inside its parent, and up to the default font the
+// window keeps its designed size.
+void frmMainTest::captionsFitAtAnyFont() {
+  QFETCH(QFont, font);
+  MakeWindow();
+  const QSize designed = window_->size();
+  Find<QLabel>("SBarPanel2")->setText("Failed to add TARN-VEL service...");
+  window_->setFont(font);
+  const QFontMetrics metrics(font);
+  const auto* frame = Find<QGroupBox>("Frame1");
+  QVERIFY2(Find<QLineEdit>("txtPath")->y() >= metrics.height(), "the frame's caption runs into the path box");
+  const struct {
+    const QWidget* control;
+    QString text;
+    int margin;  // the control's own frame and padding, at least
+  } rows[] = {
+      {frame, frame->title(), 0},
+      {Find<QLineEdit>("txtPath"), "Mailvoro", 4},
+      {Find<QPushButton>("cmdCD"), "...", 4},
+      {Find<QPushButton>("cmdAddService"), "Add TARN-VEL Service", 4},
+      {Find<QLabel>("SBarPanel1"), "Status:", 0},
+      {Find<QLabel>("SBarPanel2"), Find<QLabel>("SBarPanel2")->text(), 0},
+  };
+  for (const auto& row : rows) {
+    const QSize need = metrics.size(Qt::TextSingleLine, row.text) + QSize(row.margin, row.margin);
+    const QRect room = row.control->geometry();
+    QVERIFY2(room.width() >= need.width() && room.height() >= need.height(),
+             qPrintable(QString("%1 is %2x%3 for \"%4\", which needs %5x%6").arg(row.control->objectName())
+                            .arg(room.width()).arg(room.height()).arg(row.text).arg(need.width()).arg(need.height())));
+    QVERIFY2(row.control->parentWidget()->rect().contains(room), qPrintable(row.control->objectName() + " sticks out"));
+  }
+  if (QFontInfo(font).pointSize() <= QFontInfo(QApplication::font()).pointSize()) QCOMPARE(window_->size(), designed);
 }
 
 QTEST_MAIN(frmMainTest)

@@ -49,31 +49,53 @@ for file in TarnVel_Services.mdb TarnVel_Zones.mdb TarnVelEODManifest.rpt TarnVe
   [ -f "$work/shop/$file" ] || fail "$file was not copied next to the shop database"
 done
 
-# As the Debian package lays it out: the working zones database is a link
-# into a writable folder, and the program folder itself is read-only.
-mkdir -p "$work/state" "$work/shop2"
-cp "$folder/TarnVel_Zones_Empty.mdb" "$work/state/TarnVel_Zones.mdb"
-ln -sf "$work/state/TarnVel_Zones.mdb" "$folder/TarnVel_Zones.mdb"
+# As the Debian package lays it out: the program folder is root's and no
+# operator may write it; the working zones database in it is a plain file
+# that the operators' group may write. An operator in that group installs
+# the service, after a run by root (when the check runs as root) that must
+# leave the file as it was laid out. The operator is the caller, or, for
+# root, nobody with the group as an extra one.
+working=$folder/TarnVel_Zones.mdb
+mkdir -p "$work/shop2"
 "$work/bin/dbquery" --init "$work/shop2/Mailvoro.mdb" "$demo_sql" >/dev/null
-chmod a-w "$folder"
+if [ "$(id -u)" = 0 ]; then
+  group=64999  # a group number no account uses
+  chmod 0755 "$work" "$folder"
+  chown -R nobody "$work/shop2"
+  chgrp "$group" "$working" && chmod 0664 "$working"
+  "$work/bin/addtarnvel-cli" --zip 90210 --yes "$work/shop/Mailvoro.mdb" >"$work/run-root.log" 2>&1 ||
+    { cat "$work/run-root.log" >&2; fail "a run by root in the package layout"; }
+  [ ! -L "$working" ] && [ "$(stat -c '%u %g %a' "$working")" = "0 $group 664" ] ||
+    fail "a run by root left the working zones database as $(stat -c '%U:%G %a %F' "$working")"
+  operator=(setpriv --reuid=nobody --regid=nogroup --groups="$group" --)
+else
+  chmod 0664 "$working"
+  chmod 0555 "$folder"
+  operator=()
+fi
 status=0
-"$work/bin/addtarnvel-cli" --zip 10001 --yes "$work/shop2/Mailvoro.mdb" >"$work/run2.log" 2>&1 || status=$?
-chmod u+w "$folder"
-[ "$status" = 0 ] || { cat "$work/run2.log" >&2; fail "with the zones database linked out of a read-only program folder"; }
-[ -L "$folder/TarnVel_Zones.mdb" ] || fail "the link to the working zones database was replaced by a file"
-zones=$("$work/bin/dbquery" "$work/state/TarnVel_Zones.mdb" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
-[ "$zones" -gt 0 ] || fail "the linked working zones database was not rebuilt"
+"${operator[@]}" "$work/bin/addtarnvel-cli" --zip 10001 --yes "$work/shop2/Mailvoro.mdb" >"$work/run2.log" 2>&1 || status=$?
+chmod 0755 "$folder"
+[ "$status" = 0 ] || { cat "$work/run2.log" >&2; fail "an operator in the group, in the package layout (exit $status)"; }
+[ -f "$working" ] && [ ! -L "$working" ] || fail "the working zones database is no longer a plain file"
+zones_rows=$("$work/bin/dbquery" "$working" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
+[ "$zones_rows" -gt 0 ] || fail "the operator's run did not rebuild the working zones database"
 
 # The desktop side, staged with DESTDIR: links to the program folder, never copies.
 DESTDIR=$work/root cmake --install "$build" --prefix "$folder" --component Desktop >>"$work/install.log"
-for program in AddTarnVel addtarnvel-cli dbquery; do
-  [ "$(readlink "$work/root/usr/bin/$program")" = "$folder/$program" ] || fail "/usr/bin/$program is not a link to the program folder"
+for link in addtarnvel:AddTarnVel addtarnvel-cli:addtarnvel-cli addtarnvel-dbquery:dbquery; do
+  [ "$(readlink "$work/root/usr/bin/${link%%:*}")" = "$folder/${link#*:}" ] ||
+    fail "/usr/bin/${link%%:*} is not a link to ${link#*:} in the program folder"
 done
-grep -qx 'Name=AddTarnVel' "$work/root/usr/share/applications/addtarnvel.desktop" || fail "the desktop entry"
-for size in 16 32 48 64 128 256; do
-  icon=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/addtarnvel.png
+share=$work/root/usr/share
+grep -qx 'Exec=addtarnvel' "$share/applications/addtarnvel.desktop" || fail "the desktop entry does not start addtarnvel"
+[ -s "$share/metainfo/org.addtarnvel.addtarnvel.metainfo.xml" ] || fail "no AppStream description"
+[ -s "$share/icons/hicolor/scalable/apps/addtarnvel.svg" ] || fail "no scalable icon"
+for size in 16 22 24 32 48 64 128 256; do
+  icon=$share/icons/hicolor/${size}x${size}/apps/addtarnvel.png
   [ -s "$icon" ] || fail "no ${size}x${size} icon"
   [ "$(od -An -tu1 -j16 -N8 "$icon" | awk '{print $3*256+$4, $7*256+$8}')" = "$size $size" ] ||
     fail "the ${size}x${size} icon has another size"
 done
+[ -s "$share/man/man1/addtarnvel.1.gz" ] || fail "no manual page addtarnvel(1)"
 echo "PASSED: the installed program folder is self-contained and works through links"

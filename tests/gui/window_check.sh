@@ -6,6 +6,9 @@
 #
 #   window_check.sh PROGRAM_DIR DEMO_SQL                   the check
 #   window_check.sh PROGRAM_DIR DEMO_SQL --screenshot PNG  a picture of the window instead
+#   window_check.sh PROGRAM_DIR DEMO_SQL --sizes DIR       the window at the default font, at
+#       13 pt and at QT_SCALE_FACTOR=2, each after a cancelled ZIP question so that the status
+#       panel holds a text: its size is checked, and its picture is left in DIR to look at
 #
 # Nothing outside a temporary folder is touched: the program runs from a copy
 # of PROGRAM_DIR (every installation rewrites the working zones database in
@@ -23,6 +26,7 @@ readonly kResultTitle='Add Service'
 readonly kZip=10001
 readonly kService=TARNVEL-GND
 readonly kShop=/opt/Mailvoro/Mailvoro.mdb
+readonly kDesignSize=393x122  # the window at the default font
 
 skip() { echo "SKIPPED: $*"; exit "$kSkip"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -47,46 +51,79 @@ show_windows() {
   done
 }
 
-# Runs on the virtual display, inside the namespace: drives the window.
-drive() {
-  local work=$1 screenshot=${2:-}
-  export QT_QPA_PLATFORM=xcb
-  "$work/bin/AddTarnVel" >"$work/window.log" 2>&1 &
+# start_window WORK [QT_ARGUMENT...]: starts the program and sets main to its window.
+start_window() {
+  local work=$1
+  shift
+  "$work/bin/AddTarnVel" "$@" >"$work/window.log" 2>&1 &
   app_pid=$!
-  trap 'kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true' EXIT
-
-  local main
   main=$(find_window "$kCaption") || true
   [ -n "$main" ] || { show_windows; cat "$work/window.log" >&2; fail "no window titled \"$kCaption\""; }
   focus_window "$main"
+}
 
-  if [ -n "$screenshot" ]; then
-    sleep 1  # let the first paint finish
-    import -window "$main" "$screenshot"
-    echo "Window \"$kCaption\" saved as $screenshot"
-    return 0
-  fi
+stop_window() {
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+}
 
+# answer TITLE KEY...: waits for the window of that title and presses the keys.
+answer() {
+  local title=$1 id
+  shift
+  id=$(find_window "$title" 60) || true
+  [ -n "$id" ] || { show_windows; fail "no window titled \"$title\""; }
+  focus_window "$id"
+  xdotool key "$@"
+}
+
+# shot WORK PNG EXPECTED_SIZE|larger [QT_ARGUMENT...]: the window after a
+# cancelled ZIP question, its picture and its size on the screen.
+shot() {
+  local work=$1 png=$2 expected=$3
+  shift 3
+  start_window "$work" "$@"
+  xdotool key --window "$main" space
+  answer "$kInputTitle" Escape
+  answer "$kResultTitle" Return
+  sleep 1  # let the status text be painted
+  import -window "$main" "$png"
+  local size
+  size=$(xdotool getwindowgeometry --shell "$main" | sed -n 's/^WIDTH=//p; s/^HEIGHT=//p' | paste -sd x)
+  stop_window
+  echo "$(basename "$png"): $size"
+  [ "$size" = "$expected" ] || { [ "$expected" = larger ] && [ "${size%x*}" -gt "${kDesignSize%x*}" ] &&
+    [ "${size#*x}" -gt "${kDesignSize#*x}" ]; } || fail "$(basename "$png"): the window is $size, expected $expected"
+}
+
+# Runs on the virtual display, inside the namespace: drives the window.
+drive() {
+  local work=$1 mode=${2:-} target=${3:-}
+  export QT_QPA_PLATFORM=xcb
+  app_pid=""
+  trap stop_window EXIT
+  case "$mode" in
+    --screenshot)
+      start_window "$work"
+      sleep 1  # let the first paint finish
+      import -window "$main" "$target"
+      echo "Window \"$kCaption\" saved as $target"
+      return 0 ;;
+    --sizes)
+      printf '* { font-size: 13pt; }\n' >"$work/13pt.qss"
+      shot "$work" "$target/window-default.png" "$kDesignSize"
+      shot "$work" "$target/window-13pt.png" larger -stylesheet "$work/13pt.qss"
+      QT_SCALE_FACTOR=2 shot "$work" "$target/window-scale2.png" "$((2 * ${kDesignSize%x*}))x$((2 * ${kDesignSize#*x}))"
+      echo "Pictures of the window: $target"
+      return 0 ;;
+  esac
+
+  start_window "$work"
   xdotool key --window "$main" space  # the add button has the focus at start
-  local input
-  input=$(find_window "$kInputTitle") || true
-  [ -n "$input" ] || { show_windows; fail "the add button did not ask for the ZIP code (\"$kInputTitle\")"; }
-  focus_window "$input"
-  xdotool type --delay 50 "$kZip"
-  xdotool key Return
-
-  local question
-  question=$(find_window "$kQuestionTitle" 60) || true
-  [ -n "$question" ] || { show_windows; fail "no question \"$kQuestionTitle\" after the ZIP code"; }
-  focus_window "$question"
-  xdotool key Return
-
-  local result
-  result=$(find_window "$kResultTitle" 60) || true
-  [ -n "$result" ] || { show_windows; fail "no box titled \"$kResultTitle\" after the question"; }
+  answer "$kInputTitle" $(grep -o . <<<"$kZip") Return
+  answer "$kQuestionTitle" Return
+  answer "$kResultTitle" Return
   echo "The box \"$kResultTitle\" came up."
-  focus_window "$result"
-  xdotool key Return
 }
 
 # Runs as root of a private mount namespace: puts the demo shop at its path.
@@ -115,19 +152,24 @@ case "${1:-}" in
   --drive) shift; drive "$@"; exit ;;
 esac
 
-[ $# -ge 2 ] || { echo "usage: $0 PROGRAM_DIR DEMO_SQL [--screenshot PNG]" >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 PROGRAM_DIR DEMO_SQL [--screenshot PNG | --sizes DIR]" >&2; exit 2; }
 program_dir=$(cd "$1" && pwd)
 demo_sql=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
-screenshot=""
-if [ "${3:-}" = --screenshot ]; then
-  [ -n "${4:-}" ] || { echo "--screenshot needs a file name" >&2; exit 2; }
-  screenshot=$(cd "$(dirname "$4")" && pwd)/$(basename "$4")
-fi
+mode=${3:-}
+target=""
+case "$mode" in
+  "") ;;
+  --screenshot) [ -n "${4:-}" ] || { echo "--screenshot needs a file name" >&2; exit 2; }
+                target=$(cd "$(dirname "$4")" && pwd)/$(basename "$4") ;;
+  --sizes) [ -n "${4:-}" ] || { echo "--sizes needs a folder" >&2; exit 2; }
+           mkdir -p "$4" && target=$(cd "$4" && pwd) ;;
+  *) echo "unknown option $mode" >&2; exit 2 ;;
+esac
 
 for tool in Xvfb xdotool unshare; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (Debian: xvfb, xdotool, util-linux)"
 done
-[ -z "$screenshot" ] || command -v import >/dev/null || skip "import is not installed (Debian: imagemagick)"
+[ -z "$mode" ] || command -v import >/dev/null || skip "import is not installed (Debian: imagemagick)"
 [ -x "$program_dir/AddTarnVel" ] || fail "$program_dir/AddTarnVel is not built"
 [ -d /opt ] || skip "there is no /opt to bind the demo shop's folder over"
 
@@ -149,8 +191,8 @@ mkdir -p "$work/opt/Mailvoro"
 shop=$work/opt/Mailvoro/Mailvoro.mdb
 panels_before=$("$work/bin/dbquery" "$shop" "Select Count(*) As N From [Panel]" | tail -n1)
 
-if [ -n "$screenshot" ]; then
-  "${namespace[@]}" "$0" --inner "$work" "$screenshot"
+if [ -n "$mode" ]; then
+  "${namespace[@]}" "$0" --inner "$work" "$mode" "$target"
   exit
 fi
 "${namespace[@]}" "$0" --inner "$work"
