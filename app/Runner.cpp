@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "AppInfo.h"
+#include "Carrier.h"
 #include "Files_.h"
 #include "MainForm.h"
 #include "MsgBox_.h"
@@ -300,12 +301,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } else {
     std::string target = hostDbPath;
     const bool present = Files_::LocateFile(hostDbPath, false);
+    std::string failureText = "The shop could not be copied for a dry run...";
     try {
       if (dryRun && present) {
         privateCopy.emplace(service, hostDbPath, realProgramFolder);
         target = privateCopy->HostDbPath();
         Platform::AppInfo::SetProgramFolder(privateCopy->ProgramFolder());
       }
+      // No other installation changes the shop between the two looks at it.
+      failureText = remove ? "Failed to remove the service..." : "Failed to add the service...";
+      std::optional<Carrier::RunLocks> locks;
+      if (present) locks.emplace(Files_::FolderOfPath(target));
       const ShopState::State before = present ? ShopState::Capture(service, target) : ShopState::State{};
       summary.status = remove ? RemoveService(service, target) : InstallService(ui, target);
       if (present) {
@@ -314,7 +320,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (!remove && *zipOption) summary.items.push_back(ShopState::Chart(service, target, zip));
       }
     } catch (const Platform::RunError& e) {
-      MsgBox_::ShowProcessFailed(e.Description(), "The shop could not be copied for a dry run...", "");
+      MsgBox_::ShowProcessFailed(e.Description(), failureText, "");
     }
     Platform::AppInfo::SetProgramFolder(realProgramFolder);
   }

@@ -15,9 +15,6 @@ shops=50 forks=10
 command -v ansible-playbook >/dev/null || { echo "ansible-core is not installed: no roll-out figures"; exit 0; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/program"
-cp "$bin"/TarnVel* "$bin/addtarnvel-cli" "$bin/dbquery" "$work/program"
-ln -s "$bin/Data" "$work/program/Data"
 printf -- '- hosts: shops\n  gather_facts: false\n  tasks:\n    - ansible.builtin.command: /bin/true\n' >"$work/floor.yml"
 printf -- '- hosts: shops\n  gather_facts: false\n  roles:\n    - addtarnvel.shop.rollout\n' >"$work/module.yml"
 
@@ -25,7 +22,7 @@ now() { date +%s%N; }
 # playbook NAME: the milliseconds of one run on fresh shops.
 playbook() {
   rm -rf "$work/shops"
-  "$top/ansible/demo-shops.sh" "$work/program" "$sql" "$work/shops" "$shops" >/dev/null
+  "$top/ansible/demo-shops.sh" "$bin" "$sql" "$work/shops" "$shops" >/dev/null
   local start=$(now)
   ANSIBLE_CONFIG="$top/ansible/ansible.cfg" ansible-playbook -i "$work/shops/inventory.yml" -f "$forks" \
     "$work/$1.yml" >"$work/$1.log" 2>&1 || { cat "$work/$1.log" >&2; exit 1; }
@@ -38,9 +35,9 @@ module=$(best module)
 grep -q "changed=1" "$work/module.log" || { echo "the module changed no shop" >&2; exit 1; }
 cli=0
 for i in 1 2 3 4 5; do
-  rm -rf "$work/one" && mkdir "$work/one" && "$work/program/dbquery" --init "$work/one/Mailvoro.mdb" "$sql"
+  rm -rf "$work/one" && mkdir "$work/one" && "$work/shops/program/dbquery" --init "$work/one/Mailvoro.mdb" "$sql"
   start=$(now)
-  "$work/program/addtarnvel-cli" --zip 10001 --yes "$work/one/Mailvoro.mdb" >/dev/null
+  "$work/shops/program/addtarnvel-cli" --zip 10001 --yes "$work/one/Mailvoro.mdb" >/dev/null
   cli=$(( cli + ($(now) - start) / 1000000 ))
 done
 cli=$(( cli / 5 ))

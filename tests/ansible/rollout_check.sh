@@ -12,10 +12,7 @@ bin=$(cd "$1" && pwd) sql=$2 here=$(cd "$(dirname "$0")" && pwd)
 command -v ansible-playbook >/dev/null || { echo "ansible-core is not installed: skipped"; exit 77; }
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
-mkdir "$work/program"
-cp "$bin"/TarnVel* "$bin/addtarnvel-cli" "$bin/dbquery" "$work/program"
-ln -s "$bin/Data" "$work/program/Data"
-"$here/../../ansible/demo-shops.sh" "$work/program" "$sql" "$work/shops" 50 >/dev/null
+"$here/../../ansible/demo-shops.sh" "$bin" "$sql" "$work/shops" 50 >/dev/null
 mkdir "$work/shops/host_vars"
 chmod 444 "$work/shops/shop07/Mailvoro.mdb"
 echo 'addtarnvel_fault: "read-only"' >"$work/shops/host_vars/shop07.yml"
@@ -52,8 +49,8 @@ dump() { for f in Mailvoro.mdb TarnVel_Zones.mdb TarnVel_Services.mdb; do sqlite
 while read -r host zip; do
   ref="$work/ref/$zip"
   if [ ! -d "$ref" ]; then
-    mkdir -p "$ref" && "$work/program/dbquery" --init "$ref/Mailvoro.mdb" "$sql"
-    "$work/program/addtarnvel-cli" --zip "$zip" --yes "$ref/Mailvoro.mdb" >/dev/null
+    mkdir -p "$ref" && "$work/shops/program/dbquery" --init "$ref/Mailvoro.mdb" "$sql"
+    "$work/shops/program/addtarnvel-cli" --zip "$zip" --yes "$ref/Mailvoro.mdb" >/dev/null
     dump "$ref" >"$ref.dump"
   fi
   [ -f "$work/shops/host_vars/$host.yml" ] && continue
