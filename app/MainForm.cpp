@@ -39,6 +39,11 @@ const std::string kProcessFailedText = "Failed to add the service...";
 
 }  // namespace
 
+ShopState::Service InstalledService() {
+  return {kCarrierName,    kServiceType, kServiceCode,  kServiceDescription, kTemplateService,
+          kEmptyZonesFile, kZonesFile,   kServicesFile, {kManifestReportFile, kLogoFile, kLabelLayoutFile}};
+}
+
 void MainForm::Form_Load() {
   view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false));
   if (!view_.AddEnabled()) view_.SetPathText("");

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ShopState.h"
+
 namespace App {
 
 // What the logic reads from and writes to the window.
@@ -20,6 +22,9 @@ class FormView {
   virtual void SetAddEnabled(bool enabled) = 0;
   virtual bool AddEnabled() const = 0;
 };
+
+// The service and the carrier's files that the add command installs.
+ShopState::Service InstalledService();
 
 enum class AddOutcome { Succeeded, Failed, ProcessFailed };
 

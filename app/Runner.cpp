@@ -1,12 +1,20 @@
 #include "Runner.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 
 #include "AppInfo.h"
+#include "Carrier.h"
+#include "Files_.h"
 #include "MainForm.h"
+#include "MsgBox_.h"
+#include "RunError.h"
+#include "ShopState.h"
+#include "Ui.h"
 
 namespace App::Runner {
 namespace {
@@ -116,27 +124,123 @@ const char kFooter[] =
     "button is pressed when it is enabled. Each message box, input box, status text and change of\n"
     "the window is printed on one line as it happens.\n"
     "\n"
+    "Modes (the default installs):\n"
+    "  --dry-run  runs the installation (or with --remove the removal) on a private copy of the shop\n"
+    "             and of the program folder's carrier files, and tells what it would change; nothing\n"
+    "             of the shop is touched. The exit status is the one the real run would end with.\n"
+    "  --verify   checks item by item that the service is installed as an installation leaves it;\n"
+    "             changes nothing.\n"
+    "  --remove   after a confirmation (--yes answers OK) takes out the service's [Master] records,\n"
+    "             its [Panel] buttons (a row it alone fills goes, elsewhere only its button is\n"
+    "             cleared), then the carrier's files beside HOST_DB_PATH.\n"
+    "\n"
+    "Every run ends with one summary line: the mode, the outcome, whether anything changed\n"
+    "(\"changed\" is false when every row and file is as it was), and an item for the [Master]\n"
+    "record, the [Panel] button, each of the five files and, when installing, the zone chart:\n"
+    "  Summary: install succeeded, changed; record added; button added (PanelIndex 5); ...\n"
+    "  {\"event\":\"summary\",\"mode\":\"install\",\"dry_run\":false,\"outcome\":\"succeeded\",\"exit\":0,\n"
+    "   \"changed\":true,\"items\":[{\"item\":\"record\",\"result\":\"added\"},...]}\n"
+    "Results: added, changed (with \"changes\": column, old, new), removed, cleared, created, replaced,\n"
+    "unchanged, absent; for --verify ok, missing, differs (with a \"detail\" saying why).\n"
+    "\n"
     "Exit status:\n"
-    "  0  the service was added (the success box)\n"
-    "  1  the installation failed (the failure box or \"Process has failed !\")\n"
+    "  0  the service was added or removed (the success box); --verify: it is installed\n"
+    "  1  the run failed (the failure box or \"Process has failed !\"); --verify: it is not\n"
     "  2  usage error\n"
-    "  3  the add button stayed disabled (HOST_DB_PATH names no file)\n"
+    "  3  HOST_DB_PATH names no file (the add button stayed disabled)\n"
     "  4  the transcript could not be written (a full disk, a closed pipe): the run has no record\n"
     "\n"
-    "Example:\n"
-    "  addtarnvel-cli --zip 10001 --yes --json /srv/shop/Mailvoro.mdb";
+    "Examples:\n"
+    "  addtarnvel-cli --zip 10001 --yes --json /srv/shop/Mailvoro.mdb\n"
+    "  addtarnvel-cli --dry-run --zip 10001 --yes /srv/shop/Mailvoro.mdb\n"
+    "  addtarnvel-cli --remove --yes /srv/shop/Mailvoro.mdb";
+
+// What a run did, for its summary line.
+struct Summary {
+  std::string mode;
+  bool dryRun = false;
+  int status = kExitFailed;
+  bool changed = false;
+  std::vector<ShopState::Item> items;
+};
+
+std::string Outcome(int status) {
+  return status == kExitSucceeded ? "succeeded" : status == kExitDisabled ? "no-file" : "failed";
+}
+
+std::string SummaryJson(const Summary& summary) {
+  nlohmann::ordered_json items = nlohmann::ordered_json::array();
+  for (const auto& item : summary.items) {
+    nlohmann::ordered_json j = {{"item", item.name}, {"result", item.result}};
+    if (!item.detail.empty()) j["detail"] = item.detail;
+    if (item.rows >= 0) j["rows"] = item.rows;
+    for (const auto& change : item.changes)
+      j["changes"].push_back({{"column", change.column}, {"old", change.before}, {"new", change.after}});
+    items.push_back(std::move(j));
+  }
+  const nlohmann::ordered_json j = {{"event", "summary"},          {"mode", summary.mode},
+                                    {"dry_run", summary.dryRun},   {"outcome", Outcome(summary.status)},
+                                    {"exit", summary.status},      {"changed", summary.changed},
+                                    {"items", std::move(items)}};
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string SummaryReadable(const Summary& summary) {
+  std::string line = "Summary: " + summary.mode + (summary.dryRun ? " (dry run) " : " ") + Outcome(summary.status) +
+                     (summary.changed ? ", changed" : ", unchanged");
+  for (const auto& item : summary.items) {
+    std::string detail = item.detail;
+    for (const auto& change : item.changes)
+      detail += (detail.empty() ? "" : ", ") + change.column + " " + change.before + " -> " + change.after;
+    if (item.rows >= 0) detail += (detail.empty() ? "" : ", ") + std::to_string(item.rows) + " rows";
+    line += "; " + item.name + " " + item.result + (detail.empty() ? "" : " (" + OneLine(detail) + ")");
+  }
+  return line;
+}
+
+// Plays the window: loads the form, types the path, presses the add button.
+int InstallService(Platform::ScriptedUi& ui, const std::string& hostDbPath) {
+  RecordingView view(ui, Platform::AppInfo::DefaultHostDbPath());
+  MainForm form(view);
+  view.Attach(form);
+  form.Form_Load();
+  view.SetPathText(hostDbPath);
+  if (!view.AddEnabled()) return kExitDisabled;
+  return form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded : kExitFailed;
+}
+
+// The removal with the outcome told as the add command tells its own.
+int RemoveService(const ShopState::Service& service, const std::string& hostDbPath) {
+  if (!Files_::LocateFile(hostDbPath, false)) return kExitDisabled;
+  auto& ui = Platform::CurrentUi();
+  const Platform::BusyPointer busy;
+  const bool removed = ShopState::Remove(service, hostDbPath);
+  const std::string failed = "Failed to remove " + service.carrierName + " service...";
+  ui.SetStatusText(removed ? "Finished successfully !" : failed);
+  ui.MsgBox(removed ? service.carrierName + " service was removed successfully !" : failed,
+            Platform::kMbOkOnly + (removed ? Platform::kMbInformation : Platform::kMbCritical), "Remove Service");
+  return removed ? kExitSucceeded : kExitFailed;
+}
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app{"Adds the TARN-VEL service to a Mailvoro shop database without a window.", kProgramName};
   std::string zip;
   bool yes = false;
   bool json = false;
+  bool dryRun = false;
+  bool verify = false;
+  bool remove = false;
   std::string programFolder;
   std::string hostDbPath;
   auto* zipOption = app.add_option("--zip", zip, "Answer the ZIP code question with TEXT (else it is cancelled)")
                         ->type_name("TEXT");
   app.add_flag("--yes", yes, "Answer OK to the confirmation question (else Cancel)");
   app.add_flag("--json", json, "Print the events as JSON Lines");
+  auto* dryRunOption = app.add_flag("--dry-run", dryRun, "Only tell what the run would change");
+  auto* removeOption = app.add_flag("--remove", remove, "Take the service out of the shop");
+  app.add_flag("--verify", verify, "Check that the service is installed; change nothing")
+      ->excludes(dryRunOption)
+      ->excludes(removeOption);
   auto* folderOption =
       app.add_option("--program-folder", programFolder,
                      "Folder of the carrier's files (default: the folder of this program)")
@@ -163,29 +267,69 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Platform::ScriptedUi ui;
   if (*zipOption) ui.inputAnswers.push_back(zip);
   ui.defaultQuestionAnswer = yes ? Platform::kAnswerOk : Platform::kAnswerCancel;
+  // A dry run works on a private copy; its transcript names the real files.
+  std::optional<ShopState::PrivateCopy> privateCopy;
+  const auto real = [&](std::string text) { return privateCopy ? privateCopy->RealPaths(std::move(text)) : text; };
   // Printed events are dropped at once, so a long chart import keeps
   // memory flat. Record() touches the event no more after this returns.
   bool transcriptLost = false;
-  ui.onEvent = [&](const UiEvent& event) {
-    out << FormatEvent(event, json) << '\n';
+  const auto print = [&](const std::string& line) {
+    out << line << '\n';
     out.flush();
     transcriptLost = transcriptLost || !out;
+  };
+  ui.onEvent = [&](const UiEvent& event) {
+    UiEvent shown = event;
+    shown.text = real(shown.text);
+    shown.title = real(shown.title);
+    if (shown.reply) shown.reply = real(*shown.reply);
+    print(FormatEvent(shown, json));
     ui.Clear();
   };
   Platform::UiInstallation installation(ui);
 
-  RecordingView view(ui, Platform::AppInfo::DefaultHostDbPath());
-  MainForm form(view);
-  view.Attach(form);
-  form.Form_Load();
-  view.SetPathText(hostDbPath);
-  int status = kExitSucceeded;
-  if (!view.AddEnabled()) {
+  const ShopState::Service service = InstalledService();
+  Summary summary;
+  summary.mode = verify ? "verify" : remove ? "remove" : "install";
+  summary.dryRun = dryRun;
+  const std::string realProgramFolder = Platform::AppInfo::ProgramFolder();
+  if (verify) {
+    summary.items = ShopState::Verify(service, hostDbPath);
+    const bool installed = std::all_of(summary.items.begin(), summary.items.end(),
+                                       [](const ShopState::Item& item) { return item.result == "ok"; });
+    summary.status = installed ? kExitSucceeded : kExitFailed;
+  } else {
+    std::string target = hostDbPath;
+    const bool present = Files_::LocateFile(hostDbPath, false);
+    std::string failureText = "The shop could not be copied for a dry run...";
+    try {
+      if (dryRun && present) {
+        privateCopy.emplace(service, hostDbPath, realProgramFolder);
+        target = privateCopy->HostDbPath();
+        Platform::AppInfo::SetProgramFolder(privateCopy->ProgramFolder());
+      }
+      // No other installation changes the shop between the two looks at it.
+      failureText = remove ? "Failed to remove the service..." : "Failed to add the service...";
+      std::optional<Carrier::RunLocks> locks;
+      if (present) locks.emplace(Files_::FolderOfPath(target));
+      const ShopState::State before = present ? ShopState::Capture(service, target) : ShopState::State{};
+      summary.status = remove ? RemoveService(service, target) : InstallService(ui, target);
+      if (present) {
+        summary.items = ShopState::Compare(service, before, ShopState::Capture(service, target));
+        summary.changed = ShopState::Changed(summary.items);
+        if (!remove && *zipOption) summary.items.push_back(ShopState::Chart(service, target, zip));
+      }
+    } catch (const Platform::RunError& e) {
+      MsgBox_::ShowProcessFailed(e.Description(), failureText, "");
+    }
+    Platform::AppInfo::SetProgramFolder(realProgramFolder);
+  }
+  print(real(json ? SummaryJson(summary) : SummaryReadable(summary)));
+  const int status = summary.status;
+  if (status == kExitDisabled) {
     err << kProgramName << ": the add button stays disabled: '" << hostDbPath << "' names no file\n";
-    status = kExitDisabled;
-  } else if (form.cmdAddService_Click() != AddOutcome::Succeeded) {
-    if (!*zipOption) err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
-    status = kExitFailed;
+  } else if (status == kExitFailed && !verify && !remove && !*zipOption) {
+    err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
   }
   if (!transcriptLost) return status;
   err << kProgramName << ": the transcript could not be written; the run ended with status " << status

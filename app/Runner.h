@@ -1,7 +1,10 @@
 // The unattended runner: the window's logic without a window. It loads the
 // form, types the host database path into the path box, presses the add
 // button when it is enabled, answers the boxes from its options, and prints
-// every interaction as it happens, for a person or as JSON Lines.
+// every interaction as it happens, for a person or as JSON Lines. Its other
+// modes plan an installation or a removal on a private copy of the shop,
+// check the installed service, or remove it (ShopState). Every run ends with
+// one summary line: the outcome, whether anything changed, and each item.
 #pragma once
 
 #include <iosfwd>
@@ -13,10 +16,10 @@
 namespace App::Runner {
 
 // Exit statuses.
-inline constexpr int kExitSucceeded = 0;  // ended with the success box
-inline constexpr int kExitFailed = 1;     // ended with the failure box or "Process has failed !"
+inline constexpr int kExitSucceeded = 0;  // ended with the success box; --verify: every item holds
+inline constexpr int kExitFailed = 1;     // the failure box or "Process has failed !"; --verify: not all hold
 inline constexpr int kExitUsage = 2;      // bad command line; the usage went to `err`
-inline constexpr int kExitDisabled = 3;   // the add button stayed disabled
+inline constexpr int kExitDisabled = 3;   // no file at the path: the add button stayed disabled
 inline constexpr int kExitNoTranscript = 4;  // the events could not all be written to `out`
 
 // Runs `addtarnvel-cli` with `args` (the program's name first). Events go

@@ -160,13 +160,10 @@ bool InstallSupportFile(const std::string& fileName, const std::string& targetPa
   return Files_::CopyFileChecked(source, targetPath, errorDescription, errorNumber, true);
 }
 
-struct Override {
-  std::string upperName;
-  Variant value;
-};
+}  // namespace
 
-std::vector<Override> MasterOverrides(const std::string& serviceType, const std::string& serviceCode,
-                                      const std::string& carrierName) {
+std::vector<MasterOverride> MasterOverrides(const std::string& serviceType, const std::string& serviceCode,
+                                            const std::string& carrierName) {
   const auto n = [](std::int16_t v) { return Variant::Int16(v); };
   const std::vector<std::pair<std::string, Variant>> table = {
       {"Shipper#", n(0)},
@@ -221,13 +218,11 @@ std::vector<Override> MasterOverrides(const std::string& serviceType, const std:
       {"ACTAP", n(40)},
       {"AP", n(40)},
   };
-  std::vector<Override> overrides;
+  std::vector<MasterOverride> overrides;
   overrides.reserve(table.size());
   for (const auto& [name, value] : table) overrides.push_back({UpperAscii(name), value});
   return overrides;
 }
-
-}  // namespace
 
 struct RunLocks::Held {
   Held(const std::string& folder, Held* enclosing) : hostFolder(folder), outer(enclosing) {}
@@ -558,7 +553,7 @@ bool AddServiceToMaster(const std::string& serviceType, const std::string& servi
           const Engine::Field column = templateRecords->Fields(i);
           const std::string name = UpperAscii(column.Name());
           const auto match = std::find_if(overrides.begin(), overrides.end(),
-                                          [&](const Override& o) { return o.upperName == name; });
+                                          [&](const MasterOverride& o) { return o.upperName == name; });
           // A missing template record makes Value() raise "no current record".
           targetRecords->SetValue(i, match != overrides.end() ? match->value : column.Value());
         }

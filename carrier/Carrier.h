@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "Variant.h"
 
 namespace Carrier {
 
@@ -82,6 +85,14 @@ bool AddServiceToPanel(const std::string& serviceDescription, const std::string&
 bool AddServiceToMaster(const std::string& serviceType, const std::string& serviceCode,
                         const std::string& carrierName, const std::string& templateService,
                         const std::string& hostDbPath);
+// A column that AddServiceToMaster sets instead of copying it from the
+// template: its name in upper case, and its value.
+struct MasterOverride {
+  std::string upperName;
+  Db::Variant value;
+};
+std::vector<MasterOverride> MasterOverrides(const std::string& serviceType, const std::string& serviceCode,
+                                            const std::string& carrierName);
 bool AddZone6(const std::string& serviceType, const std::string& serviceCode, const std::string& carrierName,
               const std::string& templateService, const std::string& hostDbPath);
 

@@ -48,3 +48,14 @@ if [ -n "$atv_optional" ]; then
     echo "  sudo apt-get install -y $atv_optional"
   fi
 fi
+
+# Optional: the roll-out test (tests/ansible) and its benchmark use Debian's
+# ansible-core, and skip themselves without it.
+if [ -n "$(atv_missing ansible-core)" ]; then
+  if [ "$(id -u)" = 0 ]; then
+    echo "Installing the optional ansible-core..."
+    atv_install ansible-core || echo "Could not install ansible-core: the roll-out test will be skipped."
+  else
+    echo "Optional: sudo apt-get install -y ansible-core (else the roll-out test is skipped)"
+  fi
+fi

@@ -390,6 +390,62 @@ std::vector<HeldFolder>& HeldFolders() {
 }
 
 
+// Removes `path` under the same claim as a copy's destination: nobody may
+// be using it as a database, and what the engine keeps beside it goes too.
+void RemoveOrThrow(const std::string& path) {
+  if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " names no file.");
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return;
+    throw FromErrno(errno, path);
+  }
+  if (S_ISLNK(info.st_mode))
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is a symbolic link.");
+  if (!S_ISREG(info.st_mode)) throw IsAFolder(path);
+  if ((info.st_mode & kWriteBits) == 0) throw ReadOnly(path);
+  const std::string folder = FolderOfPath(path);
+  struct stat folderInfo {};
+  if (::stat(folder.c_str(), &folderInfo) != 0) throw PathNotFound(folder);
+  if (!FolderIsWritable(folder, folderInfo)) {
+    if ((folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(folder);
+    throw FromErrno(errno, folder, Platform::kErrPathNotFound);
+  }
+  const Claim claim(path, true);
+  claim.RemoveSidecars();
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+  SyncFolder(folder);
+}
+
+// Runs `body` and writes its error, if any, to the outputs (0 and empty
+// when there was none).
+template <class Body>
+void Checked(std::string& errorDescription, std::int32_t& errorNumber, Body&& body) {
+  errorNumber = 0;
+  errorDescription.clear();
+  try {
+    body();
+  } catch (const RunError& e) {
+    errorNumber = e.Number();
+    errorDescription = e.Description();
+  } catch (const std::exception& e) {
+    errorNumber = kErrInternal;
+    errorDescription = std::string("Internal error: ") + e.what();
+  } catch (...) {
+    errorNumber = kErrInternal;
+    errorDescription = "Internal error.";
+  }
+}
+
+// The information box of a failed file operation; it must not throw, since
+// the error outputs already tell the caller.
+void Tell(const std::string& text, const std::string& title) {
+  try {
+    Platform::CurrentUi().MsgBox(text, Platform::kMbOkOnly + Platform::kMbInformation, title);
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 namespace testing {
@@ -420,32 +476,24 @@ bool LocateFile(const std::string& path, bool report) {
 
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
                      std::int32_t& errorNumber, bool report, CopyMode mode) {
-  errorNumber = 0;
-  errorDescription.clear();
   bool result = false;
-  try {
+  Checked(errorDescription, errorNumber, [&] {
     CopyOrThrow(source, destination, mode);
     result = LocateFile(destination, false);
-  } catch (const RunError& e) {
-    errorNumber = e.Number();
-    errorDescription = e.Description();
-  } catch (const std::exception& e) {
-    errorNumber = kErrInternal;
-    errorDescription = std::string("Internal error: ") + e.what();
-  } catch (...) {
-    errorNumber = kErrInternal;
-    errorDescription = "Internal error.";
-  }
+  });
   if (errorNumber != 0 && report) {
-    try {
-      Platform::CurrentUi().MsgBox(Platform::AppInfo::Title() + " program has failed to copy file from:\r" + source +
-                                       "\rto\r" + destination,
-                                   Platform::kMbOkOnly + Platform::kMbInformation, "Can't Copy a File ...");
-    } catch (...) {
-      // The error outputs already tell the caller; the box must not throw.
-    }
+    Tell(Platform::AppInfo::Title() + " program has failed to copy file from:\r" + source + "\rto\r" + destination,
+         "Can't Copy a File ...");
   }
   return result;
+}
+
+bool RemoveFileChecked(const std::string& path, std::string& errorDescription, std::int32_t& errorNumber,
+                       bool report) {
+  Checked(errorDescription, errorNumber, [&] { RemoveOrThrow(path); });
+  if (errorNumber != 0 && report)
+    Tell(Platform::AppInfo::Title() + " program has failed to remove the file:\r" + path, "Can't Remove a File ...");
+  return errorNumber == 0;
 }
 
 FolderLock::FolderLock(const std::string& folder) {

@@ -51,6 +51,19 @@ enum class CopyMode {
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
                      std::int32_t& errorNumber, bool report, CopyMode mode = CopyMode::Replace);
 
+// Removes the file at `path` by the rules of a copy's destination: a
+// symbolic link is refused (neither it nor its target is removed), a file
+// that another process uses as a database is waited for and then refused,
+// and a rollback journal, write-ahead log or shared-memory file beside it
+// that nobody holds goes with it. A file, or a folder, whose permission
+// bits allow no writing is refused even for root. The removal is on disk
+// when this returns. Answers whether no file is at `path` afterwards (a
+// path that names nothing is fine). Error outputs as CopyFileChecked; when
+// an error occurred and `report` is true, shows the information box
+// "Can't Remove a File ...". Never throws.
+bool RemoveFileChecked(const std::string& path, std::string& errorDescription, std::int32_t& errorNumber,
+                       bool report);
+
 // An exclusive lock among this program's installations on one folder, held
 // while the object lives (flock on the folder, which the database engine
 // never locks, so no other program is held up by it). Waits up to a minute

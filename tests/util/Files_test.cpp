@@ -362,3 +362,51 @@ TEST(Files_, FolderLockIsExclusiveAmongProcesses) {
 }
 
 }  // namespace
+
+// A removal keeps the rules of a copy's destination: never a link, never a
+// database in use, and leftovers nobody holds go with the file.
+TEST_F(CopyFileCheckedTest, RemovalKeepsTheRulesOfACopy) {
+  Files_::testing::SetWaits(std::chrono::milliseconds(200), std::chrono::milliseconds(200));
+  fs::create_directory(dir_.File("shop"));
+  const std::string path = dir_.File("shop/TarnVel_Services.mdb"), outside = dir_.File("outside.mdb");
+  const std::string inUse = "70: Permission denied: '" + path + "' is in use by another program.";
+  const struct {
+    const char* name;
+    const char* kind;        // what is at the path: file, readonly, link or none
+    const char* lockedFile;  // beside it, locked as by a user of the database
+    off_t lockedByte;
+    std::string error;       // empty: removed
+  } cases[] = {
+      {"nobody holds anything", "file", nullptr, 0, ""},
+      {"a reader or writer holds the file", "file", "", 0x40000002, inUse},
+      {"a WAL connection is open", "file", "-shm", 128, inUse},
+      {"a link to a file outside", "link", nullptr, 0, "75: Path/File access error: '" + path + "' is a symbolic link."},
+      {"read-only", "readonly", nullptr, 0, "70: Permission denied: '" + path + "' is read-only."},
+      {"nothing there", "none", nullptr, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(outside, "outside");
+    const std::string kind = c.kind;
+    if (kind == "link") fs::create_symlink(outside, path);
+    if (kind == "file" || kind == "readonly") WriteFile(path, "database");
+    if (kind == "file")
+      for (const char* suffix : {"-journal", "-wal", "-shm"}) WriteFile(path + suffix, "stale");
+    if (kind == "readonly") fs::permissions(path, fs::perms::owner_read);
+    std::optional<HeldLock> user;
+    if (c.lockedFile) user.emplace(path + c.lockedFile, c.lockedByte);
+    Platform::ScriptedUi ui;
+    Platform::UiInstallation installed(ui);
+    std::string description = "stale";
+    std::int32_t number = -1;
+    EXPECT_EQ(Files_::RemoveFileChecked(path, description, number, true), c.error.empty());
+    EXPECT_EQ(std::to_string(number) + ": " + description, c.error.empty() ? "0: " : c.error);
+    EXPECT_EQ(BoxOf(ui), c.error.empty() ? "" : "Can't Remove a File ...|64|AddTarnVel program has failed to remove the file:\r" + path);
+    EXPECT_EQ(fs::exists(fs::symlink_status(path)), !c.error.empty());
+    for (const char* suffix : {"-journal", "-wal", "-shm"})
+      EXPECT_EQ(fs::exists(path + suffix), kind == "file" && !c.error.empty()) << suffix;
+    EXPECT_EQ(ReadFile(outside), "outside");
+    user.reset();
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(path + suffix);
+  }
+}

@@ -1,0 +1,167 @@
+#!/usr/bin/python
+# Installs, removes or verifies the TARN-VEL service in a shop database by
+# running addtarnvel-cli on the managed host and reading the summary line
+# that ends its transcript.
+
+from __future__ import annotations
+
+DOCUMENTATION = r"""
+module: tarnvel_service
+short_description: Install, remove or verify the TARN-VEL service in a Mailvoro shop database
+description:
+  - Runs C(addtarnvel-cli) on the managed host and reads the summary line that ends its transcript.
+  - With I(state=present) the service is installed as the AddTarnVel window installs it
+    (the zone chart of I(origin_zip), the carrier's files beside the shop database,
+    the [Master] record and the [Panel] button). A run that finds everything in place
+    reports C(changed=false).
+  - With I(state=absent) the service's [Master] records, its [Panel] buttons and the
+    carrier's files beside the shop database are removed.
+  - With I(state=verified) nothing is changed; the task fails when the service is not
+    installed as an installation leaves it, naming each item that is not.
+  - In check mode the installation or removal runs on a private copy of the shop
+    (C(addtarnvel-cli --dry-run)), so nothing of the shop changes and C(changed) tells
+    whether the real run would change it. In diff mode the items it changes (or would
+    change) are the diff.
+  - A failed run fails the host with the texts of the message boxes it showed.
+version_added: "1.0.0"
+author: AddTarnVel project
+requirements:
+  - The Debian package addtarnvel (or a program folder holding addtarnvel-cli) on the managed host.
+options:
+  path:
+    description: The shop database on the managed host.
+    type: path
+    required: true
+  state:
+    description: Whether the service should be installed, removed, or only checked.
+    type: str
+    choices: [present, absent, verified]
+    default: present
+  origin_zip:
+    description: The shop's ZIP code of origin, whose zone chart is imported. Required with I(state=present).
+    type: str
+  cli:
+    description: The program to run, by name on the PATH or by path.
+    type: str
+    default: addtarnvel-cli
+  program_folder:
+    description: The folder of the carrier's files, when it is not the folder of the program file.
+    type: path
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: full
+"""
+
+EXAMPLES = r"""
+- name: Install the service with the zone chart of the shop's ZIP code
+  addtarnvel.shop.tarnvel_service:
+    path: /opt/Mailvoro/Mailvoro.mdb
+    origin_zip: "10001"
+
+- name: Fail the host unless the service is installed
+  addtarnvel.shop.tarnvel_service:
+    path: /opt/Mailvoro/Mailvoro.mdb
+    state: verified
+
+- name: Take the service out again
+  addtarnvel.shop.tarnvel_service:
+    path: /opt/Mailvoro/Mailvoro.mdb
+    state: absent
+"""
+
+RETURN = r"""
+summary:
+  description: The summary event of the run, as addtarnvel-cli printed it.
+  returned: when the run printed one
+  type: dict
+  sample: {"event": "summary", "mode": "install", "dry_run": false, "outcome": "succeeded", "exit": 0,
+           "changed": true, "items": [{"item": "record", "result": "added"}]}
+items:
+  description: What became of the [Master] record, the [Panel] button, each shop file and the chart.
+  returned: when the run printed a summary
+  type: list
+  elements: dict
+messages:
+  description: The message boxes of the run, each as its title and text (line breaks shown as " / ").
+  returned: always
+  type: list
+  elements: str
+exit_status:
+  description: The exit status of addtarnvel-cli.
+  returned: always
+  type: int
+"""
+
+import json
+
+from ansible.module_utils.basic import AnsibleModule
+
+QUESTION_ICON = 32
+
+
+def one_line(text):
+    return text.replace("\r\n", " / ").replace("\r", " / ").replace("\n", " / ")
+
+
+def item_line(item):
+    detail = [item["detail"]] if item.get("detail") else []
+    detail += ["%s %s -> %s" % (c["column"], c["old"], c["new"]) for c in item.get("changes", [])]
+    if item.get("rows", -1) >= 0:
+        detail.append("%d rows" % item["rows"])
+    return "%s: %s%s" % (item["item"], item["result"], " (%s)" % ", ".join(detail) if detail else "")
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            path=dict(type="path", required=True),
+            state=dict(type="str", default="present", choices=["present", "absent", "verified"]),
+            origin_zip=dict(type="str"),
+            cli=dict(type="str", default="addtarnvel-cli"),
+            program_folder=dict(type="path"),
+        ),
+        required_if=[("state", "present", ["origin_zip"])],
+        supports_check_mode=True,
+    )
+    p = module.params
+    cli = p["cli"] if "/" in p["cli"] else module.get_bin_path(p["cli"], required=True)
+    args = [cli, "--json", "--yes"]
+    if p["program_folder"]:
+        args += ["--program-folder", p["program_folder"]]
+    args += {"present": ["--zip", p["origin_zip"] or ""], "absent": ["--remove"], "verified": ["--verify"]}[p["state"]]
+    if module.check_mode and p["state"] != "verified":
+        args.append("--dry-run")
+    args.append(p["path"])
+
+    rc, out, err = module.run_command(args)
+    events = []
+    for line in out.splitlines():
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            pass
+    summary = events[-1] if events and events[-1].get("event") == "summary" else None
+    messages = ["%s: %s" % (e["title"], one_line(e["text"])) for e in events
+                if e.get("event") == "message" and e.get("style", 0) & ~15 != QUESTION_ICON]
+    items = summary["items"] if summary else []
+    result = dict(changed=bool(summary and summary["changed"]), exit_status=rc, messages=messages, items=items)
+    if summary:
+        result["summary"] = summary
+        if module._diff:
+            result["diff"] = dict(prepared="\n".join(item_line(i) for i in items) + "\n")
+
+    if rc == 0 and summary and summary["outcome"] == "succeeded":
+        module.exit_json(**result)
+    if rc == 3:
+        reason = "the shop database %s names no file" % p["path"]
+    elif p["state"] == "verified" and rc == 1:
+        reason = "the service is not installed: " + "; ".join(item_line(i) for i in items if i["result"] != "ok")
+    else:
+        reason = " | ".join(messages) or one_line(err.strip()) or "no summary line"
+    module.fail_json(msg="addtarnvel-cli failed (exit %d): %s" % (rc, reason), stderr=err, **result)
+
+
+if __name__ == "__main__":
+    main()

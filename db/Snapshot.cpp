@@ -1,0 +1,212 @@
+#include "Snapshot.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+
+#include "Engine.h"
+#include "RunError.h"
+
+namespace Snapshot {
+namespace {
+
+using Platform::RunError;
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr std::size_t kHeaderBytes = 100;
+constexpr unsigned char kWalVersion = 2;  // header bytes 18 and 19 of a file in WAL mode
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+struct CloseDb {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct Finalize {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Db = std::unique_ptr<sqlite3, CloseDb>;
+using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
+
+[[noreturn]] void Throw(sqlite3* db, int rc, const std::string& path) {
+  const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      throw RunError(Engine::kErrInUse, "The database " + Quote(path) + " is in use by another program: " + message);
+    case SQLITE_NOTADB:
+      throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
+    case SQLITE_CANTOPEN:
+      throw RunError(Engine::kErrCannotOpen, "The database " + Quote(path) + " cannot be opened.");
+    default:
+      throw RunError(Engine::kErrEngine, "The database " + Quote(path) + " cannot be read: " + message);
+  }
+}
+
+// A "file:" name for SQLite with every byte that could end the path or
+// start a parameter written as %XX.
+std::string UriOf(const std::string& path) {
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+                       c == '/' || c == '.' || c == '-' || c == '_';
+    if (plain) {
+      uri += c;
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    }
+  }
+  return uri;
+}
+
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified {};
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+FileIdentity IdentityOf(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_size, info.st_mtim}; }
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+void Run(sqlite3* db, const char* sql, const std::string& path) {
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Throw(db, rc, path);
+}
+
+}  // namespace
+
+struct Connection {
+  std::string path;
+  Db db;
+  bool unlocked = false;  // read without SQLite's locks
+  FileIdentity identity;  // of the file when an unlocked read began
+};
+
+Reader::Reader(const std::string& path) : connection_(std::make_unique<Connection>()) {
+  connection_->path = path;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quote(path) + ".");
+  if (!S_ISREG(info.st_mode)) throw RunError(Engine::kErrNotAFile, "The path " + Quote(path) + " is not a file.");
+  std::array<unsigned char, kHeaderBytes> header{};
+  {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(path) + " cannot be read.");
+    const ssize_t count = ::read(fd, header.data(), header.size());
+    ::close(fd);
+    if (count != static_cast<ssize_t>(header.size()))
+      throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
+  }
+  connection_->unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !Exists(path + "-wal");
+  connection_->identity = IdentityOf(info);
+
+  sqlite3* raw = nullptr;
+  const std::string uri = UriOf(path) + (connection_->unlocked ? "?immutable=1" : "?mode=ro");
+  const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  connection_->db.reset(raw);
+  if (rc != SQLITE_OK) Throw(raw, rc, path);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  // The read transaction starts with the first row read and holds until
+  // the end, so every query sees the same state.
+  Run(raw, "BEGIN", path);
+  Query("SELECT count(*) FROM sqlite_schema");
+}
+
+Reader::~Reader() {
+  if (connection_ && connection_->db) sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Rows Reader::Query(const std::string& sql, const std::vector<std::string>& parameters) {
+  sqlite3* db = connection_->db.get();
+  const std::string& path = connection_->path;
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+  Statement statement(raw);
+  if (rc != SQLITE_OK) Throw(db, rc, path);
+  for (std::size_t i = 0; i < parameters.size(); ++i)
+    sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), static_cast<int>(parameters[i].size()),
+                      SQLITE_TRANSIENT);
+  Rows result;
+  const int columns = sqlite3_column_count(raw);
+  for (int c = 0; c < columns; ++c) result.columns.emplace_back(sqlite3_column_name(raw, c));
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    auto& row = result.rows.emplace_back();
+    for (int c = 0; c < columns; ++c) {
+      switch (sqlite3_column_type(raw, c)) {
+        case SQLITE_NULL: row.emplace_back(std::nullopt); break;
+        case SQLITE_BLOB: {
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(raw, c));
+          std::string text = "X'";
+          for (int i = 0, n = sqlite3_column_bytes(raw, c); i < n; ++i) text += {kHex[bytes[i] >> 4], kHex[bytes[i] & 15]};
+          row.emplace_back(text + "'");
+          break;
+        }
+        default: {
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+          row.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
+        }
+      }
+    }
+  }
+  if (rc != SQLITE_DONE) Throw(db, rc, path);
+  return result;
+}
+
+std::vector<std::string> Reader::Tables() {
+  std::vector<std::string> names;
+  for (const auto& row :
+       Query("SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+             "ORDER BY name")
+           .rows)
+    names.push_back(row[0].value_or(""));
+  return names;
+}
+
+void Reader::CopyTo(const std::string& destination) {
+  const int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(destination) + " cannot be made.");
+  ::close(fd);
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(UriOf(destination).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+  Db target(raw);
+  if (rc != SQLITE_OK) Throw(raw, rc, destination);
+  // A private copy: nothing to gain from waiting for the disk.
+  Run(raw, "PRAGMA synchronous=OFF", destination);
+  sqlite3_backup* backup = sqlite3_backup_init(raw, "main", connection_->db.get(), "main");
+  if (!backup) Throw(raw, sqlite3_errcode(raw), destination);
+  rc = sqlite3_backup_step(backup, -1);
+  const int finished = sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) Throw(connection_->db.get(), rc, connection_->path);
+  if (finished != SQLITE_OK) Throw(raw, finished, destination);
+}
+
+void Reader::Finish() {
+  if (!connection_->db) return;
+  sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  connection_->db.reset();
+  if (!connection_->unlocked) return;
+  struct stat info {};
+  const std::string& path = connection_->path;
+  if (::stat(path.c_str(), &info) != 0 || !(IdentityOf(info) == connection_->identity))
+    throw RunError(Engine::kErrInUse,
+                   "The database " + Quote(path) + " was changed by another program while it was read; try again.");
+}
+
+}  // namespace Snapshot

@@ -1,0 +1,57 @@
+// Read-only looks at a database file that other programs may be using at
+// the same moment: the rows of a few queries, all from one consistent state
+// of the file, and a consistent copy of the whole file through SQLite's
+// backup API. Nothing is ever written to the file, and no journal,
+// write-ahead log or shared-memory file is made beside it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Snapshot {
+
+// A cell as text (an integer "40", a real "0.5", a blob "X'00FF'"), or
+// nullopt for Null.
+using Cell = std::optional<std::string>;
+
+struct Rows {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Cell>> rows;
+};
+
+struct Connection;
+
+// One read of a database file, from one state of it until the object dies.
+// A file in rollback-journal mode, or in WAL mode while its write-ahead log
+// is there, is read under SQLite's own read lock, so writers wait for the
+// read (up to the engine's usual five seconds) and the read sees no half of
+// their work. A WAL file whose log is not there (nobody has it open) is read
+// without locks, since a locked read would leave a log and a shared-memory
+// file behind; Finish() then proves that nobody changed it meanwhile.
+// Throws Platform::RunError with the engine's numbers (Engine.h) naming the
+// file.
+class Reader {
+ public:
+  explicit Reader(const std::string& path);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // The rows of one SELECT, with `parameters` bound as text to its ?s.
+  Rows Query(const std::string& sql, const std::vector<std::string>& parameters = {});
+  // The names of the file's tables, in name order.
+  std::vector<std::string> Tables();
+  // Writes the whole database as this read sees it to a new file at
+  // `destination`, which must not exist yet.
+  void CopyTo(const std::string& destination);
+  // Ends the read; throws kErrInUse when the file changed under a read
+  // made without locks (the rows read may then be mixed).
+  void Finish();
+
+ private:
+  std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace Snapshot
