@@ -1,143 +1,142 @@
-// The window, offscreen, with the scripted Ui: its start-up, the path box's
-// change handler, the browse button, the add button's wiring, tab order,
-// names, size, and captions that fit at any font size.
+// The window and the Qt Ui, offscreen: the window's looks and wiring with
+// the scripted Ui (start-up, the path box's change handler, browse, add,
+// tab order), then the Qt Ui's boxes, status panel and busy pointer.
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include "AppInfo.h"
+#include "QtUi.h"
 #include "ScriptedUi.h"
 #include "TestSupport.h"
 #include "frmMain.h"
 
 using Platform::UiEvent;
 
+namespace {
+
+// Runs `act` on the first modal dialog of type T once it is shown.
+template <typename T>
+void WhenShown(std::function<void(T*)> act) {
+  QTimer::singleShot(10, [act] {
+    if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      act(dialog);
+    } else {
+      WhenShown<T>(act);
+    }
+  });
+}
+
+}  // namespace
+
 class frmMainTest : public QObject {
   Q_OBJECT
 
  private slots:
   void init();
-  void cleanup();
-
   void startsWithTheDefaultFileOrAnEmptyPath();
   void typingEnablesAddExactlyWhenTextNamesAFile();
-  void browsePutsChosenFileIntoPathBox();
-  void addButtonRunsTheAddCommand();
+  void browseAndAddButtons();
   void tabOrderStartsAtAddButton();
+  void messageBoxStyles_data();
+  void messageBoxStyles();
+  void inputBox();
+  void statusPanelAndPointer();
   void captionsFitAtAnyFont_data();
   void captionsFitAtAnyFont();
 
  private:
-  template <typename T>
-  T* Find(const QString& name) {
-    auto* widget = window_->findChild<T*>(name);
-    if (!widget) qFatal("no control named %s", qPrintable(name));
+  QWidget* Control(const char* name) {
+    auto* widget = window_->objectName() == name ? window_.get() : window_->findChild<QWidget*>(name);
+    if (!widget) qFatal("no control named %s", name);
     return widget;
   }
-  void MakeWindow() { window_ = std::make_unique<App::frmMain>(); }
+  QString HostDb() const { return QString::fromStdString(hostDb_); }
 
-  std::unique_ptr<TestSupport::TempDir> dir_;
-  std::unique_ptr<Platform::ScriptedUi> ui_;
-  std::unique_ptr<Platform::UiInstallation> installation_;
+  TestSupport::TempDir dir_;
+  std::string hostDb_ = dir_.File("Mailvoro.mdb");
+  Platform::ScriptedUi ui_;
+  Platform::UiInstallation installation_{ui_};
   std::unique_ptr<App::frmMain> window_;
-  std::string hostDb_;
 };
 
+// Each test starts with a fresh window on an existing host database.
 void frmMainTest::init() {
-  dir_ = std::make_unique<TestSupport::TempDir>();
-  hostDb_ = dir_->File("Mailvoro.mdb");
   TestSupport::WriteFile(hostDb_, "");
-  ui_ = std::make_unique<Platform::ScriptedUi>();
-  installation_ = std::make_unique<Platform::UiInstallation>(*ui_);
+  ui_.Clear();
   Platform::AppInfo::SetDefaultHostDbPath(hostDb_);
-}
-
-void frmMainTest::cleanup() {
-  window_.reset();
-  installation_.reset();
-  ui_.reset();
-  dir_.reset();
+  window_ = std::make_unique<App::frmMain>();
 }
 
 void frmMainTest::startsWithTheDefaultFileOrAnEmptyPath() {
-  MakeWindow();
-  QCOMPARE(window_->windowTitle(), QStringLiteral("Add TARN-VEL Service 1.0.3"));
+  const struct {
+    const char *control, *property;
+    QVariant value;
+  } looks[] = {
+      {"frmMain", "windowTitle", "Add TARN-VEL Service 1.0.3"}, {"frmMain", "size", QSize(393, 122)},
+      {"frmMain", "minimumSize", QSize(393, 122)},             {"frmMain", "maximumSize", QSize(393, 122)},
+      {"SBarPanel1", "text", "Status:"},                        {"SBarPanel2", "text", ""},
+      {"txtPath", "text", HostDb()},                            {"cmdAddService", "enabled", true},
+      {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},   {"SBar", "accessibleName", "Status"},
+  };
+  for (const auto& look : looks) QCOMPARE(Control(look.control)->property(look.property), look.value);
   QVERIFY(!window_->windowIcon().isNull());
-  QCOMPARE(Find<QLabel>("SBarPanel1")->text(), QStringLiteral("Status:"));
-  QCOMPARE(Find<QLabel>("SBarPanel2")->text(), QString());
-  QCOMPARE(Find<QLineEdit>("txtPath")->text(), QString::fromStdString(hostDb_));
-  QVERIFY(Find<QPushButton>("cmdAddService")->isEnabled());
-  QCOMPARE(window_->focusWidget(), Find<QPushButton>("cmdAddService"));
-  QCOMPARE(window_->objectName(), QStringLiteral("frmMain"));
-  QCOMPARE(window_->size(), QSize(393, 122));
-  QCOMPARE(window_->minimumSize(), window_->maximumSize());
-  QCOMPARE(Find<QLineEdit>("txtPath")->parentWidget(), Find<QGroupBox>("Frame1"));
-  QCOMPARE(Find<QPushButton>("cmdCD")->accessibleName(), QStringLiteral("Browse for Mailvoro.mdb"));
-  QCOMPARE(Find<QStatusBar>("SBar")->accessibleName(), QStringLiteral("Status"));
+  QCOMPARE(window_->focusWidget(), Control("cmdAddService"));
+  QCOMPARE(Control("txtPath")->parentWidget(), Control("Frame1"));
 
-  Platform::AppInfo::SetDefaultHostDbPath(dir_->File("nowhere/Mailvoro.mdb"));
-  MakeWindow();
-  QCOMPARE(Find<QLineEdit>("txtPath")->text(), QString());
-  QVERIFY(!Find<QPushButton>("cmdAddService")->isEnabled());
+  Platform::AppInfo::SetDefaultHostDbPath(dir_.File("nowhere/Mailvoro.mdb"));
+  window_ = std::make_unique<App::frmMain>();
+  QCOMPARE(Control("txtPath")->property("text"), QVariant(""));
+  QVERIFY(!Control("cmdAddService")->isEnabled());
 }
 
 void frmMainTest::typingEnablesAddExactlyWhenTextNamesAFile() {
-  Platform::AppInfo::SetDefaultHostDbPath("");
-  MakeWindow();
-  auto* path = Find<QLineEdit>("txtPath");
-  auto* add = Find<QPushButton>("cmdAddService");
-  const QString target = QString::fromStdString(hostDb_);
-  for (const QChar c : target) {
+  auto* path = static_cast<QLineEdit*>(Control("txtPath"));
+  auto* add = Control("cmdAddService");
+  path->clear();
+  for (const QChar c : HostDb()) {
     QTest::keyClicks(path, QString(c));
-    QCOMPARE(add->isEnabled(), path->text() == target);
+    QCOMPARE(add->isEnabled(), path->text() == HostDb());
   }
   QTest::keyClicks(path, "x");
   QVERIFY(!add->isEnabled());
   QTest::keyClick(path, Qt::Key_Backspace);
   QVERIFY(add->isEnabled());
-  path->selectAll();
-  QTest::keyClick(path, Qt::Key_Delete);
-  QVERIFY(!add->isEnabled());
   // Any name will do, but not a folder.
-  TestSupport::WriteFile(dir_->File("shop backup.dat"), "not a database");
-  path->setText(QString::fromStdString(dir_->File("shop backup.dat")));
+  TestSupport::WriteFile(dir_.File("shop backup.dat"), "not a database");
+  path->setText(QString::fromStdString(dir_.File("shop backup.dat")));
   QVERIFY(add->isEnabled());
-  path->setText(QString::fromStdString(dir_->Path().string()));
+  path->setText(QString::fromStdString(dir_.Path().string()));
   QVERIFY(!add->isEnabled());
 }
 
-void frmMainTest::browsePutsChosenFileIntoPathBox() {
-  Platform::AppInfo::SetDefaultHostDbPath("");
-  MakeWindow();
-  auto* path = Find<QLineEdit>("txtPath");
-  ui_->fileDialogAnswers = {hostDb_, std::nullopt};
-  for (int click = 0; click < 2; ++click) {  // the second is cancelled and changes nothing
-    QTest::mouseClick(Find<QPushButton>("cmdCD"), Qt::LeftButton);
-    QCOMPARE(path->text(), QString::fromStdString(hostDb_));
-    QVERIFY(Find<QPushButton>("cmdAddService")->isEnabled());
+// Browse fills the path box (a cancelled dialog changes nothing); add runs
+// the add command, here ending at the cancelled ZIP question.
+void frmMainTest::browseAndAddButtons() {
+  static_cast<QLineEdit*>(Control("txtPath"))->clear();
+  ui_.fileDialogAnswers = {hostDb_, std::nullopt};
+  for (int click = 0; click < 2; ++click) {
+    QTest::mouseClick(Control("cmdCD"), Qt::LeftButton);
+    QCOMPARE(Control("txtPath")->property("text"), QVariant(HostDb()));
   }
-  const auto dialogs = ui_->EventsOf(UiEvent::Kind::FileDialog);
-  QCOMPARE(dialogs.size(), std::size_t{2});
-  QCOMPARE(dialogs[0].title, std::string("Locate Mailvoro.mdb"));
-  QCOMPARE(dialogs[0].text, std::string("Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb"));
-}
-
-void frmMainTest::addButtonRunsTheAddCommand() {
-  MakeWindow();
-  QTest::mouseClick(Find<QPushButton>("cmdAddService"), Qt::LeftButton);  // the ZIP question is cancelled
-  QCOMPARE(ui_->StatusText(), std::string("Failed to add TARN-VEL service..."));
-  const auto messages = ui_->EventsOf(UiEvent::Kind::Message);
-  QCOMPARE(messages.size(), std::size_t{1});
-  QCOMPARE(messages[0].style, 16);
-  QVERIFY(Find<QPushButton>("cmdAddService")->isEnabled());
+  QTest::mouseClick(Control("cmdAddService"), Qt::LeftButton);
+  std::vector<std::string> seen;
+  for (const auto& e : ui_.Events())
+    if (e.kind == UiEvent::Kind::FileDialog || e.kind == UiEvent::Kind::Message)
+      seen.push_back(e.title + "|" + e.text + "|" + std::to_string(e.style));
+  const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb|0";
+  QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, "Add Service|Failed to add TARN-VEL service...|16"}));
+  QCOMPARE(ui_.StatusText(), std::string("Failed to add TARN-VEL service..."));
+  QVERIFY(Control("cmdAddService")->isEnabled());
 }
 
 void frmMainTest::tabOrderStartsAtAddButton() {
-  MakeWindow();
   window_->show();
   window_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -145,6 +144,91 @@ void frmMainTest::tabOrderStartsAtAddButton() {
     QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
+}
+
+enum class Action { ClickOk, ClickCancel, Escape, Close };
+
+// Each row: the style and title asked for, what the operator does, and what
+// the box showed and answered as "icon|buttons|title|answer".
+void frmMainTest::messageBoxStyles_data() {
+  QTest::addColumn<int>("style");
+  QTest::addColumn<QString>("title");
+  QTest::addColumn<int>("action");
+  QTest::addColumn<QString>("expected");
+  const auto seen = [](QMessageBox::Icon icon, QMessageBox::StandardButtons buttons, const char* title, int answer) {
+    return QString("%1|%2|%3|%4").arg(int(icon)).arg(int(buttons)).arg(title).arg(answer);
+  };
+  const QMessageBox::StandardButtons ok = QMessageBox::Ok, okCancel = QMessageBox::Ok | QMessageBox::Cancel;
+  using Box = QMessageBox;
+  QTest::newRow("0, no title of its own") << 0 << "" << int(Action::ClickOk) << seen(Box::NoIcon, ok, "AddTarnVel", 1);
+  QTest::newRow("0, Escape answers OK") << 0 << "T" << int(Action::Escape) << seen(Box::NoIcon, ok, "T", 1);
+  QTest::newRow("1, Cancel") << 1 << "T" << int(Action::ClickCancel) << seen(Box::NoIcon, okCancel, "T", 2);
+  QTest::newRow("1, close button") << 1 << "T" << int(Action::Close) << seen(Box::NoIcon, okCancel, "T", 2);
+  QTest::newRow("16") << 16 << "Add Service" << int(Action::ClickOk) << seen(Box::Critical, ok, "Add Service", 1);
+  QTest::newRow("33, Escape") << 33 << "New" << int(Action::Escape) << seen(Box::Question, okCancel, "New", 2);
+  QTest::newRow("48") << 48 << "" << int(Action::ClickOk) << seen(Box::Warning, ok, "AddTarnVel", 1);
+  QTest::newRow("64") << 64 << "Add Service" << int(Action::ClickOk) << seen(Box::Information, ok, "Add Service", 1);
+}
+
+// Every box shows its text as plain text, each CR as a line break.
+void frmMainTest::messageBoxStyles() {
+  QFETCH(int, style);
+  QFETCH(QString, title);
+  QFETCH(int, action);
+  QFETCH(QString, expected);
+  App::QtUi ui;
+  QString seen, seenText;
+  WhenShown<QMessageBox>([&](QMessageBox* box) {
+    seen = QString("%1|%2|%3|").arg(int(box->icon())).arg(int(box->standardButtons())).arg(box->windowTitle());
+    seenText = box->textFormat() == Qt::PlainText ? box->text() : "(not plain text)";
+    switch (Action(action)) {
+      case Action::ClickOk: box->button(QMessageBox::Ok)->click(); break;
+      case Action::ClickCancel: box->button(QMessageBox::Cancel)->click(); break;
+      case Action::Escape: QTest::keyClick(box, Qt::Key_Escape); break;
+      case Action::Close: box->close(); break;
+    }
+  });
+  const int answer = ui.MsgBox("<b>One</b>\r\rTwo\r\nThree", style, title.toStdString());
+  QCOMPARE(seen + QString::number(answer), expected);
+  QCOMPARE(seenText, QStringLiteral("<b>One</b>\n\nTwo\nThree"));
+}
+
+// OK gives the typed text, Cancel nothing.
+void frmMainTest::inputBox() {
+  for (const bool accept : {true, false}) {
+    App::QtUi ui;
+    QString seen;
+    WhenShown<QInputDialog>([&](QInputDialog* dialog) {
+      seen = dialog->textValue() + "|" + dialog->windowTitle() + "|" + dialog->labelText();
+      QTest::keyClicks(dialog->findChild<QLineEdit*>(), "10001");
+      if (accept) {
+        dialog->accept();
+      } else {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+      }
+    });
+    const auto answer = ui.InputBox("Install it?\r\r\r\rZIP:", "");
+    QCOMPARE(seen, QStringLiteral("|AddTarnVel|Install it?\n\n\n\nZIP:"));
+    QCOMPARE(answer, accept ? std::optional<std::string>("10001") : std::nullopt);
+  }
+}
+
+void frmMainTest::statusPanelAndPointer() {
+  App::QtUi ui;
+  QLabel panel;
+  ui.SetStatusPanel(&panel);
+  ui.SetBusy(true);
+  QVERIFY(QApplication::overrideCursor());
+  QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  for (int i = 1; i <= 1000; ++i) ui.SetStatusText("Importing line " + std::to_string(i));
+  QCOMPARE(ui.StatusText(), std::string("Importing line 1000"));
+  ui.SetBusy(false);
+  QCOMPARE(panel.text(), QStringLiteral("Importing line 1000"));
+  ui.SetBusy(false);  // an extra restore is ignored
+  QVERIFY2(!QApplication::overrideCursor(), "the pointer must be back to the default");
+  ui.SetStatusText("<b>Finished</b>");
+  QTRY_COMPARE(panel.text(), QStringLiteral("<b>Finished</b>"));
+  QCOMPARE(panel.textFormat(), Qt::PlainText);
 }
 
 void frmMainTest::captionsFitAtAnyFont_data() {
@@ -159,32 +243,30 @@ void frmMainTest::captionsFitAtAnyFont_data() {
 // window keeps its designed size.
 void frmMainTest::captionsFitAtAnyFont() {
   QFETCH(QFont, font);
-  MakeWindow();
   const QSize designed = window_->size();
-  Find<QLabel>("SBarPanel2")->setText("Failed to add TARN-VEL service...");
+  static_cast<QLabel*>(Control("SBarPanel2"))->setText("Failed to add TARN-VEL service...");
   window_->setFont(font);
   const QFontMetrics metrics(font);
-  const auto* frame = Find<QGroupBox>("Frame1");
-  QVERIFY2(Find<QLineEdit>("txtPath")->y() >= metrics.height(), "the frame's caption runs into the path box");
+  QVERIFY2(Control("txtPath")->y() >= metrics.height(), "the frame's caption runs into the path box");
   const struct {
-    const QWidget* control;
+    const char* control;
     QString text;
     int margin;  // the control's own frame and padding, at least
   } rows[] = {
-      {frame, frame->title(), 0},
-      {Find<QLineEdit>("txtPath"), "Mailvoro", 4},
-      {Find<QPushButton>("cmdCD"), "...", 4},
-      {Find<QPushButton>("cmdAddService"), "Add TARN-VEL Service", 4},
-      {Find<QLabel>("SBarPanel1"), "Status:", 0},
-      {Find<QLabel>("SBarPanel2"), Find<QLabel>("SBarPanel2")->text(), 0},
+      {"Frame1", static_cast<QGroupBox*>(Control("Frame1"))->title(), 0},
+      {"txtPath", "Mailvoro", 4},
+      {"cmdCD", "...", 4},
+      {"cmdAddService", "Add TARN-VEL Service", 4},
+      {"SBarPanel1", "Status:", 0},
+      {"SBarPanel2", "Failed to add TARN-VEL service...", 0},
   };
   for (const auto& row : rows) {
     const QSize need = metrics.size(Qt::TextSingleLine, row.text) + QSize(row.margin, row.margin);
-    const QRect room = row.control->geometry();
+    const QRect room = Control(row.control)->geometry();
     QVERIFY2(room.width() >= need.width() && room.height() >= need.height(),
-             qPrintable(QString("%1 is %2x%3 for \"%4\", which needs %5x%6").arg(row.control->objectName())
+             qPrintable(QString("%1 is %2x%3 for \"%4\", which needs %5x%6").arg(row.control)
                             .arg(room.width()).arg(room.height()).arg(row.text).arg(need.width()).arg(need.height())));
-    QVERIFY2(row.control->parentWidget()->rect().contains(room), qPrintable(row.control->objectName() + " sticks out"));
+    QVERIFY2(Control(row.control)->parentWidget()->rect().contains(room), qPrintable(QString(row.control) + " sticks out"));
   }
   if (QFontInfo(font).pointSize() <= QFontInfo(QApplication::font()).pointSize()) QCOMPARE(window_->size(), designed);
 }
