@@ -310,6 +310,21 @@ bool FolderIsWritable(const std::string& folder, const struct stat& info) {
   return (info.st_mode & kWriteBits) != 0 && ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
+// The refusal of a folder this user may not add files to or take them from.
+[[noreturn]] void RefuseFolder(const std::string& folder, const struct stat& info) {
+  if ((info.st_mode & kWriteBits) == 0 || ::access(folder.c_str(), W_OK | X_OK) == 0) throw ReadOnly(folder);
+  throw FromErrno(errno, folder, Platform::kErrPathNotFound);
+}
+
+// The existing folder of `path`, which must name a file rather than a folder.
+std::string FolderOfFile(const std::string& path, struct stat& folderInfo) {
+  if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " names no file.");
+  std::string folder = FolderOfPath(path);
+  if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) throw PathNotFound(folder);
+  return folder;
+}
+
 // A scratch file in a folder this user may not add files to: written over
 // in place under the same claim as a replacement.
 void OverwriteInPlace(int input, const std::string& source, const std::string& destination) {
@@ -329,18 +344,13 @@ void CopyOrThrow(const std::string& source, const std::string& destination, Copy
   if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
   if (!S_ISREG(sourceInfo.st_mode)) throw IsAFolder(source);
 
-  const char separator = Platform::AppInfo::PathSeparator();
-  if (destination.empty() || destination.back() == separator)
-    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(destination) + " names no file.");
+  struct stat folderInfo {};
+  const std::string folder = FolderOfFile(destination, folderInfo);
   struct stat targetInfo {};
   const bool targetExists = ::lstat(destination.c_str(), &targetInfo) == 0;
   const bool isLink = targetExists && S_ISLNK(targetInfo.st_mode);
   const bool isFile = targetExists && !isLink;
   if (isFile && !S_ISREG(targetInfo.st_mode)) throw IsAFolder(destination);
-
-  const std::string folder = FolderOfPath(destination);
-  struct stat folderInfo {};
-  if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) throw PathNotFound(folder);
   // Write bits are checked by hand as well, because root passes every
   // access check and would otherwise replace files marked read-only.
   if (isFile) {
@@ -354,11 +364,10 @@ void CopyOrThrow(const std::string& source, const std::string& destination, Copy
 
   if (!FolderIsWritable(folder, folderInfo)) {
     if (mode == CopyMode::ScratchInPlace && isFile) return OverwriteInPlace(input.Get(), source, destination);
-    if ((folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(folder);
-    throw FromErrno(errno, folder, Platform::kErrPathNotFound);
+    RefuseFolder(folder, folderInfo);
   }
 
-  const std::string name = destination.find(separator) == std::string::npos ? destination : LastPathPart(destination);
+  const std::string name = LastPathPart(destination).empty() ? destination : LastPathPart(destination);
   const Claim claim(destination, isFile);
   RemoveStaleTemporaries(folder, name);
   TemporaryFile temporary = CreateTemporary(folder, name, 0644);
@@ -389,12 +398,11 @@ std::vector<HeldFolder>& HeldFolders() {
   return held;
 }
 
-
 // Removes `path` under the same claim as a copy's destination: nobody may
 // be using it as a database, and what the engine keeps beside it goes too.
 void RemoveOrThrow(const std::string& path) {
-  if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
-    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " names no file.");
+  struct stat folderInfo {};
+  const std::string folder = FolderOfFile(path, folderInfo);
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return;
@@ -404,13 +412,7 @@ void RemoveOrThrow(const std::string& path) {
     throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is a symbolic link.");
   if (!S_ISREG(info.st_mode)) throw IsAFolder(path);
   if ((info.st_mode & kWriteBits) == 0) throw ReadOnly(path);
-  const std::string folder = FolderOfPath(path);
-  struct stat folderInfo {};
-  if (::stat(folder.c_str(), &folderInfo) != 0) throw PathNotFound(folder);
-  if (!FolderIsWritable(folder, folderInfo)) {
-    if ((folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(folder);
-    throw FromErrno(errno, folder, Platform::kErrPathNotFound);
-  }
+  if (!FolderIsWritable(folder, folderInfo)) RefuseFolder(folder, folderInfo);
   const Claim claim(path, true);
   claim.RemoveSidecars();
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
