@@ -10,6 +10,7 @@
 
 #include "Engine.h"
 #include "RunError.h"
+#include "Variant.h"
 
 namespace Snapshot {
 namespace {
@@ -150,14 +151,10 @@ Rows Reader::Query(const std::string& sql, const std::vector<std::string>& param
     for (int c = 0; c < columns; ++c) {
       switch (sqlite3_column_type(raw, c)) {
         case SQLITE_NULL: row.emplace_back(std::nullopt); break;
-        case SQLITE_BLOB: {
-          static constexpr char kHex[] = "0123456789ABCDEF";
-          const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(raw, c));
-          std::string text = "X'";
-          for (int i = 0, n = sqlite3_column_bytes(raw, c); i < n; ++i) text += {kHex[bytes[i] >> 4], kHex[bytes[i] & 15]};
-          row.emplace_back(text + "'");
+        case SQLITE_BLOB:
+          row.emplace_back(::Db::HexLiteral(static_cast<const std::uint8_t*>(sqlite3_column_blob(raw, c)),
+                                          static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
           break;
-        }
         default: {
           const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
           row.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));

@@ -218,6 +218,13 @@ std::optional<std::string> StoredDateText(std::string_view text) {
   return FormatDateTime(y, mo, d, h, mi, sec);
 }
 
+std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = "X'";
+  for (std::size_t i = 0; i < size; ++i) text += {kHex[bytes[i] >> 4], kHex[bytes[i] & 15]};
+  return text + "'";
+}
+
 bool IsNumericText(const std::string& text) {
   const std::string_view t = TrimBlanks(text);
   std::size_t i = 0;

@@ -77,6 +77,9 @@ class Variant {
 // exponent: the general number test of chart fields and numeric text.
 bool IsNumericText(const std::string& text);
 
+// Binary data as an SQL literal in upper-case hex: X'00FF' (X'' when empty).
+std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);
+
 // `text` less its leading and trailing spaces (U+0020 only: a tab or line
 // break at either end is part of the value).
 std::string TrimSpaces(const std::string& text);

@@ -51,12 +51,7 @@ std::string Shown(const Db::Variant& value) {
   switch (value.GetKind()) {
     case Kind::Null: return "Null";
     case Kind::Text: return Escaped(value.ToText());
-    case Kind::Binary: {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      std::string out = "X'";
-      for (std::uint8_t byte : value.BinaryValue()) out += {kHex[byte >> 4], kHex[byte & 15]};
-      return out + "'";
-    }
+    case Kind::Binary: return Db::HexLiteral(value.BinaryValue().data(), value.BinaryValue().size());
     default: return value.ToText();
   }
 }
