@@ -56,17 +56,11 @@ void SetStatus(const std::string& text) { Platform::CurrentUi().SetStatusText(te
 
 std::string Sep() { return std::string(1, Platform::AppInfo::PathSeparator()); }
 
-std::string InProgramFolder(const std::string& fileName) {
-  return Platform::AppInfo::ProgramFolder() + Sep() + fileName;
-}
+using Platform::AppInfo::InProgramFolder;
 
 std::string DataFolder() { return InProgramFolder("Data"); }
 
-std::string UpperAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
+using Db::UpperAscii;
 
 bool IsZipDigits(const std::string& zip) {
   return !zip.empty() && zip.size() <= kMostZipDigits &&

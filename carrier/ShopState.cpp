@@ -35,9 +35,7 @@ std::string Beside(const std::string& path, const std::string& name) {
   return Files_::FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
 }
 
-std::string InProgramFolder(const std::string& name) {
-  return Platform::AppInfo::ProgramFolder() + Platform::AppInfo::PathSeparator() + name;
-}
+using Platform::AppInfo::InProgramFolder;
 
 std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
 
@@ -116,15 +114,11 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
+using Db::UpperAscii;
 
 int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
   for (std::size_t c = 0; c < rows.columns.size(); ++c)
-    if (Upper(rows.columns[c]) == upperName) return static_cast<int>(c);
+    if (UpperAscii(rows.columns[c]) == upperName) return static_cast<int>(c);
   return -1;
 }
 

@@ -218,6 +218,12 @@ std::optional<std::string> StoredDateText(std::string_view text) {
   return FormatDateTime(y, mo, d, h, mi, sec);
 }
 
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = "X'";

@@ -84,6 +84,9 @@ std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);
 // break at either end is part of the value).
 std::string TrimSpaces(const std::string& text);
 
+// `text` with its ASCII letters in upper case.
+std::string UpperAscii(std::string text);
+
 // Whether two texts are equal but for the case of ASCII letters.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 

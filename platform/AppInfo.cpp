@@ -60,6 +60,8 @@ void SetProgramFolder(const std::string& folder) {
   ProgramFolderSlot() = value;
 }
 
+std::string InProgramFolder(const std::string& name) { return ProgramFolder() + PathSeparator() + name; }
+
 char PathSeparator() {
 #ifdef _WIN32
   return '\\';

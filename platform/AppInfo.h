@@ -21,6 +21,8 @@ std::string VersionText();
 // SetProgramFolder has set it (the unattended runner and tests do).
 const std::string& ProgramFolder();
 void SetProgramFolder(const std::string& folder);
+// The path of the file `name` in the program folder.
+std::string InProgramFolder(const std::string& name);
 
 // The platform's path separator: '/' here, '\\' on Windows.
 char PathSeparator();
