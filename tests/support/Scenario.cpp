@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -217,6 +219,8 @@ class CaseRun {
       char octal[8];
       std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(fs::status(Path(a.at(0))).permissions()));
       return {octal};
+    } else if (step == "run") {
+      return Ran(a);
     } else if (step == "events") {
       Results events;
       for (const auto& event : context_.ui.Events()) events.push_back(Rendered(event));
@@ -226,6 +230,26 @@ class CaseRun {
       throw std::runtime_error("no step named '" + step + "'");
     }
     return {};
+  }
+
+  // Runs a program with its arguments: "exit N", its output's lines, then
+  // "stderr LINE" for each line of its error output.
+  Results Ran(const Args& a) const {
+    std::string command;
+    for (const auto& arg : a) {
+      command += " '";
+      for (const char c : arg) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      command += "'";
+    }
+    const std::string out = Path(".run-out"), err = Path(".run-err");
+    const int status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
+    Results results = {"exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1)};
+    for (const auto& [file, prefix] : {std::pair{out, ""}, std::pair{err, "stderr "}}) {
+      std::istringstream lines(TestSupport::ReadFile(file));
+      for (std::string line; std::getline(lines, line);) results.push_back(prefix + line);
+      fs::remove(file);
+    }
+    return results;
   }
 
   Context context_;

@@ -14,7 +14,8 @@
 // TEXT | fill P COUNT CHAR [TAIL] | chmod P OCTAL | link TARGET P | fifo P
 // | copy FROM TO | db P SQL | dbscript P SCRIPT | lock P BYTE (a read lock
 // on one byte) | flock P (a folder lock) | program P (the program folder)
-// | defaultpath P | use DEF (the def's calls) | rows DB SQL | read P
+// | defaultpath P | use DEF (the def's calls) | run PROGRAM ARGS... ("exit
+// N", the output's lines, "stderr LINE" for each error line) | rows DB SQL | read P
 // ("(none)" when absent) | list P (names, "/" after a folder, "@" after a
 // link) | mode P | events (the Ui's record since the last one: "box
 // TITLE|STYLE|TEXT", "input TITLE|PROMPT", "status TEXT", "busy", "idle").
