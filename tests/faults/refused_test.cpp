@@ -83,7 +83,7 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
       committed = holder.End();
     }
     EXPECT_EQ(committed, "not an error") << "the other program's commit";
-    EXPECT_EQ(FaultSupport::IntegrityCheck(path), "ok");
+    EXPECT_EQ(FaultSupport::Value(path, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(FaultSupport::Value(path, "Select count(*) From [Held]"), "1") << "the other program's row";
 
     EXPECT_EQ(run.exitStatus, c.exitStatus) << run.Dump();
@@ -184,7 +184,7 @@ TEST(Leftovers, LeftoversBesideReplacedDatabases) {
     EXPECT_EQ(run.exitStatus, 0) << run.Dump();
     for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
     if (target != source) { EXPECT_EQ(TestSupport::ReadFile(target.string()), TestSupport::ReadFile(source.string())); }
-    EXPECT_EQ(FaultSupport::IntegrityCheck(target.string()), "ok");
+    EXPECT_EQ(FaultSupport::Value(target.string(), "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(FaultSupport::DatabaseText(target.string()), FaultSupport::DatabaseText(source.string()));
     EXPECT_EQ(shop.ZoneRows(), "179") << "the chart's rows, once";
   }
