@@ -1,9 +1,11 @@
-// Broken inputs, unwritable files and folders, and links where the carrier's
-// files go, as case files: each case lays out a shop, runs the built runner
+// Broken inputs, unwritable files and folders, links where the carrier's
+// files go and a host database in WAL mode, as case files: each case lays out a shop, runs the built runner
 // as a separate process and checks its boxes and what it left.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
+#include <sstream>
 
 #include "FaultSupport.h"
 #include "Scenario.h"
@@ -15,6 +17,7 @@ using Args = std::vector<std::string>;
 
 std::map<std::string, std::string> snapshots;  // by path, for "same"
 long lastPeakKb = 0;
+std::vector<std::unique_ptr<FaultSupport::Holder>> holders;
 
 std::map<std::string, std::string> Contents(const std::string& path) {
   if (fs::is_directory(path)) return FaultSupport::FolderContents(path);
@@ -28,19 +31,28 @@ std::string Joined(const std::map<std::string, std::string>& contents) {
 }
 
 const Scenario::Steps kSteps = {
-    // run ARGS...: the built runner with --json and ARGS, in bounded time and
-    // memory; gives "exit N", each box as "TITLE: TEXT", then "stderr TEXT" if any.
+    // run [>OUT] ARGS...: the built runner with --json and ARGS (its output to
+    // OUT), in bounded time and memory; gives "exit N", each box as
+    // "TITLE: TEXT", then each line on standard error as "stderr LINE".
     {"run", [](Scenario::Context& c, const Args& a) {
+       const bool redirected = !a.empty() && a[0].starts_with(">");
        Args args{"--json"};
-       args.insert(args.end(), a.begin(), a.end());
-       const auto out = (c.dir.Path() / "run.out").string();
-       const auto run = FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli(args), out, out + ".err"),
+       args.insert(args.end(), a.begin() + (redirected ? 1 : 0), a.end());
+       const auto out = redirected ? a[0].substr(1) : (c.dir.Path() / "run.out").string();
+       const auto err = (c.dir.Path() / "run.err").string();
+       const auto run = FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli(args), out, err),
                                            {std::chrono::seconds(60), 512});
        lastPeakKb = run.peakKb;
        Scenario::Results results{"exit " + std::to_string(run.exitStatus)};
        for (const auto& box : run.Boxes()) results.push_back(box);
-       if (!run.err.empty()) results.push_back("stderr " + run.err);
+       std::istringstream lines(run.err);
+       for (std::string line; std::getline(lines, line);) results.push_back("stderr " + line);
        return results;
+     }},
+    // hold DB SQL: another program's connection that ran SQL, open until the test ends.
+    {"hold", [](Scenario::Context& c, const Args& a) {
+       const auto& holder = holders.emplace_back(std::make_unique<FaultSupport::Holder>(c.Path(a.at(0)), a.at(1)));
+       return holder->Error().empty() ? Scenario::Results{} : Scenario::Results{"exception: " + holder->Error()};
      }},
     // peak: "small" when the last run held less than 64 MiB at once.
     {"peak", [](Scenario::Context&, const Args&) {
@@ -85,7 +97,7 @@ const Scenario::Steps kSteps = {
 
 TEST(Faults, Cases) {
   if (FaultSupport::BuiltProgramFolder().empty()) GTEST_SKIP() << "ATV_PROGRAM_DIR is not set";
-  for (const char* file : {"broken.json", "refused.json", "links.json"}) {
+  for (const char* file : {"broken.json", "refused.json", "places.json"}) {
     SCOPED_TRACE(file);
     Scenario::RunFile(std::string(ATV_CASES_DIR "/") + file, kSteps);
   }
