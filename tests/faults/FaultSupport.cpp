@@ -270,18 +270,6 @@ std::string DatabaseText(const std::string& path) {
   }
 }
 
-std::string IntegrityCheck(const std::string& path) {
-  auto db = OpenForWriting(path);
-  if (!db) return "cannot open";
-  try {
-    std::string text;
-    for (const auto& row : RowsOf(db.get(), "PRAGMA integrity_check")) text += (text.empty() ? "" : "; ") + row;
-    return text;
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
 std::map<std::string, std::string> FolderContents(const fs::path& folder) {
   std::map<std::string, std::string> contents;
   std::error_code ec;

@@ -111,10 +111,9 @@ class Holder {
 // empty when it cannot be read. Opened for writing, so a hot journal left
 // by a killed writer is rolled back first, as the next writer would.
 std::string DatabaseText(const std::string& path);
-// "ok" or SQLite's list of problems.
-std::string IntegrityCheck(const std::string& path);
 std::vector<std::string> Rows(const std::string& path, const std::string& sql);
-// The first row of Rows(), or what kept it from being read.
+// The first row of Rows(), or what kept it from being read ("ok" for a
+// whole database's "PRAGMA integrity_check").
 std::string Value(const std::string& path, const std::string& sql);
 
 // Name → size and hash of every entry in a folder (folders as "<folder>").

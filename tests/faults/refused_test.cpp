@@ -1,14 +1,15 @@
-// A database of the shop held by another program, read-only files and
-// folders, and a full disk: each installation ends with the message that
-// says what is wrong, exits 1, and changes nothing it did not reach.
+// A database of the shop held by another program and a full disk: each
+// installation ends with the message that says what is wrong, exits 1, and
+// changes nothing it did not reach (read-only files are rows of
+// refused.json). Journals left by a killed writer are removed unplayed.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 #include "FaultSupport.h"
@@ -18,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::string_literals;
-using FaultSupport::DatabaseText;
 using FaultSupport::FolderContents;
 
 using FaultSupport::kCopyBox;
@@ -83,7 +83,7 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
       committed = holder.End();
     }
     EXPECT_EQ(committed, "not an error") << "the other program's commit";
-    EXPECT_EQ(FaultSupport::IntegrityCheck(path), "ok");
+    EXPECT_EQ(FaultSupport::Value(path, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(FaultSupport::Value(path, "Select count(*) From [Held]"), "1") << "the other program's row";
 
     EXPECT_EQ(run.exitStatus, c.exitStatus) << run.Dump();
@@ -94,54 +94,6 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
     EXPECT_EQ(FaultSupport::Value(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
               c.exitStatus == 0 ? "1" : "0")
         << "a service record only when the run could tell that none was there";
-  }
-}
-
-struct RefusedCase {
-  const char* name;
-  std::function<void(FaultSupport::Shop&)> refuse;  // makes the file or folder unwritable
-  std::string boxStart;                             // "title: text" of the box that says why
-  std::string description;                          // part of a box's text naming the cause
-  bool copiesRefused;  // the carrier's files never reach the host folder
-  bool zonesKept;      // the working zones database could not be replaced
-};
-
-TEST(ReadOnly, FilesAndFoldersThatCannotBeWrittenChangeNothing) {
-  auto noWriting = [](const fs::path& path) {
-    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-  };
-  const std::vector<RefusedCase> cases = {
-      {"host database marked read-only", [&](auto& s) { noWriting(s.Host()); },
-       "Process has failed !: Failed to add TARN-VEL 'TARNVEL-GND' service to Master table...",
-       "is read-only; the change was not saved.", false, false},
-      {"host folder marked read-only", [&](auto& s) { noWriting(s.Folder()); }, kCopyBox, "TarnVel_Zones.mdb", true,
-       false},
-      {"working zones database marked read-only", [&](auto& s) { noWriting(s.Zones()); },
-       kCopyBox, "TarnVel_Zones.mdb", true, true},
-      // A writable working zones database in a read-only program folder is
-      // written over in place (the package's layout): only both refuse.
-      {"program folder and its working zones database marked read-only",
-       [&](auto& s) { noWriting(s.Zones()); noWriting(s.Program()); }, kCopyBox, "TarnVel_Zones.mdb", true, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FaultSupport::Shop shop;
-    if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-    c.refuse(shop);
-    const auto hostBefore = DatabaseText(shop.Host());
-    const auto programBefore = FolderContents(shop.Program());
-    const auto folderBefore = FolderContents(shop.Folder());
-
-    const auto run = shop.RunCli(shop.Args());
-    EXPECT_EQ(run.exitStatus, 1) << run.Dump();
-    EXPECT_TRUE(run.StartsBox(c.boxStart) && run.Mentions(c.description)) << run.Dump();
-    ASSERT_FALSE(run.Boxes().empty());
-    EXPECT_EQ(run.Boxes().back(), kFailedBox);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(DatabaseText(shop.Host()), hostBefore);
-    if (c.copiesRefused) { EXPECT_EQ(FolderContents(shop.Folder()), folderBefore) << "no file may reach the host folder"; }
-    if (c.zonesKept) { EXPECT_EQ(FolderContents(shop.Program()), programBefore) << "nor may a temporary file stay"; }
   }
 }
 
@@ -184,6 +136,58 @@ TEST(DiskFull, CopyIntoTheHostFolderKeepsTheOldFileAndLeavesNoTemporary) {
                                       kFailedBox}));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(FolderContents(folder), before) << "the old file stays and no temporary file is left";
+}
+
+// A journal or WAL left beside a database that the run replaces, by a
+// killed writer of the working zones database or of an older copy in the
+// shop folder: removed, and nothing of it played back into the new file.
+TEST(Leftovers, LeftoversBesideReplacedDatabases) {
+  struct LeftoverCase {
+    const char* name;
+    const char* file;  // under the test's folder
+    const char* mode;  // the writer's journal mode
+    std::string sql;   // its work: committed, then (for a hot journal) an open transaction
+  };
+  std::string hot = "PRAGMA cache_size=2;";
+  for (int i = 0; i < 40; ++i) hot += "INSERT INTO [TARNVEL-GND] ([LOZIP], [HIZIP], [ZONE]) VALUES (1, 2, 3);";
+  // The spilled pages of an open transaction make the journal needed to undo them.
+  hot += "BEGIN;";
+  for (int i = 0; i < 50; ++i) hot += "INSERT INTO [TARNVEL-GND] ([LOZIP], [HIZIP], [ZONE]) VALUES (1, 2, randomblob(3000));";
+  const std::vector<LeftoverCase> cases = {
+      {"hot journal beside the working zones database", "program/TarnVel_Zones.mdb", "DELETE", hot},
+      {"hot journal beside the shop's zones database", "shop/TarnVel_Zones.mdb", "DELETE", hot},
+      {"WAL of 1,000 zone rows beside the shop's zones database", "shop/TarnVel_Zones.mdb", "WAL",
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+       "INSERT INTO [TARNVEL-GND] SELECT i, i, 9 FROM n"},
+      {"WAL of an old rate table beside the shop's services database", "shop/TarnVel_Services.mdb", "WAL",
+       "DELETE FROM [TARNVEL-GND] WHERE [LBS] > 1; UPDATE [TARNVEL-GND] SET [ZONE2] = 0.01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultSupport::Shop shop;
+    if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+    const fs::path target = shop.Root() / c.file, source = shop.Program() / target.filename();
+    const std::string scratch = (shop.Root() / "scratch.mdb").string();
+    fs::copy_file(source, scratch);
+    if (!fs::exists(target)) fs::copy_file(source, target);
+    {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open_v2(scratch.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+      const std::string work = "PRAGMA journal_mode=" + std::string(c.mode) + "; PRAGMA wal_autocheckpoint=0;" + c.sql;
+      EXPECT_EQ(sqlite3_exec(db, work.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+      for (const char* suffix : {"-journal", "-wal", "-shm"})
+        if (fs::exists(scratch + suffix)) fs::copy_file(scratch + suffix, target.string() + suffix);
+      sqlite3_close(db);
+    }
+
+    const auto run = shop.RunCli(shop.Args());
+    EXPECT_EQ(run.exitStatus, 0) << run.Dump();
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
+    if (target != source) { EXPECT_EQ(TestSupport::ReadFile(target.string()), TestSupport::ReadFile(source.string())); }
+    EXPECT_EQ(FaultSupport::Value(target.string(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(FaultSupport::DatabaseText(target.string()), FaultSupport::DatabaseText(source.string()));
+    EXPECT_EQ(shop.ZoneRows(), "179") << "the chart's rows, once";
+  }
 }
 
 }  // namespace

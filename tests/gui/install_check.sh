@@ -73,11 +73,13 @@ else
   chmod 0555 "$folder"
   operator=()
 fi
+laid_out=$(stat -c '%i %u %g %a' "$working")
 status=0
 "${operator[@]}" "$work/bin/addtarnvel-cli" --zip 10001 --yes "$work/shop2/Mailvoro.mdb" >"$work/run2.log" 2>&1 || status=$?
 chmod 0755 "$folder"
 [ "$status" = 0 ] || { cat "$work/run2.log" >&2; fail "an operator in the group, in the package layout (exit $status)"; }
-[ -f "$working" ] && [ ! -L "$working" ] || fail "the working zones database is no longer a plain file"
+[ -f "$working" ] && [ ! -L "$working" ] && [ "$(stat -c '%i %u %g %a' "$working")" = "$laid_out" ] ||
+  fail "the operator's run did not rewrite the working zones database where it lies, as it was laid out"
 zones_rows=$("$work/bin/dbquery" "$working" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
 [ "$zones_rows" -gt 0 ] || fail "the operator's run did not rebuild the working zones database"
 
