@@ -1,9 +1,8 @@
 // A database of the shop held by another program and a full disk: each
 // installation ends with the message that says what is wrong, exits 1, and
 // changes nothing it did not reach (read-only files are rows of
-// refused.json). Journals left by a killed writer are removed unplayed.
+// refused.json, journals left by a killed writer rows of broken.json).
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -136,58 +135,6 @@ TEST(DiskFull, CopyIntoTheHostFolderKeepsTheOldFileAndLeavesNoTemporary) {
                                       kFailedBox}));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(FolderContents(folder), before) << "the old file stays and no temporary file is left";
-}
-
-// A journal or WAL left beside a database that the run replaces, by a
-// killed writer of the working zones database or of an older copy in the
-// shop folder: removed, and nothing of it played back into the new file.
-TEST(Leftovers, LeftoversBesideReplacedDatabases) {
-  struct LeftoverCase {
-    const char* name;
-    const char* file;  // under the test's folder
-    const char* mode;  // the writer's journal mode
-    std::string sql;   // its work: committed, then (for a hot journal) an open transaction
-  };
-  std::string hot = "PRAGMA cache_size=2;";
-  for (int i = 0; i < 40; ++i) hot += "INSERT INTO [TARNVEL-GND] ([LOZIP], [HIZIP], [ZONE]) VALUES (1, 2, 3);";
-  // The spilled pages of an open transaction make the journal needed to undo them.
-  hot += "BEGIN;";
-  for (int i = 0; i < 50; ++i) hot += "INSERT INTO [TARNVEL-GND] ([LOZIP], [HIZIP], [ZONE]) VALUES (1, 2, randomblob(3000));";
-  const std::vector<LeftoverCase> cases = {
-      {"hot journal beside the working zones database", "program/TarnVel_Zones.mdb", "DELETE", hot},
-      {"hot journal beside the shop's zones database", "shop/TarnVel_Zones.mdb", "DELETE", hot},
-      {"WAL of 1,000 zone rows beside the shop's zones database", "shop/TarnVel_Zones.mdb", "WAL",
-       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
-       "INSERT INTO [TARNVEL-GND] SELECT i, i, 9 FROM n"},
-      {"WAL of an old rate table beside the shop's services database", "shop/TarnVel_Services.mdb", "WAL",
-       "DELETE FROM [TARNVEL-GND] WHERE [LBS] > 1; UPDATE [TARNVEL-GND] SET [ZONE2] = 0.01"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FaultSupport::Shop shop;
-    if (!shop.Ready()) GTEST_SKIP() << shop.Why();
-    const fs::path target = shop.Root() / c.file, source = shop.Program() / target.filename();
-    const std::string scratch = (shop.Root() / "scratch.mdb").string();
-    fs::copy_file(source, scratch);
-    if (!fs::exists(target)) fs::copy_file(source, target);
-    {
-      sqlite3* db = nullptr;
-      ASSERT_EQ(sqlite3_open_v2(scratch.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-      const std::string work = "PRAGMA journal_mode=" + std::string(c.mode) + "; PRAGMA wal_autocheckpoint=0;" + c.sql;
-      EXPECT_EQ(sqlite3_exec(db, work.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-      for (const char* suffix : {"-journal", "-wal", "-shm"})
-        if (fs::exists(scratch + suffix)) fs::copy_file(scratch + suffix, target.string() + suffix);
-      sqlite3_close(db);
-    }
-
-    const auto run = shop.RunCli(shop.Args());
-    EXPECT_EQ(run.exitStatus, 0) << run.Dump();
-    for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(fs::exists(target.string() + suffix)) << suffix;
-    if (target != source) { EXPECT_EQ(TestSupport::ReadFile(target.string()), TestSupport::ReadFile(source.string())); }
-    EXPECT_EQ(FaultSupport::Value(target.string(), "PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(FaultSupport::DatabaseText(target.string()), FaultSupport::DatabaseText(source.string()));
-    EXPECT_EQ(shop.ZoneRows(), "179") << "the chart's rows, once";
-  }
 }
 
 }  // namespace
