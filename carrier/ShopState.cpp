@@ -1,5 +1,6 @@
 #include "ShopState.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
 
 #include "AppInfo.h"
@@ -57,14 +58,23 @@ class Digest {
   std::uint64_t value_ = 0xcbf29ce484222325ULL;
 };
 
+// Opened without blocking and read only as an ordinary file, so that a FIFO
+// or a device under a carrier file's name is refused, never waited on.
 std::uint64_t BytesDigest(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' cannot be read.");
+  const auto unreadable = [&](const char* why) {
+    return RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' " + why);
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw unreadable("cannot be read.");
+  const std::unique_ptr<const int, void (*)(const int*)> closing(&fd, [](const int* open) { ::close(*open); });
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw unreadable("is not a plain file.");
   Digest digest;
   std::vector<char> chunk(64 * 1024);
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-    digest.Add(chunk.data(), static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) throw RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' cannot be read.");
+  for (ssize_t count; (count = ::read(fd, chunk.data(), chunk.size())) != 0;) {
+    if (count < 0 && errno != EINTR) throw unreadable("cannot be read.");
+    if (count > 0) digest.Add(chunk.data(), static_cast<std::size_t>(count));
+  }
   return digest.Value();
 }
 
@@ -199,25 +209,30 @@ bool Execute(const std::string& hostDbPath, const std::string& sql, const std::s
 
 // Whether the shop file `index` of ShopFiles at `path` is the carrier's:
 // a database that holds the service's table, or a support file equal to
-// the program folder's. A link never is: installations make none.
+// the program folder's. A link never is: installations make none. A file
+// that cannot be read to tell throws, so that it is kept and the caller
+// fails rather than pass it over as someone else's.
 bool IsCarriers(const Service& service, std::size_t index, const std::string& path, std::string& why) {
   if (IsLink(path)) {
     why = "a symbolic link";
     return false;
   }
-  try {
-    if (index < kDatabaseFiles) {
+  if (index < kDatabaseFiles) {
+    try {
       Snapshot::Reader reader(path);
-      reader.Query("SELECT [" + std::string(index == 0 ? "ZONE" : "LBS") + "] FROM [" + service.serviceCode +
-                   "] LIMIT 0");
+      const auto rows = reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
+                                     {service.serviceCode, index == 0 ? "ZONE" : "LBS"});
       reader.Finish();
-      return true;
+      if (rows.rows.at(0).at(0) == "1") return true;
+      why = "holds no " + service.serviceCode + " table";
+    } catch (const RunError& error) {
+      if (error.Number() != Engine::kErrNotADatabase) throw;
+      why = Describe(error);
     }
-    if (BytesDigest(path) == BytesDigest(InProgramFolder(service.ShopFiles()[index]))) return true;
-    why = "differs from the program's";
-  } catch (const std::exception& error) {
-    why = Describe(error);
+    return false;
   }
+  if (BytesDigest(path) == BytesDigest(InProgramFolder(service.ShopFiles()[index]))) return true;
+  why = "differs from the program's";
   return false;
 }
 
@@ -455,15 +470,16 @@ bool Remove(const Service& service, const std::string& hostDbPath) {
     }
     // The files go only once nothing in the shop refers to them any more.
     if (!masterDone || !panelDone) return false;
-    result = true;
+    bool filesDone = true;
     const auto files = service.ShopFiles();
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string path = Beside(hostDbPath, files[i]);
       std::string why, errorDescription;
       std::int32_t errorNumber = 0;
       if (Exists(path) && IsCarriers(service, i, path, why))
-        result = Files_::RemoveFileChecked(path, errorDescription, errorNumber, true) && result;
+        filesDone = Files_::RemoveFileChecked(path, errorDescription, errorNumber, true) && filesDone;
     }
+    result = filesDone;
   } catch (const RunError& error) {
     MsgBox_::ShowProcessFailed(error.Description(), "Failed to remove the service...", "");
   } catch (const std::exception& error) {

@@ -110,6 +110,7 @@ Reader::Reader(const std::string& path) : connection_(std::make_unique<Connectio
     if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(path) + " cannot be read.");
     const ssize_t count = ::read(fd, header.data(), header.size());
     ::close(fd);
+    if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(path) + " cannot be read.");
     if (count != static_cast<ssize_t>(header.size()))
       throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
   }

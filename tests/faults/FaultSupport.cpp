@@ -28,37 +28,6 @@ namespace {
 const char* const kCarrierFiles[] = {"TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
                                      "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
-using DbPtr = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
-
-DbPtr OpenForWriting(const std::string& path) {
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  DbPtr db(raw, sqlite3_close);
-  if (rc != SQLITE_OK) return {nullptr, sqlite3_close};
-  sqlite3_busy_timeout(db.get(), 20000);
-  return db;
-}
-
-std::vector<std::string> RowsOf(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-  std::vector<std::string> rows;
-  int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    std::string row;
-    for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
-      if (i) row += '|';
-      const auto* text = sqlite3_column_text(stmt.get(), i);
-      row += text ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt.get(), i)) : "NULL";
-    }
-    rows.push_back(row);
-  }
-  if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db));
-  return rows;
-}
-
 // The runner's environment: sanitizer reports get exit statuses of their
 // own, so that they are never taken for the runner's failure status 1.
 std::vector<std::string> ChildEnvironment() {
@@ -236,9 +205,7 @@ std::string Holder::End(const std::string& sql) {
 }
 
 std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
-  auto db = OpenForWriting(path);
-  if (!db) throw std::runtime_error("cannot open " + path);
-  return RowsOf(db.get(), sql);
+  return TestSupport::QueryRows(path, sql, true);
 }
 
 std::string Value(const std::string& path, const std::string& sql) {
@@ -254,15 +221,13 @@ std::string Shop::ZoneRows() const { return Rows(Zones(), "Select count(*) From 
 
 std::string DatabaseText(const std::string& path) {
   if (!fs::is_regular_file(path)) return {};
-  auto db = OpenForWriting(path);
-  if (!db) return {};
   try {
     std::string text;
-    for (const auto& row : RowsOf(db.get(), "SELECT name, sql FROM sqlite_schema ORDER BY name")) {
+    for (const auto& row : Rows(path, "SELECT name, sql FROM sqlite_schema ORDER BY name")) {
       text += row + "\n";
       const std::string name = row.substr(0, row.find('|'));
       if (name.starts_with("sqlite_autoindex")) continue;
-      for (const auto& data : RowsOf(db.get(), "SELECT * FROM \"" + name + "\" ORDER BY rowid")) text += "  " + data + "\n";
+      for (const auto& data : Rows(path, "SELECT * FROM \"" + name + "\" ORDER BY rowid")) text += "  " + data + "\n";
     }
     return text;
   } catch (const std::exception&) {

@@ -83,21 +83,4 @@ chmod 0755 "$folder"
 zones_rows=$("$work/bin/dbquery" "$working" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)
 [ "$zones_rows" -gt 0 ] || fail "the operator's run did not rebuild the working zones database"
 
-# The desktop side, staged with DESTDIR: links to the program folder, never copies.
-DESTDIR=$work/root cmake --install "$build" --prefix "$folder" --component Desktop >>"$work/install.log"
-for link in addtarnvel:AddTarnVel addtarnvel-cli:addtarnvel-cli addtarnvel-dbquery:dbquery; do
-  [ "$(readlink "$work/root/usr/bin/${link%%:*}")" = "$folder/${link#*:}" ] ||
-    fail "/usr/bin/${link%%:*} is not a link to ${link#*:} in the program folder"
-done
-share=$work/root/usr/share
-grep -qx 'Exec=addtarnvel' "$share/applications/addtarnvel.desktop" || fail "the desktop entry does not start addtarnvel"
-[ -s "$share/metainfo/org.addtarnvel.addtarnvel.metainfo.xml" ] || fail "no AppStream description"
-[ -s "$share/icons/hicolor/scalable/apps/addtarnvel.svg" ] || fail "no scalable icon"
-for size in 16 22 24 32 48 64 128 256; do
-  icon=$share/icons/hicolor/${size}x${size}/apps/addtarnvel.png
-  [ -s "$icon" ] || fail "no ${size}x${size} icon"
-  [ "$(od -An -tu1 -j16 -N8 "$icon" | awk '{print $3*256+$4, $7*256+$8}')" = "$size $size" ] ||
-    fail "the ${size}x${size} icon has another size"
-done
-[ -s "$share/man/man1/addtarnvel.1.gz" ] || fail "no manual page addtarnvel(1)"
 echo "PASSED: the installed program folder is self-contained and works through links"

@@ -54,21 +54,24 @@ void CreateDatabase(const std::string& path, const std::string& sql) {
   }
 }
 
-std::vector<std::string> QueryRows(const std::string& path, const std::string& sql) {
-  auto db = OpenOrThrow(path, SQLITE_OPEN_READONLY);
+std::vector<std::string> QueryRows(const std::string& path, const std::string& sql, bool forWriting) {
+  auto db = OpenOrThrow(path, forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
+  sqlite3_busy_timeout(db.get(), 20000);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
     throw std::runtime_error("bad query " + sql + ": " + sqlite3_errmsg(db.get()));
   std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> stmt(raw, sqlite3_finalize);
   std::vector<std::string> rows;
-  while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     std::string row;
     for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
-      const auto* text = sqlite3_column_text(stmt.get(), i);
-      row += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "NULL");
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), i));
+      row += (i ? "|" : "") + (text ? std::string(text, sqlite3_column_bytes(stmt.get(), i)) : std::string("NULL"));
     }
     rows.push_back(row);
   }
+  if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db.get()));
   return rows;
 }
 

@@ -29,7 +29,9 @@ void CreateDatabase(const std::string& path, const std::string& sql);
 
 // Runs one query straight through SQLite (not through the program's engine)
 // and returns its rows, each as its values joined by '|' (Null as "NULL").
-std::vector<std::string> QueryRows(const std::string& path, const std::string& sql);
+// `forWriting` opens the file as the next writer would: a hot journal beside
+// it is rolled back first, and a busy file is waited for. Throws on failure.
+std::vector<std::string> QueryRows(const std::string& path, const std::string& sql, bool forWriting = false);
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

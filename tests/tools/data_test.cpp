@@ -1,6 +1,6 @@
-// The carrier's sample files as the build lays them out in the program
-// folder, and the demo shop script: what an installation reads must be there
-// and well formed.
+// The carrier's sample data as the build lays it out in the program folder:
+// the charts follow the distance, the origin map and every chart are well
+// formed, the rates rise with weight and zone.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -46,13 +45,6 @@ class SampleFiles : public ::testing::Test {
   }
   std::string File(const std::string& name) const { return (ProgramDir() / name).string(); }
 };
-
-TEST_F(SampleFiles, EveryCarrierFileIsInTheProgramFolder) {
-  for (const char* name : {"TarnVel_Services.mdb", "TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb",
-                           "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"})
-    EXPECT_TRUE(fs::is_regular_file(File(name)) && fs::file_size(File(name)) > 0) << name;
-  EXPECT_EQ(TestSupport::ReadFile(File("TarnVel.jpg")).substr(0, 3), "\xFF\xD8\xFF") << "not a JPEG file";
-}
 
 // From New York (100) to itself, Boston, Chicago, Los Angeles, and back;
 // Honolulu to itself; 055 has no centroid: a gap (-1) in every chart.
@@ -121,43 +113,6 @@ TEST_F(SampleFiles, RatesRiseWithWeightAndZone) {
                                  "a.ZONE4 < a.ZONE5 AND a.ZONE5 < a.ZONE6 AND a.ZONE6 < a.ZONE7 AND a.ZONE7 < a.ZONE8) "
                                  "OR b.ZONE2 <= a.ZONE2 OR b.ZONE8 <= a.ZONE8");
   EXPECT_TRUE(falling.empty()) << "first bad weight: " << falling.front();
-}
-
-// Checks the script rather than build/demo/Mailvoro.mdb, which the program
-// may already have changed.
-TEST_F(SampleFiles, DemoShopHoldsTheTemplateAndEveryOverrideColumn) {
-  const fs::path script = ProgramDir().parent_path() / "demo" / "demo-shop.sql";
-  ASSERT_TRUE(fs::is_regular_file(script)) << script;
-  TestSupport::TempDir dir;
-  const std::string shop = dir.File("Mailvoro.mdb");
-  TestSupport::CreateDatabase(shop, TestSupport::ReadFile(script.string()));
-
-  std::set<std::string> columns;
-  const auto rows = QueryRows(shop, "SELECT upper(name) || '|' || upper(type) FROM pragma_table_info('Master')");
-  EXPECT_GE(rows.size(), 57u);
-  for (const auto& row : rows) {
-    const auto fields = Split(row, "|");
-    columns.insert(fields[0]);
-    if (fields[1].starts_with("TEXT")) columns.insert(fields[0] + ":TEXT");
-  }
-  for (const auto& name : Split("SHIPPER# CARRIER TYPE SERVICE ZONE-TBL DESCRIPTION POSDEPT UPSCODE:TEXT "
-                                 "SERVICEINDICATOR:TEXT SERVICEICON:TEXT CANADA ACTCOD COD ACTDELC ACK ACTDELSIG ACK-S "
-                                 "ACTFUEL FUEL RETAIL ACTDVBASE DVRATEUPTO DVRATEUPTOCOST DVRATEUPTOCHARGE ACTDVINC "
-                                 "ACTDECVAL DV ABRESCOST ABRESCHARGE USEDIMWEIGHT SATURDAYDELIVERY SATURDAYPICKUP "
-                                 "FREIGHTSERVICE RESIDENTIALSERVICE LETTEREXPRESS POPUPENABLED DONTREQUIRECONSIGNEE "
-                                 "DONTREQUIRESHIPPER DISABLED KIOSK AIR ABSATRED ABSATPURED ABSATBLACK ABSATPUBLACK "
-                                 "ABCANUPTOCOSTAP ABCANUPTOCHARGEAP ABBLACKRESCOST ABBLACKRESCHARGE ACTAP AP", " "))
-    EXPECT_TRUE(columns.count(name)) << "[Master] lacks " << name;
-
-  EXPECT_EQ(QueryRows(shop, "SELECT SUM(Service = 'fedex-gnd'), SUM(Service = 'TARNVEL-GND') FROM [Master]"),
-            std::vector<std::string>{"1|0"});
-  EXPECT_TRUE(QueryRows(shop,
-                        "SELECT s.sv FROM (SELECT SV1 sv FROM Panel UNION SELECT SV2 FROM Panel UNION "
-                        "SELECT SV3 FROM Panel UNION SELECT SV4 FROM Panel UNION SELECT SV5 FROM Panel UNION "
-                        "SELECT SV6 FROM Panel UNION SELECT SV7 FROM Panel) s "
-                        "WHERE s.sv IS NOT NULL AND s.sv NOT IN (SELECT Service FROM Master)")
-                  .empty())
-      << "a [Panel] button carries a service that [Master] lacks";
 }
 
 }  // namespace

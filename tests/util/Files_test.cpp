@@ -1,5 +1,4 @@
-// Files_ and MsgBox_: the cases are in files.json beside this file; the
-// folder lock, which needs a second holder, is checked here.
+// Files_ and MsgBox_ on the cases of files.json beside this file.
 #include "Files_.h"
 
 #include <fcntl.h>
@@ -22,7 +21,26 @@ using Args = std::vector<std::string>;
 // Lines longer than this are given as their length.
 constexpr std::size_t kShownLine = 80;
 
+// Whether another open of `folder` could take its lock now.
+bool OtherHolderGetsIt(const std::string& folder) {
+  const int other = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const bool got = ::flock(other, LOCK_EX | LOCK_NB) == 0;
+  ::close(other);
+  return got;
+}
+
 const Scenario::Steps kSteps = {
+    // Lock FOLDER: the folder lock taken twice over by this process, then
+    // "held" while no other holder can take it, "released" once one can.
+    {"Lock", [](Scenario::Context&, const Args& a) {
+       Results results;
+       {
+         const Files_::FolderLock first(a.at(0)), again(a.at(0));
+         results.push_back(OtherHolderGetsIt(a.at(0)) ? "shared" : "held");
+       }
+       results.push_back(OtherHolderGetsIt(a.at(0)) ? "released" : "kept");
+       return results;
+     }},
     {"PathParts", [](Scenario::Context&, const Args& a) {
        return Results{Files_::LastPathPart(a.at(0)), Files_::FolderOfPath(a.at(0))};
      }},
@@ -76,39 +94,6 @@ const Scenario::Steps kSteps = {
 TEST(Files_, Cases) {
   Files_::testing::SetWaits(std::chrono::milliseconds(200), std::chrono::milliseconds(200));
   Scenario::RunFile(ATV_CASES_DIR "/files.json", kSteps);
-}
-
-// Installations into one folder take turns; the same process may take the
-// lock again; a wait ends with an error that names the folder.
-TEST(Files_, FolderLockIsExclusiveAmongProcesses) {
-  TestSupport::TempDir dir;
-  Platform::ScriptedUi ui;
-  Platform::UiInstallation installed(ui);
-  Files_::testing::SetWaits(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
-  const auto otherHolderGetsIt = [&] {
-    const int other = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
-    const bool got = ::flock(other, LOCK_EX | LOCK_NB) == 0;
-    ::close(other);
-    return got;
-  };
-  {
-    Files_::FolderLock first(dir.Path().string());
-    Files_::FolderLock again(dir.Path().string());
-    EXPECT_FALSE(otherHolderGetsIt());
-  }
-  EXPECT_TRUE(otherHolderGetsIt());
-  const int holder = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-  try {
-    Files_::FolderLock waiting(dir.Path().string());
-    ADD_FAILURE() << "the lock was taken while another holder had it";
-  } catch (const Platform::RunError& e) {
-    EXPECT_EQ(e.Description(), "Permission denied: another installation is working in '" + dir.Path().string() +
-                                   "' and did not finish within a minute; try again when it has.");
-  }
-  ::close(holder);
-  ASSERT_FALSE(ui.Events().empty());
-  EXPECT_EQ(ui.Events()[0].text, "Waiting for another installation in '" + dir.Path().string() + "' to finish...");
 }
 
 }  // namespace
