@@ -75,6 +75,12 @@ void frmMainTest::init() {
 }
 
 void frmMainTest::startsWithTheDefaultFileOrAnEmptyPath() {
+  {
+    Platform::ScriptedUi other;
+    const Platform::UiInstallation nested(other);
+  }
+  QCOMPARE(&Platform::CurrentUi(), static_cast<Platform::Ui*>(&ui_));  // the Ui before a nested one is back
+
   const struct {
     const char *control, *property;
     QVariant value;
@@ -84,6 +90,7 @@ void frmMainTest::startsWithTheDefaultFileOrAnEmptyPath() {
       {"SBarPanel1", "text", "Status:"},                        {"SBarPanel2", "text", ""},
       {"txtPath", "text", HostDb()},                            {"cmdAddService", "enabled", true},
       {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},   {"SBar", "accessibleName", "Status"},
+      {"SBarPanel2", "textFormat", QVariant::fromValue(Qt::PlainText)},
   };
   for (const auto& look : looks) QCOMPARE(Control(look.control)->property(look.property), look.value);
   QVERIFY(!window_->windowIcon().isNull());
@@ -133,6 +140,13 @@ void frmMainTest::browseAndAddButtons() {
   const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb|0";
   QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, "Add Service|Failed to add TARN-VEL service...|16"}));
   QCOMPARE(ui_.StatusText(), std::string("Failed to add TARN-VEL service..."));
+  QVERIFY(Control("cmdAddService")->isEnabled());
+  // Choosing the path the box already holds tests the file again: it may have come since.
+  const std::string later = dir_.File("later.mdb");
+  static_cast<QLineEdit*>(Control("txtPath"))->setText(QString::fromStdString(later));
+  TestSupport::WriteFile(later, "");
+  ui_.fileDialogAnswers = {later};
+  QTest::mouseClick(Control("cmdCD"), Qt::LeftButton);
   QVERIFY(Control("cmdAddService")->isEnabled());
 }
 
