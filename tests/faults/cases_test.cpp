@@ -1,6 +1,7 @@
-// Broken inputs, unwritable files and folders, links where the carrier's
-// files go and a host database in WAL mode, as case files: each case lays out a shop, runs the built runner
-// as a separate process and checks its boxes and what it left.
+// Broken inputs, leftover journals, unwritable files and folders, links
+// where the carrier's files go and host databases in WAL mode, as case
+// files: each case lays out a shop, runs the built runner as a separate
+// process and checks its boxes and what it left.
 #include <gtest/gtest.h>
 
 #include <fstream>
