@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -109,7 +110,7 @@ void frmMainTest::typingEnablesAddExactlyWhenTextNamesAFile() {
   path->clear();
   for (const QChar c : HostDb()) {
     QTest::keyClicks(path, QString(c));
-    QCOMPARE(add->isEnabled(), path->text() == HostDb());
+    QCOMPARE(add->isEnabled(), std::filesystem::is_regular_file(path->text().toStdString()));  // a prefix may name a file too
   }
   QTest::keyClicks(path, "x");
   QVERIFY(!add->isEnabled());
