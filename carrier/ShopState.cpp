@@ -1,6 +1,5 @@
 #include "ShopState.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 
 #include "AppInfo.h"
@@ -58,23 +56,14 @@ class Digest {
   std::uint64_t value_ = 0xcbf29ce484222325ULL;
 };
 
-// Opened without blocking and read only as an ordinary file, so that a FIFO
-// or a device under a carrier file's name is refused, never waited on.
+// Read as Files_::InputFile opens a file: without blocking and only when
+// it is an ordinary file, so a FIFO or a device under a carrier file's name
+// is refused, never waited on.
 std::uint64_t BytesDigest(const std::string& path) {
-  const auto unreadable = [&](const char* why) {
-    return RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' " + why);
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw unreadable("cannot be read.");
-  const std::unique_ptr<const int, void (*)(const int*)> closing(&fd, [](const int* open) { ::close(*open); });
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw unreadable("is not a plain file.");
+  Files_::InputFile file;
+  file.Open(path);
   Digest digest;
-  std::vector<char> chunk(64 * 1024);
-  for (ssize_t count; (count = ::read(fd, chunk.data(), chunk.size())) != 0;) {
-    if (count < 0 && errno != EINTR) throw unreadable("cannot be read.");
-    if (count > 0) digest.Add(chunk.data(), static_cast<std::size_t>(count));
-  }
+  for (std::string bytes; !(bytes = file.ReadBytes()).empty();) digest.Add(bytes.data(), bytes.size());
   return digest.Value();
 }
 

@@ -579,6 +579,13 @@ bool InputFile::Fill() {
 
 bool InputFile::AtEnd() { return fd_ < 0 || !Fill(); }
 
+std::string InputFile::ReadBytes() {
+  if (AtEnd()) return {};
+  std::string bytes(buffer_.data() + begin_, end_ - begin_);
+  begin_ = end_;
+  return bytes;
+}
+
 std::string InputFile::ReadLine() {
   if (fd_ < 0) throw RunError(kErrBadFileNameOrNumber, "Bad file name or number: no file is open.");
   if (AtEnd()) throw RunError(Platform::kErrInputPastEnd, "Input past end of file: " + Quoted(path_) + ".");

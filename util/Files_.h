@@ -85,8 +85,8 @@ class FolderLock {
 // Lines longer than this end the reading of a text file with an error.
 inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 
-// A text file opened for sequential reading. A line ends at CR, CR LF or
-// LF; the terminator is not part of the line. Lines are returned as the
+// A file opened for sequential reading, by lines or by blocks of bytes. A
+// line ends at CR, CR LF or LF; the terminator is not part of the line. Lines are returned as the
 // file's bytes (8-bit text). Memory stays bounded by the longest line.
 class InputFile {
  public:
@@ -104,6 +104,10 @@ class InputFile {
   // Reads the next line; throws Platform::RunError 62 past the end, 75 for
   // a line longer than kMostLineBytes, 57 when the device fails.
   std::string ReadLine();
+  // Reads the next bytes as they are, whatever lines they hold (at most a
+  // buffer's worth); empty at the end. Throws Platform::RunError 57 when the
+  // device fails.
+  std::string ReadBytes();
   void Close();
 
  private:
