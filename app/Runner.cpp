@@ -279,11 +279,15 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     transcriptLost = transcriptLost || !out;
   };
   ui.onEvent = [&](const UiEvent& event) {
-    UiEvent shown = event;
-    shown.text = real(shown.text);
-    shown.title = real(shown.title);
-    if (shown.reply) shown.reply = real(*shown.reply);
-    print(FormatEvent(shown, json));
+    if (privateCopy) {
+      UiEvent shown = event;
+      shown.text = privateCopy->RealPaths(shown.text);
+      shown.title = privateCopy->RealPaths(shown.title);
+      if (shown.reply) shown.reply = privateCopy->RealPaths(*shown.reply);
+      print(FormatEvent(shown, json));
+    } else {
+      print(FormatEvent(event, json));
+    }
     ui.Clear();
   };
   Platform::UiInstallation installation(ui);

@@ -68,15 +68,13 @@ std::uint64_t BytesDigest(const std::string& path) {
 }
 
 // A database by its rows: each table's name, columns and rows, in any row
-// order. Table names come from the file, so they are quoted as names (any
-// quote in them doubled), never run as SQL of their own.
+// order. Table names come from the file, so they are quoted as names,
+// never run as SQL of their own.
 std::uint64_t RowsDigest(const std::string& path) {
   Snapshot::Reader reader(path);
   Digest all;
   for (const std::string& table : reader.Tables()) {
-    std::string quoted = "\"";
-    for (const char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    const Snapshot::Rows rows = reader.Query("SELECT * FROM " + quoted + "\"");
+    const Snapshot::Rows rows = reader.Query("SELECT * FROM " + Db::QuotedName(table));
     std::vector<std::uint64_t> rowDigests;
     for (const auto& row : rows.rows) {
       Digest one;
@@ -201,28 +199,19 @@ bool Execute(const std::string& hostDbPath, const std::string& sql, const std::s
 // the program folder's. A link never is: installations make none. A file
 // that cannot be read to tell throws, so that it is kept and the caller
 // fails rather than pass it over as someone else's.
-bool IsCarriers(const Service& service, std::size_t index, const std::string& path, std::string& why) {
-  if (IsLink(path)) {
-    why = "a symbolic link";
+bool IsCarriers(const Service& service, std::size_t index, const std::string& path) {
+  if (IsLink(path)) return false;
+  if (index >= kDatabaseFiles) return BytesDigest(path) == BytesDigest(InProgramFolder(service.ShopFiles()[index]));
+  try {
+    Snapshot::Reader reader(path);
+    const auto rows = reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
+                                   {service.serviceCode, index == 0 ? "ZONE" : "LBS"});
+    reader.Finish();
+    return rows.rows.at(0).at(0) == "1";
+  } catch (const RunError& error) {
+    if (error.Number() != Engine::kErrNotADatabase) throw;
     return false;
   }
-  if (index < kDatabaseFiles) {
-    try {
-      Snapshot::Reader reader(path);
-      const auto rows = reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
-                                     {service.serviceCode, index == 0 ? "ZONE" : "LBS"});
-      reader.Finish();
-      if (rows.rows.at(0).at(0) == "1") return true;
-      why = "holds no " + service.serviceCode + " table";
-    } catch (const RunError& error) {
-      if (error.Number() != Engine::kErrNotADatabase) throw;
-      why = Describe(error);
-    }
-    return false;
-  }
-  if (BytesDigest(path) == BytesDigest(InProgramFolder(service.ShopFiles()[index]))) return true;
-  why = "differs from the program's";
-  return false;
 }
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
@@ -463,9 +452,9 @@ bool Remove(const Service& service, const std::string& hostDbPath) {
     const auto files = service.ShopFiles();
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string path = Beside(hostDbPath, files[i]);
-      std::string why, errorDescription;
+      std::string errorDescription;
       std::int32_t errorNumber = 0;
-      if (Exists(path) && IsCarriers(service, i, path, why))
+      if (Exists(path) && IsCarriers(service, i, path))
         filesDone = Files_::RemoveFileChecked(path, errorDescription, errorNumber, true) && filesDone;
     }
     result = filesDone;

@@ -307,10 +307,8 @@ Statement Writes::InsertQuery(std::size_t source, bool listed, const std::vector
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const std::string field = "c" + std::to_string(k + 1), separator = k ? ", " : "";
     const std::optional<int> type = schema_.ColumnType(schemaName_, table_, columns[k]);
-    std::string quoted = "\"";
-    for (char c : columns[k]) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     fields += separator + field;
-    names += separator + quoted + "\"";
+    names += separator + Db::QuotedName(columns[k]);
     values += separator + (type ? ColumnTypes::kStoreFunction + ("(" + field + StoreTail(*type, columns[k])) : field);
   }
   Statement statement{"WITH store_rows(" + fields + ") AS (" + sql_.substr(tokens_[source].begin) + "\n) ", {},

@@ -75,6 +75,7 @@ constexpr std::size_t kPreparedStatements = 8;
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
 
 using Db::EqualsNoCase;
+using Db::QuotedName;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
@@ -276,12 +277,6 @@ int Run(Handle& handle, sqlite3_stmt* stmt, const std::string& original, std::op
   return rc;
 }
 
-std::string QuotedName(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
 std::string PathFromConnectionString(const std::string& connectionString) {
   const std::size_t semicolon = connectionString.find(';');
   const std::string_view provider = Trim(std::string_view(connectionString).substr(0, semicolon));
@@ -350,6 +345,11 @@ void SetJournal(const Handle& handle, bool scratch) {
   RunSetup(handle, scratch ? "PRAGMA journal_mode=MEMORY" : "PRAGMA journal_mode=DELETE");
 }
 
+// Commits what the handle holds open; a failed commit is an error.
+void CommitOrThrow(Handle& handle) {
+  if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(handle.db.get(), rc, handle.path, "COMMIT");
+}
+
 // A failure that ended the scratch file's shared transaction (a conflict
 // clause or trigger that rolls back) took the statements before it along:
 // they run again. What ran is then committed.
@@ -368,20 +368,18 @@ void KeepEarlierStatements(Handle& handle) {
       }
     }
   }
-  if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(db, rc, handle.path, "COMMIT");
+  CommitOrThrow(handle);
 }
 
 // Keeps a scratch statement that ran, to run again should a later failure
 // end the transaction; commits when the kept statements reach their bound.
-void Remember(Handle& handle, const Dialect::Statement& statement) {
-  handle.replay.push_back(statement);
+void Remember(Handle& handle, Dialect::Statement&& statement) {
   handle.replayBytes += statement.sql.size() + 16 * statement.parameters.size();
   for (const Dialect::Parameter& parameter : statement.parameters) {
     if (const auto* text = std::get_if<std::string>(&parameter)) handle.replayBytes += text->size();
   }
-  if (handle.replay.size() >= kReplayStatements || handle.replayBytes >= kReplayBytes) {
-    if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(handle.db.get(), rc, handle.path, "COMMIT");
-  }
+  handle.replay.push_back(std::move(statement));
+  if (handle.replay.size() >= kReplayStatements || handle.replayBytes >= kReplayBytes) CommitOrThrow(handle);
 }
 
 // The files marked by a live ScratchFile, each with the one connection its
@@ -486,7 +484,7 @@ void Database::Open(const std::string& connectionString) {
 void Database::Execute(const std::string& sql) {
   if (!handle_) Fail(kErrObjectClosed, "The connection is closed.");
   Handle& handle = *handle_;
-  const Dialect::Statement translated = Dialect::Translate(sql, HandleSchema(handle), false);
+  Dialect::Statement translated = Dialect::Translate(sql, HandleSchema(handle), false);
   sqlite3_stmt* stmt = Prepared(handle, translated, sql);
   if (handle.readOnly && !sqlite3_stmt_readonly(stmt)) Fail(kErrCannotOpen, ReadOnlyText(path_));
   if (handle.scratch && sqlite3_get_autocommit(handle.db.get())) RunSetup(handle, "BEGIN");
@@ -500,7 +498,7 @@ void Database::Execute(const std::string& sql) {
   if (translated.rows > 0 && sqlite3_changes(handle.db.get()) == 0) {
     Fail(kErrConstraint, NothingStoredText(path_, translated.table));
   }
-  if (handle.scratch) Remember(handle, translated);
+  if (handle.scratch) Remember(handle, std::move(translated));
 }
 
 int Database::State() const { return handle_ ? kStateOpen : kStateClosed; }
@@ -663,9 +661,7 @@ void Recordset::Update() {
   if (handle.readOnly) Fail(kErrCannotOpen, ReadOnlyText(handle.path));
   // Bound values cannot be run again from the text: a scratch file's
   // pending statements are committed first, and the row commits at once.
-  if (handle.scratch) {
-    if (const int rc = handle.Commit(); rc != SQLITE_OK) throw SqliteError(handle.db.get(), rc, handle.path, "COMMIT");
-  }
+  if (handle.scratch) CommitOrThrow(handle);
   std::string names, places;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!assigned_[i]) continue;

@@ -224,6 +224,12 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
+std::string QuotedName(const std::string& name) {
+  std::string quoted = "\"";
+  for (const char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = "X'";
