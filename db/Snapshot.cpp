@@ -10,6 +10,7 @@
 
 #include "Engine.h"
 #include "RunError.h"
+#include "ShortPath.h"
 #include "Variant.h"
 
 namespace Snapshot {
@@ -93,6 +94,7 @@ void Run(sqlite3* db, const char* sql, const std::string& path) {
 
 struct Connection {
   std::string path;
+  std::unique_ptr<ShortPath::Alias> name;  // what SQLite opened; outlives the connection
   Db db;
   bool unlocked = false;  // read without SQLite's locks
   FileIdentity identity;  // of the file when an unlocked read began
@@ -118,8 +120,9 @@ Reader::Reader(const std::string& path) : connection_(std::make_unique<Connectio
   connection_->identity = IdentityOf(info);
 
   sqlite3* raw = nullptr;
-  const std::string uri = UriOf(path) + (connection_->unlocked ? "?immutable=1" : "?mode=ro");
-  const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  connection_->name = std::make_unique<ShortPath::Alias>(path);
+  const std::string uri = UriOf(connection_->name->Path()) + (connection_->unlocked ? "?immutable=1" : "?mode=ro");
+  const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, connection_->name->Vfs());
   connection_->db.reset(raw);
   if (rc != SQLITE_OK) Throw(raw, rc, path);
   sqlite3_extended_result_codes(raw, 1);

@@ -1,5 +1,5 @@
 // Paths of 4,000 bytes to the shop database and to the program folder: an
-// installation there completes as it does anywhere. (A host database in
+// installation there completes as it does anywhere, and a check reads it. (A host database in
 // WAL mode, links in the shop folder and a transcript that cannot be
 // written are rows of places.json.)
 #include <gtest/gtest.h>
@@ -40,6 +40,10 @@ TEST(Places, LongPaths) {
     }
     const auto run = shop.RunCli(shop.Args("10001", host, program));
     EXPECT_EQ(run.exitStatus, 0) << run.Dump();
+    auto verify = shop.Args("10001", host, program);
+    verify.insert(verify.begin(), "--verify");
+    const auto check = shop.RunCli(verify);
+    EXPECT_EQ(check.exitStatus, 0) << "the check reads what the installation wrote\n" << check.Dump();
     // Read back through SQLite, which takes only shorter paths.
     if (deepShop) fs::rename(fs::path(host).parent_path(), shop.Folder());
     if (!deepShop) fs::rename(program, shop.Program());
