@@ -74,16 +74,16 @@ std::uint64_t RowsDigest(const std::string& path) {
   Snapshot::Reader reader(path);
   Digest all;
   for (const std::string& table : reader.Tables()) {
-    const Snapshot::Rows rows = reader.Query("SELECT * FROM " + Db::QuotedName(table));
+    // A digest a row: the table is never held whole.
     std::vector<std::uint64_t> rowDigests;
-    for (const auto& row : rows.rows) {
+    const auto columns = reader.ForEachRow("SELECT * FROM " + Db::QuotedName(table), {}, [&](std::vector<Cell>&& row) {
       Digest one;
       for (const Cell& cell : row) one.Add(cell);
       rowDigests.push_back(one.Value());
-    }
+    });
     std::sort(rowDigests.begin(), rowDigests.end());
     all.Add(table);
-    for (const std::string& column : rows.columns) all.Add(column);
+    for (const std::string& column : columns) all.Add(column);
     for (const std::uint64_t d : rowDigests) all.Add(&d, sizeof d);
   }
   reader.Finish();

@@ -138,6 +138,13 @@ Reader::~Reader() {
 }
 
 Rows Reader::Query(const std::string& sql, const std::vector<std::string>& parameters) {
+  Rows result;
+  result.columns = ForEachRow(sql, parameters, [&](std::vector<Cell>&& row) { result.rows.push_back(std::move(row)); });
+  return result;
+}
+
+std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::vector<std::string>& parameters,
+                                            const std::function<void(std::vector<Cell>&&)>& each) {
   sqlite3* db = connection_->db.get();
   const std::string& path = connection_->path;
   sqlite3_stmt* raw = nullptr;
@@ -147,11 +154,11 @@ Rows Reader::Query(const std::string& sql, const std::vector<std::string>& param
   for (std::size_t i = 0; i < parameters.size(); ++i)
     sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), static_cast<int>(parameters[i].size()),
                       SQLITE_TRANSIENT);
-  Rows result;
+  std::vector<std::string> names;
   const int columns = sqlite3_column_count(raw);
-  for (int c = 0; c < columns; ++c) result.columns.emplace_back(sqlite3_column_name(raw, c));
+  for (int c = 0; c < columns; ++c) names.emplace_back(sqlite3_column_name(raw, c));
   while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-    auto& row = result.rows.emplace_back();
+    std::vector<Cell> row;
     for (int c = 0; c < columns; ++c) {
       switch (sqlite3_column_type(raw, c)) {
         case SQLITE_NULL: row.emplace_back(std::nullopt); break;
@@ -165,9 +172,10 @@ Rows Reader::Query(const std::string& sql, const std::vector<std::string>& param
         }
       }
     }
+    each(std::move(row));
   }
   if (rc != SQLITE_DONE) Throw(db, rc, path);
-  return result;
+  return names;
 }
 
 std::vector<std::string> Reader::Tables() {

@@ -5,6 +5,7 @@
 // write-ahead log or shared-memory file is made beside it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ class Reader {
 
   // The rows of one SELECT, with `parameters` bound as text to its ?s.
   Rows Query(const std::string& sql, const std::vector<std::string>& parameters = {});
+  // The same rows handed to `each` one at a time, so that a table of any
+  // size is read in bounded memory; answers the column names.
+  std::vector<std::string> ForEachRow(const std::string& sql, const std::vector<std::string>& parameters,
+                                      const std::function<void(std::vector<Cell>&&)>& each);
   // The names of the file's tables, in name order.
   std::vector<std::string> Tables();
   // Writes the whole database as this read sees it to a new file at
