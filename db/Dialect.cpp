@@ -13,6 +13,8 @@ namespace Dialect {
 namespace {
 
 using Db::EqualsNoCase;
+using Db::IsSpace;
+using Db::StartsWithNoCase;
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) {
   throw Platform::RunError(number, description);
@@ -21,15 +23,10 @@ using Db::EqualsNoCase;
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || u >= 0x80;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 void AppendLimit(std::string& out, std::string_view limit, const char* separator) {

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -93,6 +92,10 @@ std::string UpperAscii(std::string text);
 
 // Whether two texts are equal but for the case of ASCII letters.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Whether `text` begins with `prefix` but for the case of ASCII letters.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+// SQL's white space: space, tab, line feed, carriage return, form feed, vertical tab.
+inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
 // The stored date-time form "YYYY-MM-DD HH:MM:SS" of a date written as
 // m/d/yyyy or yyyy-mm-dd, either optionally followed by a time h:mm[:ss]
