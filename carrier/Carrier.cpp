@@ -135,12 +135,7 @@ Answer FindInMaster(const std::string& serviceCode, const std::string& hostDbPat
 }
 
 Answer FindInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
-  std::string sql = "Select * From [Panel] Where ";
-  for (int button = 1; button <= 7; ++button) {
-    if (button > 1) sql += " Or ";
-    sql += "[SV" + std::to_string(button) + "] = '" + serviceCode + "'";
-  }
-  return Lookup(hostDbPath, sql);
+  return Lookup(hostDbPath, "Select * From [Panel] Where " + AnyButtonIs("'" + serviceCode + "'"));
 }
 
 // The RunLocks of the installation under way, if any.
@@ -359,6 +354,13 @@ bool InstallLabelLayout(const std::string& targetPath) {
 bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
   const Answer answer = FindInMaster(serviceCode, hostDbPath);
   return answer.found || answer.failed;
+}
+
+std::string AnyButtonIs(const std::string& value) {
+  std::string condition;
+  for (int button = 1; button <= 7; ++button)
+    condition += (button > 1 ? " Or [SV" : "[SV") + std::to_string(button) + "] = " + value;
+  return condition;
 }
 
 bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath) {

@@ -63,6 +63,9 @@ bool InstallLabelLayout(const std::string& targetPath);
 // whether the table can be read.
 bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath);
 bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath);
+// "[SV1] = VALUE Or [SV2] = VALUE ... Or [SV7] = VALUE": a [Panel] row that
+// carries VALUE (an SQL literal or a parameter mark) on one of its buttons.
+std::string AnyButtonIs(const std::string& value);
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
 

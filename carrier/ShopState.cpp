@@ -241,9 +241,8 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
 }
 
 Item VerifyButton(const Service& service, Snapshot::Reader& reader) {
-  std::string sql = "SELECT count(*) FROM [Panel] WHERE ";
-  for (int button = 1; button <= 7; ++button) sql += (button > 1 ? " Or [SV" : "[SV") + std::to_string(button) + "] = ?";
-  const auto rows = reader.Query(sql, std::vector<std::string>(7, service.serviceCode));
+  const auto rows = reader.Query("SELECT count(*) FROM [Panel] WHERE " + Carrier::AnyButtonIs("?"),
+                                 std::vector<std::string>(7, service.serviceCode));
   if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = "ok"};
   return {.name = "button", .result = "missing", .detail = "no [Panel] button carries the service"};
 }
@@ -432,14 +431,14 @@ bool Remove(const Service& service, const std::string& hostDbPath) {
                                     "Failed to remove " + what + "Master table...");
     // A row whose every button is the service or empty goes; in the other
     // rows only the service's buttons are cleared.
-    std::string carried, onlyThis;
+    std::string onlyThis;
     for (int button = 1; button <= 7; ++button) {
       const std::string sv = "[SV" + std::to_string(button) + "]";
-      carried += (button > 1 ? " Or " : "") + sv + " = " + code;
       onlyThis += " And (" + sv + " Is Null Or " + sv + " = '' Or " + sv + " = " + code + ")";
     }
     const std::string panelFailure = "Failed to remove " + what + "Panel table...";
-    bool panelDone = Execute(hostDbPath, "DELETE FROM [Panel] WHERE (" + carried + ")" + onlyThis, panelFailure);
+    bool panelDone =
+        Execute(hostDbPath, "DELETE FROM [Panel] WHERE (" + Carrier::AnyButtonIs(code) + ")" + onlyThis, panelFailure);
     for (int button = 1; panelDone && button <= 7; ++button) {
       const std::string n = std::to_string(button);
       panelDone = Execute(hostDbPath,
