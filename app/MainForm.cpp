@@ -44,6 +44,14 @@ ShopState::Service InstalledService() {
           kEmptyZonesFile, kZonesFile,   kServicesFile, {kManifestReportFile, kLogoFile, kLabelLayoutFile}};
 }
 
+void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
+                 const std::string& title) {
+  auto& ui = Platform::CurrentUi();
+  ui.SetStatusText(succeeded ? kSucceededStatus : failedText);
+  ui.MsgBox(succeeded ? succeededText : failedText,
+            Platform::kMbOkOnly + (succeeded ? Platform::kMbInformation : Platform::kMbCritical), title);
+}
+
 void MainForm::Form_Load() {
   view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false));
   if (!view_.AddEnabled()) view_.SetPathText("");
@@ -82,14 +90,7 @@ bool MainForm::AddService() {
       Carrier::AddCarrierService(kServiceType, kServiceDescription, kServiceCode, kCarrierName, kTemplateService,
                                  hostDbPath, zonesDbPath, servicesDbPath);
 
-  auto& ui = Platform::CurrentUi();
-  if (added) {
-    ui.SetStatusText(kSucceededStatus);
-    ui.MsgBox(kSucceededText, Platform::kMbOkOnly + Platform::kMbInformation, kAddServiceTitle);
-  } else {
-    ui.SetStatusText(kFailedText);
-    ui.MsgBox(kFailedText, Platform::kMbOkOnly + Platform::kMbCritical, kAddServiceTitle);
-  }
+  ShowOutcome(added, kSucceededText, kFailedText, kAddServiceTitle);
   return added;
 }
 

@@ -26,6 +26,11 @@ class FormView {
 // The service and the carrier's files that the add command installs.
 ShopState::Service InstalledService();
 
+// Ends a run as the add command ends its own: the status text ("Finished
+// successfully !" or `failedText`), then the outcome's box under `title`.
+void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
+                 const std::string& title);
+
 enum class AddOutcome { Succeeded, Failed, ProcessFailed };
 
 class MainForm {

@@ -212,13 +212,10 @@ int InstallService(Platform::ScriptedUi& ui, const std::string& hostDbPath) {
 // The removal with the outcome told as the add command tells its own.
 int RemoveService(const ShopState::Service& service, const std::string& hostDbPath) {
   if (!Files_::LocateFile(hostDbPath, false)) return kExitDisabled;
-  auto& ui = Platform::CurrentUi();
   const Platform::BusyPointer busy;
   const bool removed = ShopState::Remove(service, hostDbPath);
-  const std::string failed = "Failed to remove " + service.carrierName + " service...";
-  ui.SetStatusText(removed ? "Finished successfully !" : failed);
-  ui.MsgBox(removed ? service.carrierName + " service was removed successfully !" : failed,
-            Platform::kMbOkOnly + (removed ? Platform::kMbInformation : Platform::kMbCritical), "Remove Service");
+  ShowOutcome(removed, service.carrierName + " service was removed successfully !",
+              "Failed to remove " + service.carrierName + " service...", "Remove Service");
   return removed ? kExitSucceeded : kExitFailed;
 }
 
