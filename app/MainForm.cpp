@@ -40,8 +40,8 @@ const std::string kProcessFailedText = "Failed to add the service...";
 }  // namespace
 
 ShopState::Service InstalledService() {
-  return {kCarrierName,    kServiceType, kServiceCode,  kServiceDescription, kTemplateService,
-          kEmptyZonesFile, kZonesFile,   kServicesFile, {kManifestReportFile, kLogoFile, kLabelLayoutFile}};
+  return {kCarrierName, kServiceType,  kServiceCode, kEmptyZonesFile,
+          kZonesFile,   kServicesFile, {kManifestReportFile, kLogoFile, kLabelLayoutFile}};
 }
 
 void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,

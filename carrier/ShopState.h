@@ -17,7 +17,7 @@ namespace ShopState {
 // The names of the service and of the carrier's files, as the add command
 // holds them.
 struct Service {
-  std::string carrierName, serviceType, serviceCode, serviceDescription, templateService;
+  std::string carrierName, serviceType, serviceCode;
   std::string emptyZonesFile, zonesFile, servicesFile;
   std::vector<std::string> supportFiles;  // the manifest report, the logo, the label layout
   // The five files an installation puts next to the shop database: the
