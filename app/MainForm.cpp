@@ -79,8 +79,9 @@ bool MainForm::AddService() {
   const std::string folder = hostFolder + Platform::AppInfo::PathSeparator();
   const std::string zonesDbPath = folder + kZonesFile;
   const std::string servicesDbPath = folder + kServicesFile;
-  // One installation at a time into one shop's folder, for the whole run.
-  const Carrier::RunLocks locks(hostFolder);
+  // One installation at a time into one shop's folder; the carrier's files
+  // take their places only when the host database changes.
+  const Carrier::Run run(hostFolder);
 
   const bool added =
       Carrier::PrepareZoneDatabase(kCarrierName, kEmptyZonesFile, kZonesFile, kServiceCode) &&

@@ -13,6 +13,7 @@
 #include "MainForm.h"
 #include "MsgBox_.h"
 #include "RunError.h"
+#include "Removal.h"
 #include "ShopState.h"
 #include "Ui.h"
 
@@ -210,10 +211,11 @@ int InstallService(Platform::ScriptedUi& ui, const std::string& hostDbPath) {
 }
 
 // The removal with the outcome told as the add command tells its own.
-int RemoveService(const ShopState::Service& service, const std::string& hostDbPath) {
+int RemoveService(const ShopState::Service& service, const std::string& hostDbPath,
+                  std::vector<ShopState::Item>& items) {
   if (!Files_::LocateFile(hostDbPath, false)) return kExitDisabled;
   const Platform::BusyPointer busy;
-  const bool removed = ShopState::Remove(service, hostDbPath);
+  const bool removed = Removal::Remove(service, hostDbPath, items);
   ShowOutcome(removed, service.carrierName + " service was removed successfully !",
               "Failed to remove " + service.carrierName + " service...", "Remove Service");
   return removed ? kExitSucceeded : kExitFailed;
@@ -293,37 +295,26 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Summary summary;
   summary.mode = verify ? "verify" : remove ? "remove" : "install";
   summary.dryRun = dryRun;
-  const std::string realProgramFolder = Platform::AppInfo::ProgramFolder();
   if (verify) {
-    summary.items = ShopState::Verify(service, hostDbPath);
+    summary.items = ShopState::Verify(service, hostDbPath, *zipOption ? zip : "");
     const bool installed = std::all_of(summary.items.begin(), summary.items.end(),
                                        [](const ShopState::Item& item) { return item.result == "ok"; });
     summary.status = installed ? kExitSucceeded : kExitFailed;
   } else {
-    std::string target = hostDbPath;
-    const bool present = Files_::LocateFile(hostDbPath, false);
-    std::string failureText = "The shop could not be copied for a dry run...";
+    // The steps tell what they do as they do it.
+    Carrier::Report report;
     try {
-      if (dryRun && present) {
-        privateCopy.emplace(service, hostDbPath, realProgramFolder);
+      std::string target = hostDbPath;
+      if (dryRun && Files_::LocateFile(hostDbPath, false)) {
+        privateCopy.emplace(service, hostDbPath);
         target = privateCopy->HostDbPath();
-        Platform::AppInfo::SetProgramFolder(privateCopy->ProgramFolder());
       }
-      // No other installation changes the shop between the two looks at it.
-      failureText = remove ? "Failed to remove the service..." : "Failed to add the service...";
-      std::optional<Carrier::RunLocks> locks;
-      if (present) locks.emplace(Files_::FolderOfPath(target));
-      const ShopState::State before = present ? ShopState::Capture(service, target) : ShopState::State{};
-      summary.status = remove ? RemoveService(service, target) : InstallService(ui, target);
-      if (present) {
-        summary.items = ShopState::Compare(service, before, ShopState::Capture(service, target));
-        summary.changed = ShopState::Changed(summary.items);
-        if (!remove && *zipOption) summary.items.push_back(ShopState::Chart(service, target, zip));
-      }
+      summary.status = remove ? RemoveService(service, target, report.Items()) : InstallService(ui, target);
     } catch (const Platform::RunError& e) {
-      MsgBox_::ShowProcessFailed(e.Description(), failureText, "");
+      MsgBox_::ShowProcessFailed(e.Description(), "The shop could not be copied for a dry run...", "");
     }
-    Platform::AppInfo::SetProgramFolder(realProgramFolder);
+    summary.items = std::move(report.Items());
+    summary.changed = Carrier::Changed(summary.items);
   }
   print(real(json ? SummaryJson(summary) : SummaryReadable(summary)));
   const int status = summary.status;

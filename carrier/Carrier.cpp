@@ -138,15 +138,55 @@ Answer FindInPanel(const std::string& serviceCode, const std::string& hostDbPath
   return Lookup(hostDbPath, "Select * From [Panel] Where " + AnyButtonIs("'" + serviceCode + "'"));
 }
 
-// The RunLocks of the installation under way, if any.
-RunLocks::Held* currentLocks = nullptr;
+// The Run and the Report under way, if any.
+Run* currentRun = nullptr;
+Report* currentReport = nullptr;
+
+// A carrier file to the host folder: prepared for the run's commit, or
+// without a run copied at once.
+bool CopyToShop(const std::string& source, const std::string& destination) {
+  if (currentRun) return currentRun->Stage(source, destination);
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  return Files_::CopyFileChecked(source, destination, errorDescription, errorNumber, true);
+}
 
 bool InstallSupportFile(const std::string& fileName, const std::string& targetPath) {
   const std::string source = InProgramFolder(fileName);
   if (!Files_::LocateFile(source, true)) return false;
+  return CopyToShop(source, targetPath);
+}
+
+// The working zones database is the process's own: made in a private
+// folder that no other user can open, and rebuilt by every run.
+std::string WorkingFile(const std::string& name) {
+  static Files_::PrivateFolder folder("work");
+  return folder.Path() + Sep() + name;
+}
+
+std::string FileName(const std::string& path) {
+  const std::string name = Files_::LastPathPart(path);
+  return name.empty() ? path : name;
+}
+
+// The zone 6 columns of the service's record that its update will change,
+// read just before it; a value that cannot be read counts as changing.
+std::vector<Item::Change> Zone6Changes(const std::string& hostDbPath) {
+  std::vector<Item::Change> changes;
+  Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
   std::string errorDescription;
   std::int32_t errorNumber = 0;
-  return Files_::CopyFileChecked(source, targetPath, errorDescription, errorNumber, true);
+  const bool opened = Connection::OpenRecordset(hostDbPath, std::string("Select [ACTAP], [AP] From [Master] Where ") + kZone6Condition,
+                                                recordset, errorDescription, errorNumber, true);
+  for (const char* column : {"ACTAP", "AP"}) {
+    std::string before = "?";
+    Trap([&] {
+      if (opened && !recordset->IsEOF()) before = Convert::FieldValue(recordset->Fields(column), Variant::Text("Null"), true).ToText();
+    });
+    if (before != "40") changes.push_back({column, before, "40"});
+  }
+  Connection::CloseRecordset(recordset);
+  return changes;
 }
 
 }  // namespace
@@ -213,18 +253,124 @@ std::vector<MasterOverride> MasterOverrides(const std::string& serviceType, cons
   return overrides;
 }
 
-struct RunLocks::Held {
-  Held(const std::string& folder, Held* enclosing) : hostFolder(folder), outer(enclosing) {}
-  Files_::FolderLock hostFolder;
-  std::optional<Files_::FolderLock> programFolder;
-  Held* outer;
-};
-
-RunLocks::RunLocks(const std::string& hostFolder) : held_(std::make_unique<Held>(hostFolder, currentLocks)) {
-  currentLocks = held_.get();
+bool Changed(const std::vector<Item>& items) {
+  static const char* const kChanges[] = {"added", "extended", "created", "replaced", "removed", "cleared"};
+  return std::any_of(items.begin(), items.end(), [](const Item& item) {
+    return std::find(std::begin(kChanges), std::end(kChanges), item.result) != std::end(kChanges);
+  });
 }
 
-RunLocks::~RunLocks() { currentLocks = held_->outer; }
+Report::Report() : outer_(currentReport) { currentReport = this; }
+
+Report::~Report() { currentReport = outer_; }
+
+void Tell(Item item) {
+  if (!currentReport) return;
+  auto& items = currentReport->Items();
+  const auto same = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.name == item.name; });
+  if (same != items.end()) *same = std::move(item);
+  else items.push_back(std::move(item));
+}
+
+struct Run::Staged {
+  std::string source, destination;
+  std::unique_ptr<Files_::StagedCopy> copy;
+};
+
+Run::Run(const std::string& hostFolder) : lock_(hostFolder), outer_(currentRun) { currentRun = this; }
+
+Run::~Run() {
+  currentRun = outer_;
+  if (committed_ && !ended_) {
+    // Placed and never ended: the new files stay, as after a later failure.
+    for (auto& staged : staged_) {
+      try {
+        staged.copy->Settle();
+      } catch (...) {
+      }
+    }
+  }
+  if (!ended_) {
+    try {
+      TellFiles("not put in place: the run ended before the shop database was changed");
+    } catch (...) {
+    }
+  }
+}
+
+bool Run::Stage(const std::string& source, const std::string& destination) {
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  auto copy = Files_::StageFileChecked(source, destination, errorDescription, errorNumber, true);
+  if (!copy) {
+    Tell({.name = FileName(destination), .result = "refused", .detail = errorDescription});
+    return false;
+  }
+  staged_.push_back({source, destination, std::move(copy)});
+  return true;
+}
+
+std::string Run::Prepared(const std::string& destination) const {
+  for (const auto& staged : staged_)
+    if (staged.destination == destination) return staged.copy->Path();
+  return destination;
+}
+
+bool Run::Commit() {
+  for (auto& staged : staged_) {
+    try {
+      staged.copy->Place();
+    } catch (const RunError& error) {
+      PutBack();
+      Files_::TellCopyFailed(staged.source, staged.destination);
+      Tell({.name = FileName(staged.destination), .result = "refused", .detail = error.Description()});
+      return false;
+    }
+  }
+  committed_ = true;
+  return true;
+}
+
+void Run::PutBack() {
+  for (auto it = staged_.rbegin(); it != staged_.rend(); ++it) {
+    try {
+      it->copy->Restore();
+    } catch (const RunError& error) {
+      MsgBox_::ShowProcessFailed(error.Description(), "Failed to put back '" + it->destination + "'...", "");
+    }
+  }
+}
+
+void Run::End(bool hostChanged) {
+  if (ended_) return;
+  if (committed_ && !hostChanged) PutBack();
+  for (auto& staged : staged_) {
+    if (staged.copy->Placed()) staged.copy->Settle();
+  }
+  ended_ = true;
+  TellFiles(committed_ ? "put back: the shop database was not changed"
+                       : "not put in place: the run ended before the shop database was changed");
+}
+
+void Run::TellFiles(const char* notPlacedDetail) {
+  for (const auto& staged : staged_) {
+    const auto& copy = *staged.copy;
+    Item item{.name = FileName(staged.destination), .result = "unchanged"};
+    if (copy.Placed()) item.result = copy.Replaces() ? "replaced" : "created";
+    else if (copy.Changes()) item.detail = notPlacedDetail;
+    Tell(std::move(item));
+  }
+  // A chart whose zones database changed nothing in the shop was not installed.
+  const bool placedAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Placed(); });
+  const bool changesAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Changes(); });
+  if (!placedAny && changesAny && currentReport) {
+    for (auto& item : currentReport->Items())
+      if (item.name == "chart" && item.result == "imported") {
+        item.result = "none";
+        item.detail += item.detail.empty() ? "not installed" : "; not installed";
+      }
+  }
+}
 
 // Installation driver.
 
@@ -251,26 +397,42 @@ bool AddCarrierService(const std::string& serviceType, const std::string& servic
                        const std::string& zonesDbPath, const std::string& servicesDbPath) {
   bool masterResult = false;
   bool panelResult = false;
+  bool hostChanged = false;
   // An error keeps the partial results as they stand; the steps have
   // already said what went wrong.
   Trap([&] {
-    if (!CheckServiceTables(serviceCode, carrierName, zonesDbPath, servicesDbPath)) return;
+    // The carrier's databases are checked as they will be put in place.
+    if (!CheckServiceTables(serviceCode, carrierName, currentRun ? currentRun->Prepared(zonesDbPath) : zonesDbPath,
+                            currentRun ? currentRun->Prepared(servicesDbPath) : servicesDbPath))
+      return;
     const int answer = Platform::CurrentUi().MsgBox(
         "Would you like to add " + serviceType + " '" + serviceCode + "' service to your Mailvoro ?",
         Platform::kMbOkCancel | Platform::kMbQuestion, "New " + carrierName + " Service is Available!");
     if (answer != Platform::kAnswerOk) return;
+    // The carrier's files take their places now, so that the record is
+    // never without them.
+    if (currentRun && !currentRun->Commit()) return;
 
     // A lookup that could not tell leaves its half alone, and the half
     // fails: nothing is added twice, and no failure reads as success.
     const Answer inMaster = FindInMaster(serviceCode, hostDbPath);
+    if (inMaster.failed) Tell({.name = "record", .result = "unreadable", .detail = "the [Master] lookup failed"});
     masterResult = !inMaster.failed &&
                    (inMaster.found ? AddZone6(serviceType, serviceCode, carrierName, templateService, hostDbPath)
                                    : AddServiceToMaster(serviceType, serviceCode, carrierName, templateService,
                                                         hostDbPath));
+    hostChanged = masterResult;
     const Answer inPanel = FindInPanel(serviceCode, hostDbPath);
-    panelResult = !inPanel.failed &&
-                  (inPanel.found || AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath));
+    if (inPanel.failed) Tell({.name = "button", .result = "unreadable", .detail = "the [Panel] lookup failed"});
+    if (!inPanel.failed && inPanel.found)
+      Tell({.name = "button", .result = "unchanged", .detail = "a button already carries the service"});
+    const bool added = !inPanel.failed && !inPanel.found &&
+                       AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath);
+    panelResult = !inPanel.failed && (inPanel.found || added);
+    hostChanged = hostChanged || added;
   });
+  // The files stay only where the host database changed.
+  if (currentRun) currentRun->End(hostChanged);
   return masterResult && panelResult;
 }
 
@@ -301,20 +463,10 @@ bool PrepareZoneDatabase(const std::string& carrierName, const std::string& empt
     return false;
   }
 
-  // No other installation may touch the working zones database from its
-  // fresh copy until it is copied next to the host database.
-  std::optional<Files_::FolderLock> ownLock;
-  if (currentLocks) {
-    if (!currentLocks->programFolder) currentLocks->programFolder.emplace(Platform::AppInfo::ProgramFolder());
-  } else {
-    ownLock.emplace(Platform::AppInfo::ProgramFolder());
-  }
-  const std::string zonesPath = InProgramFolder(zonesFile);
+  const std::string zonesPath = WorkingFile(zonesFile);
   std::string errorDescription;
   std::int32_t errorNumber = 0;
-  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true,
-                               Files_::CopyMode::ScratchInPlace))
-    return false;
+  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true)) return false;
 
   return ImportZoneChart(DataFolder() + Sep() + chartName, zonesPath, serviceCode);
 }
@@ -322,18 +474,11 @@ bool PrepareZoneDatabase(const std::string& carrierName, const std::string& empt
 // The carrier's files.
 
 bool CheckCarrierDatabases(const std::string& zonesDbPath, const std::string& servicesDbPath) {
-  const std::string zonesSource = InProgramFolder("TarnVel_Zones.mdb");
+  const std::string zonesSource = WorkingFile("TarnVel_Zones.mdb");
   const std::string servicesSource = InProgramFolder("TarnVel_Services.mdb");
   if (!Files_::LocateFile(zonesSource, true)) return false;
   if (!Files_::LocateFile(servicesSource, true)) return false;
-
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  const bool zonesCopied = Files_::CopyFileChecked(zonesSource, zonesDbPath, errorDescription, errorNumber, true);
-  // The working zones database is in the host folder now (or the run ends
-  // here): other installations may have it.
-  if (currentLocks) currentLocks->programFolder.reset();
-  return zonesCopied && Files_::CopyFileChecked(servicesSource, servicesDbPath, errorDescription, errorNumber, true);
+  return CopyToShop(zonesSource, zonesDbPath) && CopyToShop(servicesSource, servicesDbPath);
 }
 
 bool InstallManifestReport(const std::string& targetPath) {
@@ -448,6 +593,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
     // Reused from line to line: a chart may hold many thousands.
     std::string line, field2, field3, field4, splitDescription, status;
     std::int32_t splitNumber = 0;
+    std::int64_t rows = 0;
     while (!file.AtEnd()) {
       line = Cp1252ToUtf8(file.ReadLine());
       if (!SplitCsvLine(line, field2, field3, field4, splitDescription, splitNumber)) {
@@ -474,11 +620,13 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
           MsgBox_::ShowProcessFailed(errorDescription, "Failed to import Tarn-Vel 'csv' file to Zone table...", "");
           break;
         }
+        ++rows;
       }
       status.assign("Importing zones: ").append(line);
       SetStatus(status);
     }
     scratch.Flush();
+    Tell({.name = "chart", .result = errorNumber == 0 ? "imported" : "refused", .detail = FileName(chartPath), .rows = rows});
   });
   if (error) MsgBox_::ShowProcessFailed(error->Description(), "Failed to read Tarn-Vel 'csv' file...", "");
   const bool result = !error && errorNumber == 0;
@@ -515,12 +663,17 @@ bool AddServiceToPanel(const std::string& serviceDescription, const std::string&
       const std::string sql =
           InsertSql("BackColor", std::to_string(kButtonFaceColor), kKindLiteral, false, true, "", false);
       result = Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber);
+      if (result) Tell({.name = "button", .result = "added", .detail = "PanelIndex " + std::to_string(next)});
     }
-    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+    if (errorNumber != 0) {
+      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+      Tell({.name = "button", .result = "refused", .detail = errorDescription});
+    }
   });
   if (error) {
     MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
     SetStatus(error->Description());
+    Tell({.name = "button", .result = "refused", .detail = error->Description()});
   }
   Connection::CloseRecordset(recordset);
   return result;
@@ -556,13 +709,18 @@ bool AddServiceToMaster(const std::string& serviceType, const std::string& servi
         targetRecords->Update();
         SetStatus("Finished adding service successfully!");
         result = true;
+        Tell({.name = "record", .result = "added"});
       }
     }
-    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+    if (errorNumber != 0) {
+      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+      Tell({.name = "record", .result = "refused", .detail = errorDescription});
+    }
   });
   if (error) {
     MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
     SetStatus(error->Description());
+    Tell({.name = "record", .result = "refused", .detail = error->Description()});
   }
   Connection::CloseRecordset(templateRecords);
   Connection::CloseRecordset(targetRecords);
@@ -574,7 +732,9 @@ bool AddZone6(const std::string& /*serviceType*/, const std::string& /*serviceCo
               const std::string& hostDbPath) {
   const std::string failureText = "Failed to add new Zone# 6 to Master table...";
   bool result = false;
+  Item item{.name = "record", .result = "extended"};
   const auto error = Trap([&] {
+    item.changes = Zone6Changes(hostDbPath);
     SetStatus("Adding new zone# 6 ...");
     DBQuery::UpdateSql("ACTAP", "40", DBQuery::kKindLiteral, true, false, "Master", kZone6Condition, false);
     const std::string sql =
@@ -585,12 +745,18 @@ bool AddZone6(const std::string& /*serviceType*/, const std::string& /*serviceCo
       SetStatus("Finished adding new Zone# 6 successfully!");
       result = true;
     }
-    if (errorNumber != 0) MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+    if (errorNumber != 0) {
+      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+      item = {.name = "record", .result = "refused", .detail = errorDescription};
+    }
   });
   if (error) {
     MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
     SetStatus(error->Description());
+    item = {.name = "record", .result = "refused", .detail = error->Description()};
   }
+  if (result && item.changes.empty()) item.result = "unchanged";
+  Tell(std::move(item));
   return result;
 }
 

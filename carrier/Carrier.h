@@ -10,29 +10,88 @@
 #include <string>
 #include <vector>
 
+#include "Files_.h"
 #include "Variant.h"
 
 namespace Carrier {
 
-// The locks of one installation among others, held while the object lives:
-// the host database's folder for the whole run, and the program folder
-// from the fresh copy of the working zones database until it has been
-// copied next to the host database (PrepareZoneDatabase takes it,
-// CheckCarrierDatabases lets it go). Always taken in that order, so two
-// installations never wait for each other; a wait ends after a minute with
-// Platform::RunError. Without a live RunLocks, PrepareZoneDatabase holds
-// the program folder's lock for its own duration only.
-class RunLocks {
- public:
-  explicit RunLocks(const std::string& hostFolder);
-  ~RunLocks();
-  RunLocks(const RunLocks&) = delete;
-  RunLocks& operator=(const RunLocks&) = delete;
+// What a step did to one item of the shop, told as it happens, for the
+// runner's summary: the [Master] record ("record"), the [Panel] button
+// ("button"), each carrier file beside the shop database by its name, and
+// the zone chart ("chart").
+struct Item {
+  struct Change {
+    std::string column{}, before{}, after{};
+  };
+  std::string name{};
+  // A change: added, extended, created, replaced, removed, cleared.
+  // No change: unchanged, kept (a removal leaves a file that is not the
+  // carrier's), refused (the step failed and changed nothing), unreadable
+  // (what the item is could not be read). The chart: imported, none. A
+  // check: ok, missing, differs.
+  std::string result{};
+  std::string detail{};           // for a person: which row, why, which chart
+  std::vector<Change> changes{};  // a changed record: each column, old and new
+  std::int64_t rows = -1;         // the chart: rows imported into the zone table
+};
 
-  struct Held;
+// Whether any item says the shop changed.
+bool Changed(const std::vector<Item>& items);
+
+// Collects the items the steps tell while it lives (the runner's summary).
+class Report {
+ public:
+  Report();
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+  std::vector<Item>& Items() { return items_; }
 
  private:
-  std::unique_ptr<Held> held_;
+  std::vector<Item> items_;
+  Report* outer_;
+};
+
+// Tells the live Report, if any, what a step did; a later item of the same
+// name takes the place of the earlier one.
+void Tell(Item item);
+
+// One installation in one shop folder, while the object lives. It holds
+// the folder's installation lock (Files_::FolderLock), and the carrier's
+// files that the steps prepare beside their destinations: they take their
+// places only at Commit(), which the driver calls just before it changes
+// the host database, and End() then lets the old files go when the host
+// database changed, or puts them back when it did not. A Run that dies
+// without Commit() leaves every file of the folder as it was; committed
+// and not ended, it keeps the new files. Without a live Run, each step
+// copies its files at once. Throws Platform::RunError when the lock cannot
+// be had.
+class Run {
+ public:
+  explicit Run(const std::string& hostFolder);
+  ~Run();
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // Copies `source` to a temporary file beside `destination` for Commit();
+  // a failure shows the copy box, is told as "refused" and answers false.
+  bool Stage(const std::string& source, const std::string& destination);
+  // Where the bytes prepared for `destination` can be read until Commit().
+  std::string Prepared(const std::string& destination) const;
+  // Puts every prepared file in place; a failure shows the copy box, puts
+  // back what was placed, and answers false.
+  bool Commit();
+  void End(bool hostChanged);
+
+ private:
+  struct Staged;
+  void PutBack();
+  void TellFiles(const char* notPlacedDetail);
+  Files_::FolderLock lock_;
+  std::vector<Staged> staged_;
+  bool committed_ = false;
+  bool ended_ = false;
+  Run* outer_;
 };
 
 // The installation driver: checks the service tables, asks the operator,

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
@@ -136,6 +139,10 @@ constexpr off_t kDbLockLength = 2 + 510;
 constexpr off_t kShmAliveByte = 128;
 constexpr const char* kSidecars[] = {"-journal", "-wal", "-shm"};
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// A live temporary file holds a lock on this byte, far past any lock the
+// database engine takes, so that a backup of a database someone still has
+// open can be marked live without holding that program up.
+constexpr off_t kLiveByte = off_t{1} << 40;
 
 std::chrono::milliseconds& FolderLockWait() {
   static std::chrono::milliseconds wait = std::chrono::minutes(1);
@@ -215,13 +222,15 @@ class Claim {
 class TemporaryFile {
  public:
   TemporaryFile(std::string path, int fd) : path_(std::move(path)), descriptor_(fd) {
-    TryLockRange(fd, F_WRLCK, 0, 0);
+    TryLockRange(fd, F_WRLCK, kLiveByte, 1);
   }
   ~TemporaryFile() {
     if (!kept_) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : path_(std::move(other.path_)), descriptor_(std::move(other.descriptor_)), kept_(std::exchange(other.kept_, true)) {}
   const std::string& Path() const { return path_; }
   int File() const { return descriptor_.Get(); }
   void Keep() { kept_ = true; }
@@ -235,18 +244,21 @@ class TemporaryFile {
 std::string TempPrefix(const std::string& destinationName) { return "." + destinationName + kTempMarker; }
 
 // A copy that was killed leaves its temporary file behind; its name tells
-// which destination it belonged to, so the next copy there sweeps it away.
-// One that a live copy holds locked is not a leftover and stays.
+// which destination it belonged to, so the next copy there sweeps it away
+// (every destination's, when `destinationName` is empty). One that a live
+// copy holds locked is not a leftover and stays.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
-  const std::string prefix = TempPrefix(destinationName);
+  const std::string prefix = destinationName.empty() ? "." : TempPrefix(destinationName);
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code typeEc;
-    if (!name.starts_with(prefix) || it->symlink_status(typeEc).type() != fs::file_type::regular) continue;
+    if (!name.starts_with(prefix) || name.find(kTempMarker) == std::string::npos ||
+        it->symlink_status(typeEc).type() != fs::file_type::regular)
+      continue;
     const std::string path = it->path().string();
     Descriptor candidate(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (candidate.Get() >= 0 && TryLockRange(candidate.Get(), F_WRLCK, 0, 0)) ::unlink(path.c_str());
+    if (candidate.Get() >= 0 && TryLockRange(candidate.Get(), F_WRLCK, kLiveByte, 1)) ::unlink(path.c_str());
   }
 }
 
@@ -259,7 +271,7 @@ TemporaryFile CreateTemporary(const std::string& folder, const std::string& dest
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
     std::string path = folder + separator + TempPrefix(destinationName) + suffix;
     // The mode passed to open() is filtered by the umask, as for any new file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return TemporaryFile(std::move(path), fd);
     if (errno != EEXIST) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
   }
@@ -325,73 +337,231 @@ std::string FolderOfFile(const std::string& path, struct stat& folderInfo) {
   return folder;
 }
 
-// A scratch file in a folder this user may not add files to: written over
-// in place under the same claim as a replacement.
-void OverwriteInPlace(int input, const std::string& source, const std::string& destination) {
-  Claim claim(destination, true);
-  if (claim.File() < 0) throw FromErrno(ENOENT, destination);
+// A backup of the file a placed copy replaced: a second name of it, locked
+// as a live temporary so that no other copy sweeps it away.
+class Backup {
+ public:
+  Backup(const std::string& destination, const std::string& folder, const std::string& name) {
+    for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
+      std::string path = CreateTemporary(folder, name, 0600).Path();  // reserves a fresh name, then gives it up
+      if (::link(destination.c_str(), path.c_str()) == 0) path_ = std::move(path);
+      else if (errno != EEXIST) throw FromErrno(errno, destination);
+    }
+    if (path_.empty()) throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(folder) + ": no temporary name.");
+    file_ = Descriptor(::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (file_.Get() >= 0) TryLockRange(file_.Get(), F_WRLCK, kLiveByte, 1);
+  }
+  ~Backup() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  Backup(const Backup&) = delete;
+  Backup& operator=(const Backup&) = delete;
+  // Puts the old file back under `destination`.
+  void Restore(const std::string& destination) {
+    if (::rename(path_.c_str(), destination.c_str()) != 0) throw FromErrno(errno, destination);
+    path_.clear();
+  }
+
+ private:
+  std::string path_;
+  Descriptor file_;
+};
+
+// What a destination is before a copy: checked for a copy's rules, and
+// answered as its folder, its name and what is there now.
+struct Destination {
+  std::string path, folder, name;
   struct stat info {};
-  if (::fstat(claim.File(), &info) != 0 || !S_ISREG(info.st_mode)) throw IsAFolder(destination);
-  claim.RemoveSidecars();
-  if (::ftruncate(claim.File(), 0) != 0) throw FromErrno(errno, destination);
-  CopyData(input, claim.File(), source, destination);
+  bool isFile = false, isLink = false;
+};
+
+Destination CheckDestination(const std::string& destination, const struct stat& sourceInfo, bool& sameFile) {
+  Destination d;
+  d.path = destination;
+  struct stat folderInfo {};
+  d.folder = FolderOfFile(destination, folderInfo);
+  d.name = LastPathPart(destination).empty() ? destination : LastPathPart(destination);
+  const bool exists = ::lstat(destination.c_str(), &d.info) == 0;
+  d.isLink = exists && S_ISLNK(d.info.st_mode);
+  d.isFile = exists && !d.isLink;
+  if (d.isFile && !S_ISREG(d.info.st_mode)) throw IsAFolder(destination);
+  // Write bits are checked by hand as well, because root passes every
+  // access check and would otherwise replace files marked read-only.
+  if (d.isFile) {
+    if ((d.info.st_mode & kWriteBits) == 0) throw ReadOnly(destination);
+    if (::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
+  }
+  sameFile = d.isFile && d.info.st_dev == sourceInfo.st_dev && d.info.st_ino == sourceInfo.st_ino;
+  if (!sameFile && !FolderIsWritable(d.folder, folderInfo)) RefuseFolder(d.folder, folderInfo);
+  return d;
 }
 
-// The copy itself; throws RunError for every failure and leaves the
-// destination as it was when it does.
-void CopyOrThrow(const std::string& source, const std::string& destination, CopyMode mode) {
+// Whether the open file `a` and the file at `path` hold the same bytes; a
+// file that is not ordinary, or larger than a carrier file can be, never
+// does, and is not read. Throws Platform::RunError when a read fails.
+bool SameBytes(int a, const std::string& aPath, const std::string& path) {
+  Descriptor b(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat ai {}, bi {};
+  if (b.Get() < 0 || ::fstat(a, &ai) != 0 || ::fstat(b.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
+      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
+    return false;
+  std::vector<char> x(kChunkSize), y(kChunkSize);
+  for (off_t at = 0; at < bi.st_size;) {
+    const ssize_t n = ::pread(a, x.data(), x.size(), at);
+    if (n < 0) throw FromErrno(errno, aPath);
+    if (n == 0) return false;
+    const ssize_t m = ::pread(b.Get(), y.data(), static_cast<std::size_t>(n), at);
+    if (m < 0) throw FromErrno(errno, path);
+    if (m != n || std::memcmp(x.data(), y.data(), static_cast<std::size_t>(n)) != 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct StagedCopy::State {
+  Destination destination;
+  TemporaryFile temporary;
+  std::unique_ptr<Backup> backup;
+};
+
+StagedCopy::StagedCopy(const std::string& source, const std::string& destination) {
   struct stat sourceInfo {};
   if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
   if (!S_ISREG(sourceInfo.st_mode)) throw IsAFolder(source);
-
-  struct stat folderInfo {};
-  const std::string folder = FolderOfFile(destination, folderInfo);
-  struct stat targetInfo {};
-  const bool targetExists = ::lstat(destination.c_str(), &targetInfo) == 0;
-  const bool isLink = targetExists && S_ISLNK(targetInfo.st_mode);
-  const bool isFile = targetExists && !isLink;
-  if (isFile && !S_ISREG(targetInfo.st_mode)) throw IsAFolder(destination);
-  // Write bits are checked by hand as well, because root passes every
-  // access check and would otherwise replace files marked read-only.
-  if (isFile) {
-    if ((targetInfo.st_mode & kWriteBits) == 0) throw ReadOnly(destination);
-    if (::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
-    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) return;
-  }
+  bool sameFile = false;
+  Destination d = CheckDestination(destination, sourceInfo, sameFile);
+  existed_ = d.isFile || d.isLink;
+  destination_ = destination;
+  if (sameFile) return;  // a copy onto itself changes nothing
 
   Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (input.Get() < 0) throw FromErrno(errno, source);
-
-  if (!FolderIsWritable(folder, folderInfo)) {
-    if (mode == CopyMode::ScratchInPlace && isFile) return OverwriteInPlace(input.Get(), source, destination);
-    RefuseFolder(folder, folderInfo);
-  }
-
-  const std::string name = LastPathPart(destination).empty() ? destination : LastPathPart(destination);
-  const Claim claim(destination, isFile);
-  RemoveStaleTemporaries(folder, name);
-  TemporaryFile temporary = CreateTemporary(folder, name, 0644);
-  if (isFile) {
+  // A destination in use is told here, where the step stands; it is
+  // claimed again when the copy takes its place.
+  { const Claim check(destination, d.isFile); }
+  RemoveStaleTemporaries(d.folder, d.name);
+  TemporaryFile temporary = CreateTemporary(d.folder, d.name, 0644);
+  if (d.isFile) {
     // Keep the replaced file's owner (only root may give it away) and mode.
-    [[maybe_unused]] const int ignored = ::fchown(temporary.File(), targetInfo.st_uid, targetInfo.st_gid);
-    if (::fchmod(temporary.File(), targetInfo.st_mode & 07777) != 0) throw FromErrno(errno, destination);
+    [[maybe_unused]] const int ignored = ::fchown(temporary.File(), d.info.st_uid, d.info.st_gid);
+    if (::fchmod(temporary.File(), d.info.st_mode & 07777) != 0) throw FromErrno(errno, destination);
   }
   CopyData(input.Get(), temporary.File(), source, destination);
+  if (d.isFile && SameBytes(temporary.File(), temporary.Path(), destination)) return;  // already in place
+  state_ = std::make_unique<State>(State{std::move(d), std::move(temporary), nullptr});
+}
+
+StagedCopy::~StagedCopy() = default;
+
+std::string StagedCopy::Path() const {
+  return state_ && !placed_ ? state_->temporary.Path() : destination_;
+}
+
+void StagedCopy::Place() {
+  if (!state_ || placed_) return;
+  const Destination& d = state_->destination;
+  const Claim claim(d.path, d.isFile);
+  // The old file stays reachable until the run settles, so that it can be
+  // put back.
+  if (d.isFile || d.isLink) state_->backup = std::make_unique<Backup>(d.path, d.folder, d.name);
   // The leftovers go before the new file is in place, so the two are never
   // seen together; the claim keeps anyone from making new ones meanwhile.
   claim.RemoveSidecars();
-  if (::rename(temporary.Path().c_str(), destination.c_str()) != 0) throw FromErrno(errno, destination);
-  temporary.Keep();
-  SyncFolder(folder);
+  if (::rename(state_->temporary.Path().c_str(), d.path.c_str()) != 0) throw FromErrno(errno, d.path);
+  state_->temporary.Keep();
+  placed_ = true;
+  SyncFolder(d.folder);
 }
+
+void StagedCopy::Restore() {
+  if (!state_ || !placed_) return;
+  const Destination& d = state_->destination;
+  if (state_->backup) {
+    state_->backup->Restore(d.path);
+  } else if (::unlink(d.path.c_str()) != 0 && errno != ENOENT) {
+    throw FromErrno(errno, d.path);
+  }
+  placed_ = false;
+  SyncFolder(d.folder);
+}
+
+void StagedCopy::Settle() {
+  if (state_) state_->backup.reset();
+}
+
+namespace {
 
 // The folders this process holds locked, with how many holders each has.
 struct HeldFolder {
   std::uint64_t device;
   std::uint64_t inode;
-  Descriptor folder;  // holds the lock while open
+  std::string path;  // the lock file
+  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
   int holders;
 };
+
+enum class LockAttempt { Taken, Held, Stale };
+
+// Whether anyone holds a lock on the file `info` names, as the kernel's
+// list of locks tells (it names the file by device and inode, so a file
+// this user may not open can still be asked about).
+bool LockedByAnyone(const struct stat& info) {
+  std::FILE* list = std::fopen("/proc/locks", "re");
+  if (!list) return true;  // cannot tell: wait as for a holder
+  char line[256];
+  bool locked = false;
+  // "1: OFDLCK ADVISORY WRITE -1 08:01:1234 0 EOF"; a waiter's line has "->".
+  while (!locked && std::fgets(line, sizeof line, list)) {
+    if (std::strstr(line, "->")) continue;
+    for (const char* p = std::strchr(line, ' '); p; p = std::strchr(p + 1, ' ')) {
+      unsigned major = 0, minor = 0;
+      unsigned long long inode = 0;
+      if (std::sscanf(p + 1, "%x:%x:%llu", &major, &minor, &inode) == 3) {
+        locked = inode == info.st_ino && major == ::major(info.st_dev) && minor == ::minor(info.st_dev);
+        break;
+      }
+    }
+  }
+  std::fclose(list);
+  return locked;
+}
+
+// One try for a folder's installation lock: an exclusive lock on the file
+// `path`, which only someone who may add files to the folder can make and
+// which only its maker (mode 0600) can open, so nobody who cannot change
+// the folder can hold it or take it from a holder.
+LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
+  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  struct stat there {};
+  if (file.Get() < 0) {
+    const int error = errno;
+    const bool exists = ::lstat(path.c_str(), &there) == 0;
+    if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
+      // Another user's lock file: held, or left by a run that died.
+      if (LockedByAnyone(there)) return LockAttempt::Held;
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+      return LockAttempt::Stale;
+    }
+    // A folder this user cannot add files to (or a read-only file system):
+    // no installation of this user changes it, so there is nothing to
+    // keep apart; the copies will be refused where the steps stand.
+    if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
+    if (error == ELOOP)
+      throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is a symbolic link.");
+    throw FromErrno(error, path, Platform::kErrPathNotFound);
+  }
+  struct stat mine {};
+  if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode))
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is not an ordinary file.");
+  if (!TryLockRange(file.Get(), F_WRLCK, 0, 0)) return LockAttempt::Held;
+  // The holder before may have removed it between our open and our lock.
+  if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
+    return LockAttempt::Stale;
+  lock = std::move(file);
+  return LockAttempt::Taken;
+}
 
 std::vector<HeldFolder>& HeldFolders() {
   static std::vector<HeldFolder> held;
@@ -476,17 +646,35 @@ bool LocateFile(const std::string& path, bool report) {
   return there;
 }
 
+bool SameBytes(const std::string& a, const std::string& b) {
+  Descriptor file(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (file.Get() < 0) throw FromErrno(errno, a);
+  return SameBytes(file.Get(), a, b);
+}
+
+void TellCopyFailed(const std::string& source, const std::string& destination) {
+  Tell(Platform::AppInfo::Title() + " program has failed to copy file from:\r" + source + "\rto\r" + destination,
+       "Can't Copy a File ...");
+}
+
+std::unique_ptr<StagedCopy> StageFileChecked(const std::string& source, const std::string& destination,
+                                             std::string& errorDescription, std::int32_t& errorNumber, bool report) {
+  std::unique_ptr<StagedCopy> copy;
+  Checked(errorDescription, errorNumber, [&] { copy = std::make_unique<StagedCopy>(source, destination); });
+  if (errorNumber != 0 && report) TellCopyFailed(source, destination);
+  return errorNumber == 0 ? std::move(copy) : nullptr;
+}
+
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
-                     std::int32_t& errorNumber, bool report, CopyMode mode) {
+                     std::int32_t& errorNumber, bool report) {
   bool result = false;
   Checked(errorDescription, errorNumber, [&] {
-    CopyOrThrow(source, destination, mode);
+    StagedCopy copy(source, destination);
+    copy.Place();
+    copy.Settle();
     result = LocateFile(destination, false);
   });
-  if (errorNumber != 0 && report) {
-    Tell(Platform::AppInfo::Title() + " program has failed to copy file from:\r" + source + "\rto\r" + destination,
-         "Can't Copy a File ...");
-  }
+  if (errorNumber != 0 && report) TellCopyFailed(source, destination);
   return result;
 }
 
@@ -499,9 +687,8 @@ bool RemoveFileChecked(const std::string& path, std::string& errorDescription, s
 }
 
 FolderLock::FolderLock(const std::string& folder) {
-  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat info {};
-  if (dir.Get() < 0 || ::fstat(dir.Get(), &info) != 0) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw PathNotFound(folder);
   device_ = info.st_dev;
   inode_ = info.st_ino;
   for (HeldFolder& held : HeldFolders()) {
@@ -510,9 +697,18 @@ FolderLock::FolderLock(const std::string& folder) {
       return;
     }
   }
+  const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
   bool told = false;
+  Descriptor lock;
   const bool locked = Retry(FolderLockWait(), [&] {
-    if (::flock(dir.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+    for (int stale = 0; stale < 4; ++stale) {
+      switch (TryFolderLock(path, lock)) {
+        case LockAttempt::Taken: return true;
+        case LockAttempt::Stale: continue;  // a dead holder's file went: at once again
+        case LockAttempt::Held: break;
+      }
+      break;
+    }
     if (!told) {
       Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
       told = true;
@@ -524,17 +720,132 @@ FolderLock::FolderLock(const std::string& folder) {
                                                        Quoted(folder) +
                                                        " and did not finish within a minute; try again when it has.");
   }
-  HeldFolders().push_back({info.st_dev, info.st_ino, std::move(dir), 1});
+  // Whatever copies of a run that died left here are nobody's now.
+  RemoveStaleTemporaries(folder, "");
+  HeldFolders().push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
 }
 
 FolderLock::~FolderLock() {
   auto& held = HeldFolders();
   for (auto it = held.begin(); it != held.end(); ++it) {
     if (it->device == device_ && it->inode == inode_) {
-      if (--it->holders == 0) held.erase(it);  // closing the folder lets go of the lock
+      if (--it->holders == 0) {
+        // The file goes while it is still locked, and only if it is still
+        // ours; a waiter that opened it sees it gone and tries again.
+        struct stat mine {}, there {};
+        if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
+            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+          ::unlink(it->path.c_str());
+        held.erase(it);
+      }
       return;
     }
   }
+}
+
+namespace {
+
+constexpr char kPrivatePrefix[] = "addtarnvel-";
+constexpr std::size_t kMostPrivateFolders = 8;
+constexpr std::size_t kMostPrivatePath = 512;
+
+// The private folders of this process, as plain characters a signal
+// handler may read.
+struct PrivateFolders {
+  char paths[kMostPrivateFolders][kMostPrivatePath] = {};
+};
+
+PrivateFolders& LivePrivateFolders() {
+  static PrivateFolders folders;
+  return folders;
+}
+
+// Removes a folder tree, also where a part of it was made read-only.
+void RemoveTree(const std::string& root) {
+  std::error_code ec;
+  ::chmod(root.c_str(), S_IRWXU);
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (it->symlink_status(typeEc).type() == fs::file_type::directory) ::chmod(it->path().c_str(), S_IRWXU);
+  }
+  fs::remove_all(root, ec);
+}
+
+// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process,
+// since only a few calls are safe in a handler), then the signal ends the
+// process as it would have.
+extern "C" void RemovePrivateFoldersAndEnd(int signal) {
+  for (const auto& path : LivePrivateFolders().paths) {
+    if (path[0] == '\0') continue;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const char* argv[] = {"/bin/sh", "-c", "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"", "sh", path, nullptr};
+      ::execv("/bin/sh", const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    if (child > 0) ::waitpid(child, nullptr, 0);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void RemoveOnSignals() {
+  static const bool installed = [] {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+      struct sigaction current {};
+      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = RemovePrivateFoldersAndEnd;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+// Private folders of this user that no live process holds locked.
+void RemoveStalePrivateFolders(const fs::path& temporary) {
+  std::error_code ec;
+  for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    struct stat info {};
+    if (!name.starts_with(kPrivatePrefix) || ::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid())
+      continue;
+    Descriptor folder(::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(it->path().string());
+  }
+}
+
+}  // namespace
+
+PrivateFolder::PrivateFolder(const std::string& purpose) {
+  std::error_code ec;
+  const fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) throw RunError(Platform::kErrPathNotFound, "Path not found: no temporary folder: " + ec.message() + ".");
+  RemoveStalePrivateFolders(temporary);
+  std::string pattern = (temporary / (kPrivatePrefix + purpose + "-XXXXXX")).string();
+  if (pattern.size() >= kMostPrivatePath || !::mkdtemp(pattern.data()))
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: no private folder in " +
+                                                     Quoted(temporary.string()) + ": " + std::strerror(errno) + ".");
+  path_ = pattern;
+  lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (lock_ >= 0) ::flock(lock_, LOCK_EX | LOCK_NB);
+  for (auto& slot : LivePrivateFolders().paths) {
+    if (slot[0] != '\0') continue;
+    std::memcpy(slot, path_.c_str(), path_.size() + 1);
+    break;
+  }
+  RemoveOnSignals();
+}
+
+PrivateFolder::~PrivateFolder() {
+  for (auto& slot : LivePrivateFolders().paths)
+    if (path_ == slot) slot[0] = '\0';
+  RemoveTree(path_);
+  if (lock_ >= 0) ::close(lock_);
 }
 
 InputFile::~InputFile() {

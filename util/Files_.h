@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,15 @@ namespace Files_ {
 // "AddTarnVel has failed to locate the '<path>' file...". Never throws.
 bool LocateFile(const std::string& path, bool report);
 
-// How CopyFileChecked may put the new file in place.
-enum class CopyMode {
-  // Always a new file renamed over the destination.
-  Replace,
-  // For a scratch file only others' installations wait for: when the
-  // destination's folder cannot take a new file but the destination itself
-  // may be written, it is overwritten in place. A copy killed part-way
-  // leaves it incomplete, so only a file rebuilt on every run may use this.
-  ScratchInPlace,
-};
+// No carrier file is larger than this; a file beside the shop database
+// that is larger is not the carrier's, and is never read whole or copied.
+inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
+
+// Whether the files at `a` and `b` hold the same bytes. Neither is read
+// unless both are ordinary files of one size, at most
+// kMostCarrierFileBytes; neither is waited on. Throws Platform::RunError
+// when `a` cannot be opened or a read fails.
+bool SameBytes(const std::string& a, const std::string& b);
 
 // Copies `source` over `destination` without ever leaving a half-written
 // destination: the data goes to a temporary file in the destination's
@@ -41,15 +41,64 @@ enum class CopyMode {
 // earlier copy to the same destination are removed, those of a live copy
 // never. A replaced regular file keeps its permission bits. A destination
 // whose permission bits allow no writing (or in a folder whose bits allow
-// none) is refused even for root. Copying a file onto itself changes
-// nothing. Answers whether the destination is there afterwards. The error
-// outputs are written on every return (0 and empty on success; 53 missing
-// source, 76 missing destination folder, 70 refused or in use, 75 a folder
-// or other non-file where a file is meant, 61 disk full, 57 device error,
-// each naming the path). When an error occurred and `report` is true,
-// shows the information box "Can't Copy a File ...". Never throws.
+// none) is refused even for root. Copying a file onto itself, or onto a
+// file that holds the same bytes, changes nothing. Answers whether the
+// destination is there afterwards. The error outputs are written on every
+// return (0 and empty on success; 53 missing source, 76 missing
+// destination folder, 70 refused or in use, 75 a folder or other non-file
+// where a file is meant, 61 disk full, 57 device error, each naming the
+// path). When an error occurred and `report` is true, shows the
+// information box "Can't Copy a File ...". Never throws.
 bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
-                     std::int32_t& errorNumber, bool report, CopyMode mode = CopyMode::Replace);
+                     std::int32_t& errorNumber, bool report);
+
+// The same copy in two steps, so that several files of one run take their
+// places together, late, and can all be put back. Making the object does
+// everything but the rename: the checks, the wait for a destination in
+// use, and the data in a temporary file beside the destination (throws
+// Platform::RunError as CopyFileChecked reports; the destination is not
+// touched). Place() puts it in place, keeping the file it replaces under a
+// temporary name; Restore() puts that file back (or removes the new one
+// where there was none); Settle() lets the old file go. Dying unplaced, it
+// removes its temporary file; placed and unsettled, the old file's
+// temporary name goes and the new file stays.
+class StagedCopy {
+ public:
+  StagedCopy(const std::string& source, const std::string& destination);
+  ~StagedCopy();
+  StagedCopy(const StagedCopy&) = delete;
+  StagedCopy& operator=(const StagedCopy&) = delete;
+
+  // Whether placing it changes the destination: false when the destination
+  // already holds these bytes or is the source itself.
+  bool Changes() const { return state_ != nullptr; }
+  // Whether something was at the destination before.
+  bool Replaces() const { return existed_; }
+  bool Placed() const { return placed_; }
+  // Where the new bytes are now: the temporary file until placed, else the
+  // destination.
+  std::string Path() const;
+  // Each throws Platform::RunError and leaves the destination as it was
+  // when it does.
+  void Place();
+  void Restore();
+  void Settle();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  std::string destination_;
+  bool existed_ = false;
+  bool placed_ = false;
+};
+
+// A StagedCopy made with CopyFileChecked's reporting: nullptr after a
+// failure, with the error outputs written and, when `report` is true, the
+// box "Can't Copy a File ..." shown. Never throws.
+std::unique_ptr<StagedCopy> StageFileChecked(const std::string& source, const std::string& destination,
+                                             std::string& errorDescription, std::int32_t& errorNumber, bool report);
+// Shows the box of a failed copy from `source` to `destination`.
+void TellCopyFailed(const std::string& source, const std::string& destination);
 
 // Removes the file at `path` by the rules of a copy's destination: a
 // symbolic link is refused (neither it nor its target is removed), a file
@@ -64,12 +113,23 @@ bool CopyFileChecked(const std::string& source, const std::string& destination, 
 bool RemoveFileChecked(const std::string& path, std::string& errorDescription, std::int32_t& errorNumber,
                        bool report);
 
+// The name of the file that holds a folder's installation lock.
+inline constexpr char kFolderLockName[] = ".addtarnvel.lock";
+
 // An exclusive lock among this program's installations on one folder, held
-// while the object lives (flock on the folder, which the database engine
-// never locks, so no other program is held up by it). Waits up to a minute
-// for another holder, with a status text while it waits, then throws
-// Platform::RunError 70 naming the folder. Taken again by the same process
-// for the same folder, it is shared with the first holder.
+// while the object lives: a lock on the file kFolderLockName in the folder,
+// made by the holder with mode 0600 and removed when it lets go. Only a
+// user who may add files to the folder can take it, and nobody else can
+// open the file, so a user who may only read the folder cannot hold an
+// installation up. A holder that died leaves the file unlocked, and the
+// next taker removes it. The database engine's locks are never touched, so
+// no other program is held up by it. In a folder this user cannot add
+// files to, nothing is locked (nothing there can be changed by this user).
+// Taking it sweeps away the temporary files of copies whose run died.
+// Waits up to a minute for another holder, with a status text while it
+// waits, then throws Platform::RunError 70 naming the folder. Taken again
+// by the same process for the same folder, it is shared with the first
+// holder.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder);
@@ -80,6 +140,25 @@ class FolderLock {
  private:
   std::uint64_t device_ = 0;  // the folder, as the process's list of held folders knows it
   std::uint64_t inode_ = 0;
+};
+
+// A folder of this process's own in the system's temporary folder, named
+// "addtarnvel-PURPOSE-XXXXXX", mode 0700, so that no other user can open
+// what it holds. It goes with everything in it when the object dies, and
+// when SIGTERM, SIGHUP or SIGINT ends the process; one that a process killed
+// otherwise left behind is removed by the next PrivateFolder of the same
+// user. Throws Platform::RunError when none can be made.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(const std::string& purpose);
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int lock_ = -1;  // the folder, locked while this process lives
 };
 
 // Lines longer than this end the reading of a text file with an error.
