@@ -6,6 +6,9 @@
 #   ends as one plain addtarnvel-cli run leaves a fresh demo shop of its ZIP
 #   code; a second run changes none; state absent brings back every shop's
 #   [Master] and [Panel] rows; the broken shops fail with their message.
+#   Each run's service_items tells what became of the record. In the second
+#   run one shop is also given an unquoted ZIP code (refused, nothing
+#   changes) and state verified with another ZIP code (fails) and its own.
 # rollout_check.sh PROGRAM_FOLDER DEMO_SQL; exit 77 when ansible-core is missing.
 set -euo pipefail
 bin=$(cd "$1" && pwd) sql=$2 here=$(cd "$(dirname "$0")" && pwd)

@@ -17,7 +17,9 @@ description:
   - With I(state=absent) the service's [Master] records, its [Panel] buttons and the
     carrier's files beside the shop database are removed.
   - With I(state=verified) nothing is changed; the task fails when the service is not
-    installed as an installation leaves it, naming each item that is not.
+    installed as an installation leaves it, naming each item that is not. With
+    I(origin_zip) it also fails unless the shop's zone table holds exactly the chart
+    of that ZIP code.
   - In check mode the installation or removal runs on a private copy of the shop
     (C(addtarnvel-cli --dry-run)), so nothing of the shop changes and C(changed) tells
     whether the real run would change it. In diff mode the items it changes (or would
@@ -38,8 +40,13 @@ options:
     choices: [present, absent, verified]
     default: present
   origin_zip:
-    description: The shop's ZIP code of origin, whose zone chart is imported. Required with I(state=present).
-    type: str
+    description:
+      - The shop's ZIP code of origin, whose zone chart is imported. Required with I(state=present).
+      - With I(state=verified), the ZIP code whose chart the zone table must hold.
+      - Text of exactly five digits, quoted in YAML (C("02134")). An unquoted C(02134) is read
+        as the octal number 1116 and an unquoted C(10001) as a number, so a number is refused
+        instead of being turned into the wrong ZIP code.
+    type: raw
   cli:
     description: The program to run, by name on the PATH or by path.
     type: str
@@ -55,15 +62,22 @@ attributes:
 """
 
 EXAMPLES = r"""
-- name: Install the service with the zone chart of the shop's ZIP code
+- name: Install the service with the zone chart of the shop's ZIP code (quoted, as text)
   addtarnvel.shop.tarnvel_service:
     path: /opt/Mailvoro/Mailvoro.mdb
-    origin_zip: "10001"
+    origin_zip: "02134"
+  register: installed
 
-- name: Fail the host unless the service is installed
+- name: Tell what became of each item
+  ansible.builtin.debug:
+    msg: "{{ item.item }}: {{ item.result }}"
+  loop: "{{ installed.service_items }}"
+
+- name: Fail the host unless the service is installed with the zone chart of 02134
   addtarnvel.shop.tarnvel_service:
     path: /opt/Mailvoro/Mailvoro.mdb
     state: verified
+    origin_zip: "02134"
 
 - name: Take the service out again
   addtarnvel.shop.tarnvel_service:
@@ -78,9 +92,12 @@ summary:
   type: dict
   sample: {"event": "summary", "mode": "install", "dry_run": false, "outcome": "succeeded", "exit": 0,
            "changed": true, "items": [{"item": "record", "result": "added"}]}
-items:
-  description: What became of the [Master] record, the [Panel] button, each shop file and the chart.
-  returned: when the run printed a summary
+service_items:
+  description:
+    - What became of the [Master] record, the [Panel] button, each shop file and the chart
+      (the C(items) of the summary; named so because C(result.items) in a template is the
+      dict method, not this list).
+  returned: when addtarnvel-cli ran (empty when it printed no summary)
   type: list
   elements: dict
 messages:
@@ -95,6 +112,7 @@ exit_status:
 """
 
 import json
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -113,12 +131,24 @@ def item_line(item):
     return "%s: %s%s" % (item["item"], item["result"], " (%s)" % ", ".join(detail) if detail else "")
 
 
+def zip_problem(value):
+    """Why value is no ZIP code of five digits, or None when it is one."""
+    if isinstance(value, str) and re.fullmatch(r"[0-9]{5}", value):
+        return None
+    # A number, or the digits a template made of one, lost its leading zeros
+    # (an unquoted 02134 is the octal number 1116) or was never text.
+    if not isinstance(value, str) or re.fullmatch(r"[0-9]{1,4}", value):
+        return ("origin_zip must be text of five digits, not %r; quote it in YAML (\"02134\"): "
+                "an unquoted number loses its leading zeros" % (value,))
+    return "origin_zip must be text of five digits, not %r" % (value,)
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
             path=dict(type="path", required=True),
             state=dict(type="str", default="present", choices=["present", "absent", "verified"]),
-            origin_zip=dict(type="str"),
+            origin_zip=dict(type="raw"),
             cli=dict(type="str", default="addtarnvel-cli"),
             program_folder=dict(type="path"),
         ),
@@ -126,11 +156,16 @@ def main():
         supports_check_mode=True,
     )
     p = module.params
+    if p["origin_zip"] is not None:
+        problem = zip_problem(p["origin_zip"])
+        if problem:
+            module.fail_json(msg=problem)
     cli = p["cli"] if "/" in p["cli"] else module.get_bin_path(p["cli"], required=True)
     args = [cli, "--json", "--yes"]
     if p["program_folder"]:
         args += ["--program-folder", p["program_folder"]]
-    args += {"present": ["--zip", p["origin_zip"] or ""], "absent": ["--remove"], "verified": ["--verify"]}[p["state"]]
+    zip_args = ["--zip", p["origin_zip"]] if p["origin_zip"] is not None else []
+    args += {"present": zip_args, "absent": ["--remove"], "verified": ["--verify"] + zip_args}[p["state"]]
     if module.check_mode and p["state"] != "verified":
         args.append("--dry-run")
     args.append(p["path"])
@@ -146,7 +181,8 @@ def main():
     messages = ["%s: %s" % (e["title"], one_line(e["text"])) for e in events
                 if e.get("event") == "message" and e.get("style", 0) & ~15 != QUESTION_ICON]
     items = summary["items"] if summary else []
-    result = dict(changed=bool(summary and summary["changed"]), exit_status=rc, messages=messages, items=items)
+    result = dict(changed=bool(summary and summary["changed"]), exit_status=rc, messages=messages,
+                  service_items=items)
     if summary:
         result["summary"] = summary
         if module._diff:
@@ -157,7 +193,9 @@ def main():
     if rc == 3:
         reason = "the shop database %s names no file" % p["path"]
     elif p["state"] == "verified" and rc == 1:
-        reason = "the service is not installed: " + "; ".join(item_line(i) for i in items if i["result"] != "ok")
+        reason = "the service is not installed as an installation%s leaves it: %s" % (
+            " for %s" % p["origin_zip"] if p["origin_zip"] is not None else "",
+            "; ".join(item_line(i) for i in items if i["result"] != "ok"))
     else:
         reason = " | ".join(messages) or one_line(err.strip()) or "no summary line"
     module.fail_json(msg="addtarnvel-cli failed (exit %d): %s" % (rc, reason), stderr=err, **result)
