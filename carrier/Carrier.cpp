@@ -157,13 +157,6 @@ bool InstallSupportFile(const std::string& fileName, const std::string& targetPa
   return CopyToShop(source, targetPath);
 }
 
-// The working zones database is the process's own: made in a private
-// folder that no other user can open, and rebuilt by every run.
-std::string WorkingFile(const std::string& name) {
-  static Files_::PrivateFolder folder("work");
-  return folder.Path() + Sep() + name;
-}
-
 std::string FileName(const std::string& path) {
   const std::string name = Files_::LastPathPart(path);
   return name.empty() ? path : name;
@@ -370,6 +363,11 @@ void Run::TellFiles(const char* notPlacedDetail) {
         item.detail += item.detail.empty() ? "not installed" : "; not installed";
       }
   }
+}
+
+std::string WorkingFile(const std::string& name) {
+  static Files_::PrivateFolder folder("work");
+  return folder.Path() + Sep() + name;
 }
 
 // Installation driver.
@@ -587,13 +585,13 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
   // and nothing reads it until it is copied: its INSERTs need not wait for
   // the disk one by one, only the whole file before the import ends.
   Engine::ScratchFile scratch(zonesDbPath);
+  std::int64_t rows = 0;
   const auto error = Trap([&] {
     CheckChartPath(chartPath);
     file.Open(chartPath);
     // Reused from line to line: a chart may hold many thousands.
     std::string line, field2, field3, field4, splitDescription, status;
     std::int32_t splitNumber = 0;
-    std::int64_t rows = 0;
     while (!file.AtEnd()) {
       line = Cp1252ToUtf8(file.ReadLine());
       if (!SplitCsvLine(line, field2, field3, field4, splitDescription, splitNumber)) {
@@ -626,8 +624,8 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
       SetStatus(status);
     }
     scratch.Flush();
-    Tell({.name = "chart", .result = errorNumber == 0 ? "imported" : "refused", .detail = FileName(chartPath), .rows = rows});
   });
+  Tell({.name = "chart", .result = !error && errorNumber == 0 ? "imported" : "refused", .detail = FileName(chartPath), .rows = rows});
   if (error) MsgBox_::ShowProcessFailed(error->Description(), "Failed to read Tarn-Vel 'csv' file...", "");
   const bool result = !error && errorNumber == 0;
   Files_::CloseFile(file);

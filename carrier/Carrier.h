@@ -110,8 +110,13 @@ bool AskOriginZip(const std::string& carrierName, std::string& originZip);
 bool PrepareZoneDatabase(const std::string& carrierName, const std::string& emptyZonesFile,
                          const std::string& zonesFile, const std::string& serviceCode);
 
-// The carrier's files, from the program folder to the host folder (no trap
-// of their own).
+// The process's own copy of a carrier file, `name` in a private folder that
+// no other user can open: the working zones database is rebuilt there by
+// every run, and copied to the host folder from there.
+std::string WorkingFile(const std::string& name);
+
+// The carrier's files, from the program folder (the zones database from
+// its working copy) to the host folder (no trap of their own).
 bool CheckCarrierDatabases(const std::string& zonesDbPath, const std::string& servicesDbPath);
 bool InstallManifestReport(const std::string& targetPath);
 bool InstallLogo(const std::string& targetPath);

@@ -826,13 +826,22 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
   const fs::path temporary = fs::temp_directory_path(ec);
   if (ec) throw RunError(Platform::kErrPathNotFound, "Path not found: no temporary folder: " + ec.message() + ".");
   RemoveStalePrivateFolders(temporary);
-  std::string pattern = (temporary / (kPrivatePrefix + purpose + "-XXXXXX")).string();
+  // Made under a name the sweep passes over, and given its own name only
+  // once it is locked, so that no other process's sweep can take it.
+  std::string pattern = (temporary / ("." + std::string(kPrivatePrefix) + purpose + "-XXXXXX")).string();
   if (pattern.size() >= kMostPrivatePath || !::mkdtemp(pattern.data()))
     throw RunError(Platform::kErrPathFileAccess, "Path/File access error: no private folder in " +
                                                      Quoted(temporary.string()) + ": " + std::strerror(errno) + ".");
-  path_ = pattern;
-  lock_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (lock_ >= 0) ::flock(lock_, LOCK_EX | LOCK_NB);
+  lock_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  std::string path = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
+  if (lock_ < 0 || ::flock(lock_, LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    if (lock_ >= 0) ::close(lock_);
+    ::rmdir(pattern.c_str());
+    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: no private folder in " +
+                                                     Quoted(temporary.string()) + ": " + std::strerror(error) + ".");
+  }
+  path_ = std::move(path);
   for (auto& slot : LivePrivateFolders().paths) {
     if (slot[0] != '\0') continue;
     std::memcpy(slot, path_.c_str(), path_.size() + 1);

@@ -2,6 +2,8 @@
 // for the case. The cases are the JSON files beside this one.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "Carrier.h"
 #include "Scenario.h"
 
@@ -25,6 +27,19 @@ const Scenario::Steps kSteps = {
     {"AddServiceToPanel", BoolStep<4>(Carrier::AddServiceToPanel)},
     {"AddServiceToMaster", BoolStep<5>(Carrier::AddServiceToMaster)},
     {"AddZone6", BoolStep<5>(Carrier::AddZone6)},
+    // ToWorking FILE NAME / FromWorking NAME FILE: the working copy of NAME
+    // set from FILE, or copied out to FILE.
+    {"ToWorking",
+     [](Scenario::Context&, const Args& a) {
+       std::filesystem::copy_file(a.at(0), Carrier::WorkingFile(a.at(1)), std::filesystem::copy_options::overwrite_existing);
+       return Results{};
+     }},
+    {"FromWorking",
+     [](Scenario::Context&, const Args& a) {
+       std::error_code ec;
+       std::filesystem::copy_file(Carrier::WorkingFile(a.at(0)), a.at(1), std::filesystem::copy_options::overwrite_existing, ec);
+       return Results{};
+     }},
     {"ZoneChartForZip",
      [](Scenario::Context&, const Args& a) {
        std::string fileName = "stale";

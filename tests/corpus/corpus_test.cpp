@@ -142,7 +142,7 @@ void RunCases(const std::string& file, const std::function<std::string(Shop&, co
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Fitted(run.Boxes(), boxes), boxes);
     if (!zoneRows.empty()) {
-      EXPECT_EQ(shop.ZoneRows(), zoneRows);
+      EXPECT_EQ(run.ChartRows(), zoneRows);
     }
     if (std::filesystem::exists(shop.Zones())) {
       EXPECT_EQ(Rows(shop.Zones(), kTables), Rows(EmptyZones(shop), kTables));

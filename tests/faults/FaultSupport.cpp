@@ -217,7 +217,12 @@ std::string Value(const std::string& path, const std::string& sql) {
   }
 }
 
-std::string Shop::ZoneRows() const { return Rows(Zones(), "Select count(*) From [TARNVEL-GND]").at(0); }
+std::string Run::ChartRows() const {
+  if (events.empty() || events.back().value("event", "") != "summary") return "";
+  for (const auto& item : events.back()["items"])
+    if (item.value("item", "") == "chart") return std::to_string(item.value("rows", -1));
+  return "";
+}
 
 std::string DatabaseText(const std::string& path) {
   if (!fs::is_regular_file(path)) return {};

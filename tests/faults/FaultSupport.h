@@ -38,6 +38,8 @@ struct Run {
   bool StartsBox(const std::string& start) const;  // a box begins with `start`
   bool Mentions(const std::string& part) const;     // a box holds `part`
   std::string Dump() const;  // for failure output
+  // The rows the summary says the chart import stored; empty without one.
+  std::string ChartRows() const;
 };
 
 // Bounds of one run: a run past either is killed, and `err` says why.
@@ -74,8 +76,7 @@ class Shop {
   std::filesystem::path Program() const { return dir_.Path() / "program"; }
   std::filesystem::path Folder() const { return dir_.Path() / "shop"; }
   std::string Host() const { return (Folder() / "Mailvoro.mdb").string(); }
-  std::string Zones() const { return (Program() / "TarnVel_Zones.mdb").string(); }
-  std::string ZoneRows() const;  // count of the working zones database's chart rows
+  std::string Zones() const { return (Folder() / "TarnVel_Zones.mdb").string(); }
 
   // Makes a fresh demo shop at Host(), removing what the folder held.
   void Reset();

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,10 +20,16 @@ using Args = std::vector<std::string>;
 // Lines longer than this are given as their length.
 constexpr std::size_t kShownLine = 80;
 
-// Whether another open of `folder` could take its lock now.
+std::string LockFile(const std::string& folder) { return folder + "/" + Files_::kFolderLockName; }
+
+// Whether another open of the folder's lock file could take it now (a
+// missing file can be made and taken).
 bool OtherHolderGetsIt(const std::string& folder) {
-  const int other = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  const bool got = ::flock(other, LOCK_EX | LOCK_NB) == 0;
+  const int other = ::open(LockFile(folder).c_str(), O_RDWR);
+  if (other < 0) return errno == ENOENT;
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  const bool got = ::fcntl(other, F_OFD_SETLK, &lock) == 0;
   ::close(other);
   return got;
 }
@@ -41,6 +46,14 @@ const Scenario::Steps kSteps = {
        results.push_back(OtherHolderGetsIt(a.at(0)) ? "released" : "kept");
        return results;
      }},
+    // HoldLock FOLDER: another installation holds the folder's lock.
+    {"HoldLock", [](Scenario::Context&, const Args& a) {
+       static int held = -1;
+       held = ::open(LockFile(a.at(0)).c_str(), O_RDWR | O_CREAT, 0600);
+       struct flock lock {};
+       lock.l_type = F_WRLCK;
+       return Results{::fcntl(held, F_OFD_SETLK, &lock) == 0 ? "held" : "free"};
+     }},
     {"PathParts", [](Scenario::Context&, const Args& a) {
        return Results{Files_::LastPathPart(a.at(0)), Files_::FolderOfPath(a.at(0))};
      }},
@@ -48,16 +61,14 @@ const Scenario::Steps kSteps = {
        return Results{Scenario::Bool(Files_::LocateFile(a.at(0), false))[0],
                       Scenario::Bool(Files_::LocateFile(a.at(0), true))[0]};
      }},
-    // Copy SOURCE DESTINATION replace|scratch [ENOSPC|EIO: the write after the first chunk fails so]
+    // Copy SOURCE DESTINATION replace [ENOSPC|EIO: the write after the first chunk fails so]
     {"Copy", [](Scenario::Context&, const Args& a) {
        const int fault = a.size() < 4 ? 0 : a[3] == "ENOSPC" ? ENOSPC : EIO;
        const std::uint64_t chunk = Files_::testing::CopyChunkSize();
        Files_::testing::SetCopyWriteFault([=](std::uint64_t written) { return written >= chunk ? fault : 0; });
        std::string description = "stale";
        std::int32_t number = -1;
-       const bool copied = Files_::CopyFileChecked(
-           a.at(0), a.at(1), description, number, true,
-           a.at(2) == "scratch" ? Files_::CopyMode::ScratchInPlace : Files_::CopyMode::Replace);
+       const bool copied = Files_::CopyFileChecked(a.at(0), a.at(1), description, number, true);
        Files_::testing::SetCopyWriteFault({});
        return Results{copied ? "true" : "false", std::to_string(number) + ": " + description};
      }},
