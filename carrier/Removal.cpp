@@ -1,0 +1,500 @@
+#include "Removal.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "AppInfo.h"
+#include "ColumnTypes.h"
+#include "Connection.h"
+#include "Engine.h"
+#include "Files_.h"
+#include "MsgBox_.h"
+#include "RunError.h"
+#include "Snapshot.h"
+#include "Ui.h"
+#include "Variant.h"
+
+namespace Removal {
+namespace {
+
+using Carrier::Item;
+using Platform::RunError;
+using Snapshot::Cell;
+
+constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
+constexpr int kButtons = 7;
+
+std::string Beside(const std::string& path, const std::string& name) {
+  return Files_::FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
+}
+
+// `text` as an SQL text literal, any quote in it doubled.
+std::string TextLiteral(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
+
+RunError LookFailed(const std::string& path) {
+  return RunError(Platform::kErrPathFileAccess,
+                  "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
+}
+
+// The carrier's files.
+
+// One file as step 1 found it: its item so far, whether it goes, and the
+// file it was, so that step 4 removes only that one.
+struct FileLook {
+  Item item;
+  bool carriers = false;
+  struct stat identity {};
+};
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Whether the database at `path` holds the service's table: the zone table
+// (a ZONE column) or the rate table (an LBS column). Throws for any error
+// but that the file is no database.
+std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& service, std::size_t index,
+                                                 const std::string& path) {
+  const std::string what = index == 0 ? "zone table" : "rate table";
+  try {
+    Snapshot::Reader reader(path);
+    const auto rows = reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
+                                   {service.serviceCode, index == 0 ? "ZONE" : "LBS"});
+    reader.Finish();
+    if (rows.rows.at(0).at(0) == "1") return std::nullopt;
+    return "no " + what + " '" + service.serviceCode + "'";
+  } catch (const RunError& error) {
+    if (error.Number() != Engine::kErrNotADatabase) throw;
+    return "not a database";
+  }
+}
+
+// Step 1 for the shop file `index` of ShopFiles. Throws RunError when the
+// file cannot be read to tell.
+FileLook LookAt(const ShopState::Service& service, std::size_t index, const std::string& hostDbPath) {
+  const std::string name = service.ShopFiles().at(index);
+  const std::string path = Beside(hostDbPath, name);
+  FileLook look{.item = {.name = name, .result = "kept"}};
+  if (::lstat(path.c_str(), &look.identity) != 0) {
+    if (errno != ENOENT) throw LookFailed(path);
+    look.item = {.name = name, .result = "unchanged", .detail = "absent"};
+    return look;
+  }
+  const struct stat& info = look.identity;
+  const std::string programPath = Platform::AppInfo::InProgramFolder(name);
+  struct stat program {};
+  const bool programThere = ::stat(programPath.c_str(), &program) == 0;
+  if (S_ISLNK(info.st_mode)) {
+    look.item.detail = "a symbolic link";
+  } else if (!S_ISREG(info.st_mode)) {
+    look.item.detail = "not an ordinary file";
+  } else if (programThere && program.st_dev == info.st_dev && program.st_ino == info.st_ino) {
+    look.item.detail = "the program folder's own file";
+  } else if (static_cast<std::uint64_t>(info.st_size) > Files_::kMostCarrierFileBytes) {
+    look.item.detail = "larger than 64 MiB";
+  } else if (index < kDatabaseFiles) {
+    if (const auto why = DatabaseIsNotCarriers(service, index, path)) look.item.detail = *why;
+  } else if (!programThere || !S_ISREG(program.st_mode)) {
+    look.item.detail = "the program folder has no ordinary file '" + name + "' to compare with";
+  } else if (!Files_::SameBytes(path, programPath)) {
+    look.item.detail = "differs from the program folder's";
+  }
+  look.carriers = look.item.detail.empty();
+  if (look.carriers) look.item.result = "removed";  // once step 4 has done it
+  return look;
+}
+
+// Step 4 for one file that step 1 found to be the carrier's.
+void RemoveFile(FileLook& look, const std::string& path) {
+  struct stat now {};
+  const bool there = ::lstat(path.c_str(), &now) == 0;
+  if (!there && errno == ENOENT) {
+    look.item = {.name = look.item.name, .result = "unchanged", .detail = "absent"};
+    return;
+  }
+  // One that cannot be looked at is left to the removal to refuse.
+  if (there && !SameFile(now, look.identity)) {
+    look.item = {.name = look.item.name, .result = "kept", .detail = "changed after it was looked at"};
+    return;
+  }
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  if (!Files_::RemoveFileChecked(path, errorDescription, errorNumber, true))
+    look.item = {.name = look.item.name, .result = "refused", .detail = errorDescription};
+}
+
+// The host database.
+
+// A column of [Panel] as pragma_table_info tells it.
+struct Column {
+  std::string name, type;
+  Cell defaultValue;
+};
+
+// A declared default as an SQL literal, when it is one: a number, a quoted
+// text, TRUE or FALSE; nothing for Null and for any expression (the text
+// comes from the file, so it is never put into a statement as it is).
+std::optional<std::string> DefaultLiteral(const Cell& declared) {
+  if (!declared) return std::nullopt;
+  std::string text = *declared;
+  const auto trim = [&] {
+    while (!text.empty() && Db::IsSpace(text.front())) text.erase(0, 1);
+    while (!text.empty() && Db::IsSpace(text.back())) text.pop_back();
+  };
+  trim();
+  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+    text = text.substr(1, text.size() - 2);
+    trim();
+  }
+  if (Db::EqualsNoCase(text, "TRUE")) return "1";
+  if (Db::EqualsNoCase(text, "FALSE")) return "0";
+  if (Db::IsNumericText(text)) return text;
+  if (text.size() < 2 || text.front() != '\'' || text.back() != '\'') return std::nullopt;
+  std::string value;
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == '\0') return std::nullopt;
+    if (text[i] == '\'') {
+      if (i + 2 >= text.size() || text[i + 1] != '\'') return std::nullopt;  // not one literal
+      ++i;
+    }
+    value += text[i];
+  }
+  return TextLiteral(value);
+}
+
+// What an installation stores in `column` of its own [Panel] row, as an
+// SQL literal of the value the column's declared type keeps.
+std::optional<std::string> InstalledLiteral(const Column& column) {
+  static const struct {
+    const char* upperName;
+    Db::Variant value;
+  } kInstalled[] = {{"DOMESTIC", Db::Variant::Int32(1)},
+                    {"ICON", Db::Variant::Int32(4)},
+                    {"MESSAGE", Db::Variant::Text("Domestic")},
+                    {"FORECOLOR", Db::Variant::Int32(0)},
+                    {"BACKCOLOR", Db::Variant::Int32(-2147483633)}};
+  for (const auto& installed : kInstalled) {
+    if (Db::UpperAscii(column.name) != installed.upperName) continue;
+    try {
+      const Db::Variant stored =
+          column.type.empty() ? installed.value
+                              : ColumnTypes::ConvertForColumn(installed.value,
+                                                              ColumnTypes::TypeFromDeclared(column.type.c_str()),
+                                                              column.name);
+      switch (stored.GetKind()) {
+        case Db::Variant::Kind::Bool: return stored.ToBool() ? "-1" : "0";
+        case Db::Variant::Kind::Int16: case Db::Variant::Kind::Int32: case Db::Variant::Kind::Byte:
+        case Db::Variant::Kind::Double: case Db::Variant::Kind::Currency: return stored.ToText();
+        case Db::Variant::Kind::Text: case Db::Variant::Kind::Date: return TextLiteral(stored.ToText());
+        default: return std::nullopt;
+      }
+    } catch (const RunError&) {
+      return std::nullopt;  // the column cannot hold it: no installation wrote it
+    }
+  }
+  return std::nullopt;
+}
+
+// "(c Is Null Or c = '' Or c Is DEFAULT)": the column holds nothing.
+std::string IsEmpty(const Column& column) {
+  const std::string name = Db::QuotedName(column.name);
+  const auto literal = DefaultLiteral(column.defaultValue);
+  return "(" + name + " Is Null Or " + name + " = ''" + (literal ? " Or " + name + " Is " + *literal : "") + ")";
+}
+
+// The statements of step 3, built from the table's own columns.
+struct PanelSql {
+  std::string key{};          // the PanelIndex column, quoted
+  std::string carries{};      // a row with the service on any button
+  std::string onlyService{};  // a row with nothing but the service in it (carries included)
+};
+
+PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& code) {
+  PanelSql sql{.carries = Carrier::AnyButtonIs(code)};
+  const auto find = [&](const std::string& upperName) -> const Column* {
+    for (const auto& column : columns)
+      if (Db::UpperAscii(column.name) == upperName) return &column;
+    return nullptr;
+  };
+  if (const Column* key = find("PANELINDEX")) sql.key = Db::QuotedName(key->name);
+  sql.onlyService = "(" + sql.carries + ")";
+  for (int button = 1; button <= kButtons; ++button) {
+    const std::string n = std::to_string(button);
+    const Column* sv = find("SV" + n);
+    const Column* bd = find("BD" + n);
+    if (!sv) continue;  // the condition above names it: the query fails
+    sql.onlyService += " And (" + Db::QuotedName(sv->name) + " = " + code + " Or (" + IsEmpty(*sv) +
+                       (bd ? " And " + IsEmpty(*bd) : "") + "))";
+  }
+  const Column* sv1 = find("SV1");
+  for (const auto& column : columns) {
+    const std::string upper = Db::UpperAscii(column.name);
+    bool own = upper == "PANELINDEX";
+    for (int button = 1; button <= kButtons; ++button)
+      own = own || upper == "SV" + std::to_string(button) || upper == "BD" + std::to_string(button);
+    if (own) continue;
+    const auto installed = sv1 ? InstalledLiteral(column) : std::nullopt;
+    sql.onlyService += " And (" + IsEmpty(column) +
+                       (installed ? " Or (" + Db::QuotedName(sv1->name) + " = " + code + " And " +
+                                        Db::QuotedName(column.name) + " Is " + *installed + ")"
+                                  : "") +
+                       ")";
+  }
+  return sql;
+}
+
+// One [Panel] row the condition selected: whether it goes whole, else the
+// buttons that carry the service.
+struct PanelRow {
+  std::string key{};
+  bool goes = false;
+  std::vector<int> buttons{};
+};
+
+// What step 2 and 3 read, in one read of the shop database.
+struct Found {
+  std::optional<std::int64_t> records;
+  std::string masterError;
+  std::optional<std::vector<PanelRow>> rows;
+  std::string panelError;
+  PanelSql panel;
+};
+
+Found ReadShop(const std::string& hostDbPath, const std::string& code) {
+  Found found;
+  try {
+    Snapshot::Reader reader(hostDbPath);
+    try {
+      const auto rows = reader.Query("SELECT count(*) FROM [Master] WHERE [Service] = " + code);
+      found.records = std::stoll(rows.rows.at(0).at(0).value_or("0"));
+    } catch (const RunError& error) {
+      found.masterError = error.Description();
+    }
+    try {
+      std::vector<Column> columns;
+      reader.ForEachRow("SELECT name, type, dflt_value FROM pragma_table_info('Panel')", {},
+                        [&](std::vector<Cell>&& row) {
+                          columns.push_back({row.at(0).value_or(""), row.at(1).value_or(""), row.at(2)});
+                        });
+      found.panel = BuildPanelSql(columns, code);
+      if (found.panel.key.empty()) throw RunError(Engine::kErrNoSuchColumn, "[Panel] has no column PanelIndex.");
+      std::string select = "SELECT " + found.panel.key + ", coalesce(" + found.panel.onlyService + ", 0)";
+      for (int button = 1; button <= kButtons; ++button)
+        select += ", coalesce([SV" + std::to_string(button) + "] = " + code + ", 0)";
+      select += " FROM [Panel] WHERE " + found.panel.carries + " ORDER BY " + found.panel.key;
+      std::vector<PanelRow> rows;
+      reader.ForEachRow(select, {}, [&](std::vector<Cell>&& row) {
+        PanelRow one{.key = Shown(row.at(0)), .goes = row.at(1) == "1"};
+        for (int button = 1; button <= kButtons; ++button)
+          if (row.at(static_cast<std::size_t>(button) + 1) == "1") one.buttons.push_back(button);
+        rows.push_back(std::move(one));
+      });
+      found.rows = std::move(rows);
+    } catch (const RunError& error) {
+      found.panelError = error.Description();
+    }
+    reader.Finish();
+  } catch (const RunError& error) {
+    // No read at all, or one whose rows may be mixed.
+    found.records.reset();
+    found.rows.reset();
+    found.masterError = found.panelError = error.Description();
+  }
+  return found;
+}
+
+// Runs one statement on the shop database; a failure shows its box and
+// answers the error's description.
+std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
+                                   const std::string& failureText) {
+  std::string errorDescription;
+  std::int32_t errorNumber = 0;
+  if (Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber)) return std::nullopt;
+  MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
+  return errorDescription;
+}
+
+Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
+                   const std::string& failureText) {
+  if (!found.records) {
+    MsgBox_::ShowProcessFailed(found.masterError, failureText, "");
+    return {.name = "record", .result = "unreadable", .detail = found.masterError};
+  }
+  if (*found.records == 0) return {.name = "record", .result = "unchanged", .detail = "no record in [Master]"};
+  if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
+    return {.name = "record", .result = "refused", .detail = *error};
+  return {.name = "record", .result = "removed",
+          .detail = std::to_string(*found.records) + (*found.records == 1 ? " record" : " records")};
+}
+
+std::string Joined(const std::vector<std::string>& parts, const std::string& separator = ", ") {
+  std::string text;
+  for (const auto& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+// "PanelIndex 5 (SV4), 6 (SV1, SV2)".
+std::string ClearedRows(const std::vector<const PanelRow*>& rows) {
+  std::vector<std::string> parts;
+  for (const PanelRow* row : rows) {
+    std::vector<std::string> buttons;
+    for (const int button : row->buttons) buttons.push_back("SV" + std::to_string(button));
+    parts.push_back(row->key + " (" + Joined(buttons) + ")");
+  }
+  return "PanelIndex " + Joined(parts);
+}
+
+// Step 3; `done` tells whether no button of the service is left.
+Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std::string& code,
+                   const std::string& failureText, bool& done) {
+  done = false;
+  if (!found.rows) {
+    MsgBox_::ShowProcessFailed(found.panelError, failureText, "");
+    return {.name = "button", .result = "unreadable", .detail = found.panelError};
+  }
+  std::vector<std::string> removed;
+  std::vector<const PanelRow*> cleared;
+  for (const auto& row : *found.rows) {
+    if (row.goes) {
+      removed.push_back(row.key);
+    } else {
+      cleared.push_back(&row);
+    }
+  }
+  if (removed.empty() && cleared.empty()) {
+    done = true;
+    return {.name = "button", .result = "unchanged", .detail = "no [Panel] button carries the service"};
+  }
+  if (!removed.empty()) {
+    if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
+      return {.name = "button", .result = "refused", .detail = *error};
+  }
+  // Button by button: a row is named cleared once all its buttons are.
+  std::optional<std::string> error;
+  int failedButton = 0;
+  for (int button = 1; button <= kButtons && !error; ++button) {
+    bool used = false;
+    for (const PanelRow* row : cleared)
+      used = used || std::find(row->buttons.begin(), row->buttons.end(), button) != row->buttons.end();
+    if (!used) continue;
+    const std::string n = std::to_string(button);
+    error = Execute(hostDbPath, "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = " + code,
+                    failureText);
+    if (error) failedButton = button;
+  }
+  std::vector<std::string> parts;
+  if (!removed.empty()) parts.push_back("removed PanelIndex " + Joined(removed));
+  if (!error) {
+    done = true;
+    if (!cleared.empty()) parts.push_back("cleared " + ClearedRows(cleared));
+    return {.name = "button", .result = removed.empty() ? "cleared" : "removed", .detail = Joined(parts, "; ")};
+  }
+  // Buttons before the failed one are cleared, that one and those after not.
+  std::vector<PanelRow> clearedPart, left;
+  for (const PanelRow* row : cleared) {
+    PanelRow before{.key = row->key}, after{.key = row->key};
+    for (const int button : row->buttons) (button < failedButton ? before : after).buttons.push_back(button);
+    if (!before.buttons.empty()) clearedPart.push_back(before);
+    if (!after.buttons.empty()) left.push_back(after);
+  }
+  const auto pointers = [](const std::vector<PanelRow>& rows) {
+    std::vector<const PanelRow*> out;
+    for (const auto& row : rows) out.push_back(&row);
+    return out;
+  };
+  if (!clearedPart.empty()) parts.push_back("cleared " + ClearedRows(pointers(clearedPart)));
+  parts.push_back("not cleared " + ClearedRows(pointers(left)) + ": " + *error);
+  const bool changed = !removed.empty() || !clearedPart.empty();
+  return {.name = "button", .result = !changed ? "refused" : removed.empty() ? "cleared" : "removed",
+          .detail = Joined(parts, "; ")};
+}
+
+// Brings the items of this run (from `first` on) to all seven, for a run
+// that stopped before the shop changed or part-way: the missing ones are
+// unchanged, for `reason`; `unreadable` names the file step 1 could not
+// read, if any.
+void Complete(const ShopState::Service& service, std::size_t first, const std::string& reason,
+              std::vector<Item>& items, const std::string& unreadable = "") {
+  std::vector<std::string> names = {"record", "button"};
+  for (const auto& name : service.ShopFiles()) names.push_back(name);
+  for (std::size_t i = items.size() - first; i < names.size(); ++i)
+    items.push_back({.name = names[i], .result = names[i] == unreadable ? "unreadable" : "unchanged", .detail = reason});
+}
+
+bool Failed(const Item& item) { return item.result == "refused" || item.result == "unreadable"; }
+
+}  // namespace
+
+bool Remove(const ShopState::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
+  const std::string what = service.carrierName + " '" + service.serviceCode + "' service from ";
+  const std::string code = TextLiteral(service.serviceCode);
+  const std::string failureText = "Failed to remove the service...";
+  const auto files = service.ShopFiles();
+  const std::size_t first = items.size();
+  try {
+    const Carrier::Run run(Files_::FolderOfPath(hostDbPath));
+    const int answer = Platform::CurrentUi().MsgBox(
+        "Would you like to remove " + service.serviceType + " " + code + " service from your Mailvoro ?",
+        Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
+    if (answer != Platform::kAnswerOk) {
+      Complete(service, first, "the operator cancelled", items);
+      return false;
+    }
+
+    // 1. Every file is looked at before the shop changes.
+    std::vector<FileLook> looks;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      try {
+        looks.push_back(LookAt(service, i, hostDbPath));
+      } catch (const RunError& error) {
+        MsgBox_::ShowProcessFailed(error.Description(), failureText, "");
+        Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i]);
+        items[first + 2 + i].detail = error.Description();
+        return false;
+      }
+    }
+
+    // 2 and 3. The records, then the buttons.
+    const Found found = ReadShop(hostDbPath, code);
+    items.push_back(RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
+    bool buttonsDone = false;
+    items.push_back(RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", buttonsDone));
+    const bool shopDone = !Failed(items[first]) && buttonsDone;
+
+    // 4. The files go only once nothing in the shop refers to them.
+    bool filesDone = true;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      FileLook& look = looks[i];
+      if (look.carriers) {
+        if (shopDone) {
+          RemoveFile(look, Beside(hostDbPath, files[i]));
+        } else {
+          look.item = {.name = files[i], .result = "unchanged", .detail = "kept while the shop still refers to it"};
+        }
+      }
+      filesDone = filesDone && !Failed(look.item);
+      items.push_back(std::move(look.item));
+    }
+    return shopDone && filesDone;
+  } catch (const std::exception& error) {
+    // A lock not had within a minute, or an error past every step's own
+    // handling.
+    MsgBox_::ShowProcessFailed(error.what(), failureText, "");
+    Complete(service, first, error.what(), items);
+    return false;
+  }
+}
+
+}  // namespace Removal
