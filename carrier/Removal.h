@@ -59,7 +59,8 @@ namespace Removal {
 // row went, else "cleared", the detail naming every row changed and how
 // ("removed PanelIndex 7, 9; cleared PanelIndex 5 (SV4)"); "unchanged",
 // "refused", "unreadable". A file: "removed"; "kept" (detail: why it is not
-// the carrier's); "unchanged" (absent); "refused" (detail: the error);
+// the carrier's); "unchanged" (absent, or left because the records or
+// buttons could not all be taken out); "refused" (detail: the error);
 // "unreadable" (step 1 could not tell). When the operator cancels or the
 // run stops before the shop changed, every item is "unchanged" (or the
 // file that could not be read "unreadable") with the reason as detail.
