@@ -314,6 +314,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       MsgBox_::ShowProcessFailed(e.Description(), "The shop could not be copied for a dry run...", "");
     }
     summary.items = std::move(report.Items());
+    // Told in the order the steps ran; shown as the shop holds them: the
+    // record, the button, the files, then the chart.
+    const auto files = service.ShopFiles();
+    const auto rank = [&](const ShopState::Item& item) {
+      if (item.name == "record") return 0;
+      if (item.name == "button") return 1;
+      const auto file = std::find(files.begin(), files.end(), item.name);
+      return file != files.end() ? 2 + static_cast<int>(file - files.begin()) : 99;
+    };
+    std::stable_sort(summary.items.begin(), summary.items.end(),
+                     [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
     summary.changed = Carrier::Changed(summary.items);
   }
   print(real(json ? SummaryJson(summary) : SummaryReadable(summary)));

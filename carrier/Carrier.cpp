@@ -423,7 +423,7 @@ bool AddCarrierService(const std::string& serviceType, const std::string& servic
     const Answer inPanel = FindInPanel(serviceCode, hostDbPath);
     if (inPanel.failed) Tell({.name = "button", .result = "unreadable", .detail = "the [Panel] lookup failed"});
     if (!inPanel.failed && inPanel.found)
-      Tell({.name = "button", .result = "unchanged", .detail = "a button already carries the service"});
+      Tell({.name = "button", .result = "unchanged"});
     const bool added = !inPanel.failed && !inPanel.found &&
                        AddServiceToPanel(serviceDescription, serviceCode, carrierName, hostDbPath);
     panelResult = !inPanel.failed && (inPanel.found || added);

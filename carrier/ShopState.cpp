@@ -25,7 +25,6 @@ namespace fs = std::filesystem;
 using Platform::RunError;
 using Snapshot::Cell;
 
-constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 std::string Beside(const std::string& path, const std::string& name) {
@@ -176,18 +175,22 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
     std::FILE* file = std::fopen(to.c_str(), "wbx");
     if (!file) ec = std::error_code(errno, std::generic_category());
     else std::fclose(file);
-  } else {
-    if (database) {
-      try {
-        Snapshot::Reader reader(from);
-        reader.CopyTo(to);
-        reader.Finish();
-        return;
-      } catch (const RunError& error) {
-        if (error.Number() == Engine::kErrInUse) throw;
-        fs::remove(to, ec);
-      }
+  } else if (database) {
+    // The shop's own database, which its program may be writing: one
+    // consistent state of it.
+    try {
+      Snapshot::Reader reader(from);
+      reader.CopyTo(to);
+      reader.Finish();
+      return;
+    } catch (const RunError& error) {
+      if (error.Number() == Engine::kErrInUse) throw;
+      fs::remove(to, ec);
     }
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+  } else {
+    // A carrier file is only ever replaced whole, so its bytes as they are
+    // tell a run whether it would change.
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   }
   if (ec)
@@ -240,7 +243,7 @@ PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
     const auto files = service.ShopFiles();
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string from = hostFolder + separator + files[i], to = shop + separator + files[i];
-      CopyShopFile(from, to, i < kDatabaseFiles);
+      CopyShopFile(from, to, false);
       MirrorWritable(from, to);
     }
     MirrorWritable(hostFolder, shop);
