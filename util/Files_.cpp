@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -449,7 +450,13 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
     if (::fchmod(temporary.File(), d.info.st_mode & 07777) != 0) throw FromErrno(errno, destination);
   }
   CopyData(input.Get(), temporary.File(), source, destination);
-  if (d.isFile && SameBytes(temporary.File(), temporary.Path(), destination)) return;  // already in place
+  // Already in place, and nothing left beside it that could be played back
+  // into it.
+  const bool leftovers = std::any_of(std::begin(kSidecars), std::end(kSidecars), [&](const char* suffix) {
+    struct stat info {};
+    return ::lstat((destination + suffix).c_str(), &info) == 0;
+  });
+  if (d.isFile && !leftovers && SameBytes(temporary.File(), temporary.Path(), destination)) return;
   state_ = std::make_unique<State>(State{std::move(d), std::move(temporary), nullptr});
 }
 

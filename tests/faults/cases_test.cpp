@@ -18,6 +18,7 @@ using Args = std::vector<std::string>;
 
 std::map<std::string, std::string> snapshots;  // by path, for "same"
 long lastPeakKb = 0;
+std::string lastChartRows;
 std::vector<std::unique_ptr<FaultSupport::Holder>> holders;
 
 std::map<std::string, std::string> Contents(const std::string& path) {
@@ -44,12 +45,15 @@ const Scenario::Steps kSteps = {
        const auto run = FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli(args), out, err),
                                            {std::chrono::seconds(60), 512});
        lastPeakKb = run.peakKb;
+       lastChartRows = run.ChartRows();
        Scenario::Results results{"exit " + std::to_string(run.exitStatus)};
        for (const auto& box : run.Boxes()) results.push_back(box);
        std::istringstream lines(run.err);
        for (std::string line; std::getline(lines, line);) results.push_back("stderr " + line);
        return results;
      }},
+    // chart: the rows the last run's summary says its chart import stored.
+    {"chart", [](Scenario::Context&, const Args&) { return Scenario::Results{lastChartRows}; }},
     // hold DB SQL: another program's connection that ran SQL, open until the test ends.
     {"hold", [](Scenario::Context& c, const Args& a) {
        const auto& holder = holders.emplace_back(std::make_unique<FaultSupport::Holder>(c.Path(a.at(0)), a.at(1)));
