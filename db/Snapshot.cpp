@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include "Engine.h"
 #include "RunError.h"
@@ -17,8 +19,12 @@ namespace Snapshot {
 namespace {
 
 using Platform::RunError;
+using Clock = std::chrono::steady_clock;
 
-constexpr int kBusyTimeoutMs = 5000;
+constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);  // for one lock
+constexpr auto kBusyPause = std::chrono::milliseconds(10);
+constexpr int kOpsBetweenClockLooks = 1000;  // virtual machine steps
+constexpr int kPagesPerCopyStep = 256;
 constexpr std::size_t kHeaderBytes = 100;
 constexpr unsigned char kWalVersion = 2;  // header bytes 18 and 19 of a file in WAL mode
 
@@ -90,6 +96,45 @@ void Run(sqlite3* db, const char* sql, const std::string& path) {
   if (rc != SQLITE_OK) Throw(db, rc, path);
 }
 
+// "10 seconds", "1 second", "0.25 seconds".
+std::string SecondsText(std::chrono::milliseconds limit) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(limit.count()) / 1000.0);
+  return std::string(text) + (limit == std::chrono::seconds(1) ? " second" : " seconds");
+}
+
+// Run as root, SQLite's unix VFS gives every write-ahead log and
+// shared-memory file it opens the owner of its database (fchown), which
+// moves the file's time of change even when the owner is already right. A
+// read changes nothing, so while a Reader works on this thread the call is
+// left out; every other connection (the engine's writes) keeps it.
+thread_local int readsUnderWay = 0;
+sqlite3_syscall_ptr systemFchown = nullptr;
+
+int FchownOutsideReads(int fd, uid_t owner, gid_t group) {
+  if (readsUnderWay > 0) return 0;
+  return reinterpret_cast<int (*)(int, uid_t, gid_t)>(systemFchown)(fd, owner, group);
+}
+
+void KeepOwnersDuringReads() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sqlite3_vfs* unixVfs = sqlite3_vfs_find("unix");
+    if (!unixVfs || unixVfs->iVersion < 3 || !unixVfs->xGetSystemCall || !unixVfs->xSetSystemCall) return;
+    systemFchown = unixVfs->xGetSystemCall(unixVfs, "fchown");
+    if (systemFchown)
+      unixVfs->xSetSystemCall(unixVfs, "fchown", reinterpret_cast<sqlite3_syscall_ptr>(&FchownOutsideReads));
+  });
+}
+
+// Marks the scope of one of the Reader's calls into SQLite.
+struct Reading {
+  Reading() { ++readsUnderWay; }
+  ~Reading() { --readsUnderWay; }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+};
+
 }  // namespace
 
 struct Connection {
@@ -98,10 +143,55 @@ struct Connection {
   Db db;
   bool unlocked = false;  // read without SQLite's locks
   FileIdentity identity;  // of the file when an unlocked read began
+  std::chrono::milliseconds timeLimit{};
+  Clock::time_point deadline;  // of the whole read
+  bool stopped = false;        // a statement was stopped at the deadline
+
+  [[noreturn]] void ThrowTimedOut() const {
+    throw RunError(Engine::kErrEngine, "The database " + Quote(path) + " took longer than " + SecondsText(timeLimit) +
+                                           " to read, and the read was stopped; it may hold a view or a query "
+                                           "that never ends.");
+  }
+  void CheckTime() const {
+    if (Clock::now() >= deadline) ThrowTimedOut();
+  }
+  // Throws for `rc`, as the time limit when it stopped the statement.
+  [[noreturn]] void Fail(int rc) const {
+    if ((rc & 0xff) == SQLITE_INTERRUPT && stopped) ThrowTimedOut();
+    Throw(db.get(), rc, path);
+  }
 };
 
-Reader::Reader(const std::string& path) : connection_(std::make_unique<Connection>()) {
+namespace {
+
+// SQLite's progress handler: stops the running statement at the deadline.
+int StopAtDeadline(void* context) {
+  auto* connection = static_cast<Connection*>(context);
+  if (Clock::now() < connection->deadline) return 0;
+  connection->stopped = true;
+  return 1;
+}
+
+// SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
+// the deadline; a lock not had then is the file being in use.
+int WaitForLock(void* context, int attempts) {
+  const auto* connection = static_cast<const Connection*>(context);
+  if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
+  std::this_thread::sleep_for(kBusyPause);
+  return 1;
+}
+
+}  // namespace
+
+Reader::Reader(const std::string& path) : Reader(path, kTimeLimit) {}
+
+Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit)
+    : connection_(std::make_unique<Connection>()) {
+  KeepOwnersDuringReads();
+  const Reading reading;
   connection_->path = path;
+  connection_->timeLimit = timeLimit;
+  connection_->deadline = Clock::now() + timeLimit;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0)
     throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quote(path) + ".");
@@ -116,17 +206,30 @@ Reader::Reader(const std::string& path) : connection_(std::make_unique<Connectio
     if (count != static_cast<ssize_t>(header.size()))
       throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
   }
-  connection_->unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !Exists(path + "-wal");
+  // SQLite looks for the log and the shared memory beside the file the
+  // name resolves to.
+  connection_->name = std::make_unique<ShortPath::Alias>(path);
+  const std::string& opened = connection_->name->Path();
+  const bool logged = Exists(opened + "-wal");
+  connection_->unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !logged;
   connection_->identity = IdentityOf(info);
+  if (logged && !Exists(opened + "-shm"))
+    throw RunError(Engine::kErrCannotOpen,
+                   "The database " + Quote(path) + " cannot be read: its write-ahead log is there without its "
+                   "shared-memory file, which reading it would make. Opening the database once in its own program "
+                   "puts that right.");
 
   sqlite3* raw = nullptr;
-  connection_->name = std::make_unique<ShortPath::Alias>(path);
-  const std::string uri = UriOf(connection_->name->Path()) + (connection_->unlocked ? "?immutable=1" : "?mode=ro");
+  // mode=ro: the file is opened read-only; readonly_shm=1: so is the
+  // shared-memory file of a file in WAL mode.
+  const std::string uri = UriOf(opened) + (connection_->unlocked ? "?immutable=1" : "?mode=ro&readonly_shm=1");
   const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, connection_->name->Vfs());
   connection_->db.reset(raw);
   if (rc != SQLITE_OK) Throw(raw, rc, path);
   sqlite3_extended_result_codes(raw, 1);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_busy_handler(raw, WaitForLock, connection_.get());
+  sqlite3_progress_handler(raw, kOpsBetweenClockLooks, StopAtDeadline, connection_.get());
   // The read transaction starts with the first row read and holds until
   // the end, so every query sees the same state.
   Run(raw, "BEGIN", path);
@@ -134,7 +237,11 @@ Reader::Reader(const std::string& path) : connection_(std::make_unique<Connectio
 }
 
 Reader::~Reader() {
-  if (connection_ && connection_->db) sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!connection_ || !connection_->db) return;
+  const Reading reading;
+  sqlite3_progress_handler(connection_->db.get(), 0, nullptr, nullptr);
+  sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  connection_->db.reset();
 }
 
 Rows Reader::Query(const std::string& sql, const std::vector<std::string>& parameters) {
@@ -145,12 +252,14 @@ Rows Reader::Query(const std::string& sql, const std::vector<std::string>& param
 
 std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::vector<std::string>& parameters,
                                             const std::function<void(std::vector<Cell>&&)>& each) {
-  sqlite3* db = connection_->db.get();
-  const std::string& path = connection_->path;
+  const Reading reading;
+  Connection& connection = *connection_;
+  connection.CheckTime();
+  sqlite3* db = connection.db.get();
   sqlite3_stmt* raw = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
   Statement statement(raw);
-  if (rc != SQLITE_OK) Throw(db, rc, path);
+  if (rc != SQLITE_OK) connection.Fail(rc);
   for (std::size_t i = 0; i < parameters.size(); ++i)
     sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), static_cast<int>(parameters[i].size()),
                       SQLITE_TRANSIENT);
@@ -174,21 +283,36 @@ std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::v
     }
     each(std::move(row));
   }
-  if (rc != SQLITE_DONE) Throw(db, rc, path);
+  if (rc != SQLITE_DONE) connection.Fail(rc);
   return names;
 }
 
+namespace {
+
+// The rows of sqlite_schema that are the file's own ordinary tables. A
+// virtual table has no pages of its own (rootpage 0) and its statement is
+// kept as SQLite wrote it; a view can only be a 'view'.
+constexpr const char* kOwnTables =
+    "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
+    "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+
+}  // namespace
+
 std::vector<std::string> Reader::Tables() {
   std::vector<std::string> names;
-  for (const auto& row :
-       Query("SELECT name FROM sqlite_schema WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-             "ORDER BY name")
-           .rows)
+  for (const auto& row : Query(std::string("SELECT name FROM sqlite_schema WHERE ") + kOwnTables + " ORDER BY name").rows)
     names.push_back(row[0].value_or(""));
   return names;
 }
 
+bool Reader::IsTable(const std::string& name) {
+  return !Query(std::string("SELECT 1 FROM sqlite_schema WHERE ") + kOwnTables + " AND name = ? COLLATE NOCASE", {name})
+              .rows.empty();
+}
+
 void Reader::CopyTo(const std::string& destination) {
+  const Reading reading;
+  connection_->CheckTime();
   const int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(destination) + " cannot be made.");
   ::close(fd);
@@ -200,14 +324,22 @@ void Reader::CopyTo(const std::string& destination) {
   Run(raw, "PRAGMA synchronous=OFF", destination);
   sqlite3_backup* backup = sqlite3_backup_init(raw, "main", connection_->db.get(), "main");
   if (!backup) Throw(raw, sqlite3_errcode(raw), destination);
-  rc = sqlite3_backup_step(backup, -1);
+  // A few pages at a time, looking at the clock in between; every step
+  // reads the state this read began with, as its transaction is open.
+  bool late = false;
+  do {
+    late = Clock::now() >= connection_->deadline;
+  } while (!late && (rc = sqlite3_backup_step(backup, kPagesPerCopyStep)) == SQLITE_OK);
   const int finished = sqlite3_backup_finish(backup);
+  if (late) connection_->ThrowTimedOut();
   if (rc != SQLITE_DONE) Throw(connection_->db.get(), rc, connection_->path);
   if (finished != SQLITE_OK) Throw(raw, finished, destination);
 }
 
 void Reader::Finish() {
   if (!connection_->db) return;
+  const Reading reading;
+  sqlite3_progress_handler(connection_->db.get(), 0, nullptr, nullptr);
   sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   connection_->db.reset();
   if (!connection_->unlocked) return;

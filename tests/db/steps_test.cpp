@@ -2,12 +2,24 @@
 // A value is written "KIND:TEXT" (text, int16, int32, double, currency,
 // date, bool, byte; binary:HEX) or "null" / "empty", and given back so.
 // One recordset, one connection and one scratch file at a time are held
-// between the calls of a case; the rs.* steps work on that recordset.
+// between the calls of a case; the rs.* steps work on that recordset. So
+// are one read (snapshot.*) and one other program's connection (writer.*),
+// a process of its own, as SQLite shares the shared memory of a file among
+// the connections of one process.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <thread>
 
 #include "Connection.h"
 #include "Convert.h"
@@ -15,6 +27,7 @@
 #include "Dialect.h"
 #include "RunError.h"
 #include "Scenario.h"
+#include "Snapshot.h"
 
 namespace {
 
@@ -63,12 +76,102 @@ std::string Outcome(F f) try {
   return "error " + std::to_string(e.Number());
 }
 
+// Another program's connection to a database: a child process that runs
+// each statement sent to it and answers SQLite's message ("" when it ran).
+// It ends when its pipe closes, and within two minutes whatever happens.
+class Writer {
+ public:
+  explicit Writer(const std::string& path) {
+    int commands[2], replies[2];
+    if (::pipe(commands) != 0 || ::pipe(replies) != 0) throw std::runtime_error("no pipe");
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("no fork");
+    if (pid_ == 0) {
+      ::close(commands[1]);
+      ::close(replies[0]);
+      ::alarm(120);
+      sqlite3* db = nullptr;
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+      sqlite3_busy_timeout(db, 5000);
+      for (std::string sql; ReadText(commands[0], sql);) {
+        const std::string reply = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? "" : sqlite3_errmsg(db);
+        if (::write(replies[1], reply.c_str(), reply.size() + 1) < 0) break;
+      }
+      sqlite3_close(db);
+      ::_exit(0);
+    }
+    ::close(commands[0]);
+    ::close(replies[1]);
+    commands_ = commands[1];
+    replies_ = replies[0];
+  }
+  ~Writer() {
+    ::close(commands_);
+    ::close(replies_);
+    int status = 0;
+    for (int i = 0; i < 1000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (::waitpid(pid_, &status, WNOHANG) == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  std::string Run(const std::string& sql) {
+    if (::write(commands_, sql.c_str(), sql.size() + 1) < 0) return "the writer is gone";
+    pollfd ready{replies_, POLLIN, 0};
+    std::string reply;
+    if (::poll(&ready, 1, 20000) != 1 || !ReadText(replies_, reply)) return "no answer from the writer";
+    return reply;
+  }
+
+ private:
+  // One text ended by a NUL; false at the end of the pipe.
+  static bool ReadText(int fd, std::string& text) {
+    text.clear();
+    for (char c; ::read(fd, &c, 1) == 1;) {
+      if (c == '\0') return true;
+      text += c;
+    }
+    return false;
+  }
+  pid_t pid_ = -1;
+  int commands_ = -1, replies_ = -1;
+};
+
+// A file's bytes, owner and times of change, to tell whether anything
+// moved; "(none)" for no file.
+std::string Stamp(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "(none)";
+  return std::to_string(std::hash<std::string>{}(TestSupport::ReadFile(path))) + " " + std::to_string(info.st_size) +
+         " bytes, owner " + std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + ", modified " +
+         std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + ", changed " +
+         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
+}
+
 // What a case holds between its calls.
 struct Held {
   Connection::RecordsetHandle recordset;
   Engine::Database connection;
   std::unique_ptr<Engine::ScratchFile> scratch;
+  std::unique_ptr<Snapshot::Reader> reader;
+  std::chrono::steady_clock::time_point readerMade;
+  std::unique_ptr<Writer> writer;
+  std::map<std::string, std::string> stamps;
 } held;
+
+Results Cells(const Snapshot::Rows& rows) {
+  Results lines;
+  for (const auto& row : rows.rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) line += (i ? "|" : "") + row[i].value_or("NULL");
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 Engine::Database& Connect(Ctx& c, const std::string& path) {
   held.connection.Close();
@@ -197,6 +300,38 @@ const Scenario::Steps kSteps = {
     {"rename", [](Ctx& c, const Args& a) { std::filesystem::rename(c.Path(a.at(0)), c.Path(a.at(1))); return Results{}; }},
     {"remove", [](Ctx& c, const Args& a) { std::filesystem::remove(c.Path(a.at(0))); return Results{}; }},
     {"scratch.end", [](Ctx&, const Args&) { held.scratch.reset(); return Results{}; }},
+    // snapshot PATH [MILLISECONDS]: a read of PATH, with a time limit of its own.
+    {"snapshot", [](Ctx& c, const Args& a) {
+       held.reader.reset();
+       held.readerMade = std::chrono::steady_clock::now();
+       held.reader = a.size() > 1 ? std::make_unique<Snapshot::Reader>(c.Path(a[0]), std::chrono::milliseconds(std::stoi(a[1])))
+                                  : std::make_unique<Snapshot::Reader>(c.Path(a.at(0)));
+       return Results{};
+     }},
+    {"snapshot.rows", [](Ctx&, const Args& a) { return Cells(held.reader->Query(a.at(0), Args(a.begin() + 1, a.end()))); }},
+    {"snapshot.tables", [](Ctx&, const Args&) { return held.reader->Tables(); }},
+    {"snapshot.istable", [](Ctx&, const Args& a) { return Scenario::Bool(held.reader->IsTable(a.at(0))); }},
+    {"snapshot.copy", [](Ctx& c, const Args& a) { held.reader->CopyTo(c.Path(a.at(0))); return Results{}; }},
+    {"snapshot.finish", [](Ctx&, const Args&) { held.reader->Finish(); return Results{}; }},
+    {"snapshot.end", [](Ctx&, const Args&) { held.reader.reset(); return Results{}; }},
+    // snapshot.within MILLISECONDS: whether the read was made less than that ago.
+    {"snapshot.within", [](Ctx&, const Args& a) {
+       return Scenario::Bool(std::chrono::steady_clock::now() - held.readerMade < std::chrono::milliseconds(std::stoi(a.at(0))));
+     }},
+    // writer PATH SQL: another program's connection to PATH that ran SQL; writer.run SQL: more.
+    {"writer", [](Ctx& c, const Args& a) {
+       held.writer.reset();
+       held.writer = std::make_unique<Writer>(c.Path(a.at(0)));
+       return Results{held.writer->Run(a.at(1))};
+     }},
+    {"writer.run", [](Ctx&, const Args& a) { return Results{held.writer->Run(a.at(0))}; }},
+    {"writer.end", [](Ctx&, const Args&) { held.writer.reset(); return Results{}; }},
+    // mark P: notes P's bytes, owner and times; unchanged P: whether they are still so.
+    {"mark", [](Ctx& c, const Args& a) { held.stamps[c.Path(a.at(0))] = Stamp(c.Path(a.at(0))); return Results{}; }},
+    {"unchanged", [](Ctx& c, const Args& a) {
+       const std::string now = Stamp(c.Path(a.at(0))), before = held.stamps.at(c.Path(a.at(0)));
+       return Results{now == before ? "unchanged" : "was " + before + ", is " + now};
+     }},
     // variant VALUE: as text, 16-bit, 32-bit, double, boolean and date.
     {"variant", [](Ctx&, const Args& a) {
        const Variant v = Value(a.at(0));
@@ -225,6 +360,9 @@ TEST(Db, Cases) {
     held.recordset.reset();
     held.connection.Close();
     held.scratch.reset();
+    held.reader.reset();
+    held.writer.reset();
+    held.stamps.clear();
   }
 }
 
