@@ -2,25 +2,33 @@
 #
 # `cmake --install` lays out one self-contained program folder: the install
 # prefix itself holds AddTarnVel, addtarnvel-cli, dbquery and the carrier's
-# files with Data/ (component Program) and the working zones database
-# (component WorkingZones), exactly as the build's bin folder does. The
-# desktop side (the commands in /usr/bin, the menu entry, its icons, the
-# AppStream description and the manual pages) is the component Desktop,
-# installed only when asked for (`--component Desktop`, as root) and by the
-# package; the component Package adds what only the package ships (its
-# documentation folder and lintian overrides).
+# files with Data/ (component Program), exactly as the build's bin folder
+# does, less the working zones database the build makes there: a run imports
+# the zone chart into a zones database of its own in a private temporary
+# folder, so the program folder is read-only input and an installation lays
+# out nothing anybody writes. Folders get 0755 (a umask narrower than 022
+# narrows the folders cmake makes; ./package sets 022), data files 0644 and
+# programs 0755. The desktop side (the commands in /usr/bin, the
+# menu entry, its icons, the AppStream description and the manual pages) is
+# the component Desktop, installed only when asked for (`--component
+# Desktop`, as root) and by the package; the component Package adds what
+# only the package ships (its documentation folder and its one lintian
+# override).
 #
-# `cpack` (./package) builds the Debian package: program folder
-# /opt/addtarnvel without the working zones database, which postinst makes
-# as a plain file the group addtarnvel may write.
+# `cpack` (./package) builds the Debian package with the program folder
+# /usr/lib/addtarnvel: the programs find the carrier's files beside their own
+# program file, so programs and carrier files stay together in one private
+# folder of the package, and /usr/bin holds links to the programs. A hand
+# installation defaults to /opt/addtarnvel instead, away from the folders
+# dpkg keeps.
 
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(CMAKE_INSTALL_PREFIX /opt/addtarnvel CACHE PATH "The program folder an installation lays out" FORCE)
 endif()
+set(ATV_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ATV_DIRECTORY_PERMISSIONS})
 
-set(ATV_PACKAGE_FOLDER /opt/addtarnvel)
-set(ATV_OLD_STATE_DIR /var/lib/addtarnvel)
-set(ATV_GROUP addtarnvel)
+set(ATV_PACKAGE_FOLDER /usr/lib/addtarnvel)
 set(atv_pkg_dir ${CMAKE_BINARY_DIR}/packaging)
 set(atv_programs AddTarnVel addtarnvel-cli dbquery)
 # The commands in /usr/bin: lower-case and prefixed, each a link to the
@@ -88,12 +96,21 @@ if(atv_man_pages)
   install(FILES ${atv_man_pages} DESTINATION /usr/share/man/man1 COMPONENT Desktop EXCLUDE_FROM_ALL)
 endif()
 # The real programs stay in the program folder (it is found from the running
-# file), so /usr/bin gets links to them, never copies.
+# file), so /usr/bin gets links to them, never copies: relative ones to a
+# program folder under /usr (the package's), absolute ones elsewhere, as
+# Debian policy has them.
 foreach(program command IN ZIP_LISTS atv_programs atv_commands)
   install(CODE "
-    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
-    message(STATUS \"Linking: \$ENV{DESTDIR}/usr/bin/${command} -> \${CMAKE_INSTALL_PREFIX}/${program}\")
-    file(CREATE_LINK \"\${CMAKE_INSTALL_PREFIX}/${program}\" \"\$ENV{DESTDIR}/usr/bin/${command}\" SYMBOLIC)"
+    set(target \"\${CMAKE_INSTALL_PREFIX}/${program}\")
+    if(target MATCHES \"^/usr/\")
+      file(RELATIVE_PATH target /usr/bin \"\${target}\")
+    endif()
+    if(NOT IS_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
+      file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
+      file(CHMOD \"\$ENV{DESTDIR}/usr/bin\" DIRECTORY_PERMISSIONS ${ATV_DIRECTORY_PERMISSIONS})
+    endif()
+    message(STATUS \"Linking: \$ENV{DESTDIR}/usr/bin/${command} -> \${target}\")
+    file(CREATE_LINK \"\${target}\" \"\$ENV{DESTDIR}/usr/bin/${command}\" SYMBOLIC)"
     COMPONENT Desktop EXCLUDE_FROM_ALL)
 endforeach()
 
@@ -102,6 +119,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.operators
   DESTINATION /usr/share/doc/addtarnvel RENAME README COMPONENT Package EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${atv_pkg_dir}/doc/changelog.gz
   DESTINATION /usr/share/doc/addtarnvel COMPONENT Package EXCLUDE_FROM_ALL)
+# One lintian override, for one file; packaging/lintian-overrides says why.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
   DESTINATION /usr/share/lintian/overrides RENAME addtarnvel COMPONENT Package EXCLUDE_FROM_ALL)
 
@@ -123,12 +141,12 @@ add_custom_target(package_files)
 add_dependencies(package_files ${atv_programs} carrier_files desktop_files)
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
-# The Debian package.
+# The Debian package. Its one maintainer script, postinst, gives the program
+# folder back to root on configure; the package makes nothing beyond its
+# files, so purge has nothing of its own to remove and there is no postrm.
 set(ATV_PROGRAM_FOLDER ${ATV_PACKAGE_FOLDER})
-foreach(script postinst postrm)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/${script}.in ${atv_pkg_dir}/control/${script} @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/postinst.in ${atv_pkg_dir}/control/postinst @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME addtarnvel)
@@ -150,7 +168,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries (Qt 6 Widgets, SQLite) are worked out by dpkg-shlibdeps where
 # it is installed (cmake/DebDepends.cmake), else named here. qt6-qpa-plugins
 # holds the X11 and Wayland platform plugins without which the window cannot
-# open; passwd has groupadd for postinst.
+# open.
 find_program(ATV_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(ATV_DPKG_SHLIBDEPS)
   set(CPACK_ATV_SHLIBDEPS ${ATV_DPKG_SHLIBDEPS})
@@ -160,14 +178,16 @@ if(ATV_DPKG_SHLIBDEPS)
     list(APPEND CPACK_ATV_PROGRAM_FILES ${ATV_PROGRAM_DIR}/${program})
   endforeach()
   set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebDepends.cmake)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, passwd")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libsqlite3-0 (>= 3.35), passwd")
+      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libsqlite3-0 (>= 3.35)")
 endif()
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${atv_pkg_dir}/control/postinst ${atv_pkg_dir}/control/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${atv_pkg_dir}/control/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)
+# The folders cpack itself makes for the package are 0755 too.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${ATV_DIRECTORY_PERMISSIONS})
 # Absolute destinations (/usr/bin, /usr/share) need DESTDIR staging.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX ${ATV_PACKAGE_FOLDER})
