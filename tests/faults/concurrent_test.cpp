@@ -6,7 +6,15 @@
 // tests/faults/exhaustive.sh runs 20.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <thread>
 
@@ -21,6 +29,8 @@ struct ConcurrentCase {
   const char* name;
   int shops, programs, runs;  // run i installs into shop i % shops from program folder i % programs
   bool writer;                // another program writes to the first shop's database meanwhile
+  bool crossed = false;       // shop k lies in program folder k + 1: each run's shop is another's program folder
+  bool reader = false;        // a user who may only read holds a lock on every folder and file it can open
 };
 
 // Shop k's origin and the chart that the origin's range names.
@@ -55,6 +65,9 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
       {"one shop, three program folders", 1, 3, 3, false},
       {"one shop, three program folders, its database written meanwhile", 1, 3, 3, true},
       {"two shops, each from two program folders", 2, 2, 4, false},
+      {"two shops, each in the other's program folder", 2, 2, 2, false, true},
+      {"one program folder, two shops, every folder and file locked by a user who may only read them", 2, 1, 2, false,
+       false, true},
   };
   const char* roundsText = std::getenv("ATV_ROUNDS");
   const int rounds = roundsText ? std::atoi(roundsText) : kDefaultRounds;
@@ -75,13 +88,57 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
       fs::copy(shop.Program(), programs.back(), fs::copy_options::recursive);
     }
     std::vector<fs::path> folders;
-    for (int k = 0; k < c.shops; ++k) folders.push_back(shop.Root() / ("shop" + std::to_string(k)));
+    for (int k = 0; k < c.shops; ++k)
+      folders.push_back(c.crossed ? fs::path(programs[(k + 1) % c.programs]) : shop.Root() / ("shop" + std::to_string(k)));
     auto freshShops = [&] {
       for (const auto& folder : folders) {
-        fs::remove_all(folder);
-        fs::create_directory(folder);
-        fs::copy_file(shop.Host(), folder / "Mailvoro.mdb");
+        if (c.crossed) {
+          fs::remove(folder / "TarnVel_Zones.mdb");
+        } else {
+          fs::remove_all(folder);
+          fs::create_directory(folder);
+        }
+        fs::copy_file(shop.Host(), folder / "Mailvoro.mdb", fs::copy_options::overwrite_existing);
       }
+    };
+    // The reader: nobody, holding an exclusive flock on each folder and file
+    // it can open, as anyone can with a descriptor open for reading (a
+    // reader's fcntl lock would hold up the shop's own program too).
+    std::optional<pid_t> reader;
+    if (c.reader) {
+      if (::geteuid() != 0) {
+        std::cout << "skipped: " << c.name << " (needs root to run a process as nobody)\n";
+        continue;
+      }
+      fs::permissions(shop.Root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
+    }
+    auto lockAsNobody = [&] {
+      std::vector<fs::path> paths = {programs[0]};
+      for (const auto& folder : folders) paths.push_back(folder);
+      for (std::size_t i = 0, n = paths.size(); i < n; ++i)
+        for (const auto& entry : fs::directory_iterator(paths[i])) paths.push_back(entry.path());
+      int ready[2];
+      ASSERT_EQ(::pipe(ready), 0);
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        char held = 0;
+        if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+          for (const auto& path : paths) {
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ++held;
+          }
+        }
+        [[maybe_unused]] const auto wrote = ::write(ready[1], &held, 1);
+        ::pause();
+        ::_exit(0);
+      }
+      ::close(ready[1]);
+      char held = 0;
+      [[maybe_unused]] const auto got = ::read(ready[0], &held, 1);
+      ::close(ready[0]);
+      reader = pid;
+      ASSERT_EQ(static_cast<std::size_t>(held), paths.size()) << "the reader could not lock every folder and file";
     };
     auto args = [&](int i) {
       return FaultSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(),
@@ -99,6 +156,7 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
 
     for (int round = 0; round < rounds; ++round) {
       freshShops();
+      if (c.reader) lockAsNobody();
       const std::string host = (folders[0] / "Mailvoro.mdb").string(), stop = (shop.Root() / "stop").string();
       std::optional<FaultSupport::Child> writer;
       if (c.writer) {
@@ -115,6 +173,15 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
         const auto run = FaultSupport::Wait(children[i]);
         if (run.exitStatus != 0 || !run.StartsBox(FaultSupport::kDoneBox))
           problems += "run " + std::to_string(i) + " failed: " + run.Dump();
+        for (const auto& event : run.events)
+          if (c.reader && event.value("event", "") == "status" &&
+              event.value("text", "").starts_with("Waiting for another installation"))
+            problems += "run " + std::to_string(i) + " waited for the reader\n";
+      }
+      if (reader) {
+        ::kill(*reader, SIGKILL);
+        ::waitpid(*reader, nullptr, 0);
+        reader.reset();
       }
       if (writer) {
         TestSupport::WriteFile(stop, "");
