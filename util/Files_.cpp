@@ -402,6 +402,8 @@ Destination CheckDestination(const std::string& destination, const struct stat& 
 // does, and is not read. Throws Platform::RunError when a read fails.
 bool SameBytes(int a, const std::string& aPath, const std::string& path) {
   Descriptor b(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  // Missing, or a link: not the same file. Any other failure cannot tell.
+  if (b.Get() < 0 && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) throw FromErrno(errno, path);
   struct stat ai {}, bi {};
   if (b.Get() < 0 || ::fstat(a, &ai) != 0 || ::fstat(b.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
       !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kCarrierFiles[] = {"TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
+const char* const kCarrierFiles[] = {"TarnVel_Zones_Empty.mdb", "TarnVel_Services.mdb",
                                      "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
 // The runner's environment: sanitizer reports get exit statuses of their
@@ -281,6 +281,13 @@ std::map<std::string, std::string> Installed(const std::string& host, const fs::
       part = "a link";
     } else if (!fs::is_regular_file(copy)) {
       part = "missing";
+    } else if (name == "TarnVel_Zones.mdb") {
+      // Made by the run from a chart, so whole when its zone table has rows.
+      try {
+        part = Rows(copy.string(), "Select count(*) From [TARNVEL-GND]").at(0) != "0" ? "same" : "differs";
+      } catch (const std::exception&) {
+        part = "differs";
+      }
     } else {
       part = TestSupport::ReadFile(copy.string()) == TestSupport::ReadFile((program / name).string()) ? "same" : "differs";
     }

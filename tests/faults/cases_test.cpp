@@ -19,6 +19,7 @@ using Args = std::vector<std::string>;
 std::map<std::string, std::string> snapshots;  // by path, for "same"
 long lastPeakKb = 0;
 std::string lastChartRows;
+Scenario::Results lastItems;
 std::vector<std::unique_ptr<FaultSupport::Holder>> holders;
 
 std::map<std::string, std::string> Contents(const std::string& path) {
@@ -46,12 +47,18 @@ const Scenario::Steps kSteps = {
                                            {std::chrono::seconds(60), 512});
        lastPeakKb = run.peakKb;
        lastChartRows = run.ChartRows();
+       lastItems.clear();
+       if (!run.events.empty() && run.events.back().value("event", "") == "summary")
+         for (const auto& item : run.events.back()["items"])
+           lastItems.push_back(item.value("item", "") + " " + item.value("result", ""));
        Scenario::Results results{"exit " + std::to_string(run.exitStatus)};
        for (const auto& box : run.Boxes()) results.push_back(box);
        std::istringstream lines(run.err);
        for (std::string line; std::getline(lines, line);) results.push_back("stderr " + line);
        return results;
      }},
+    // items: each item of the last run's summary as "NAME RESULT".
+    {"items", [](Scenario::Context&, const Args&) { return lastItems; }},
     // chart: the rows the last run's summary says its chart import stored.
     {"chart", [](Scenario::Context&, const Args&) { return Scenario::Results{lastChartRows}; }},
     // hold DB SQL: another program's connection that ran SQL, open until the test ends.

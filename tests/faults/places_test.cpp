@@ -1,10 +1,16 @@
 // Paths of 4,000 bytes to the shop database and to the program folder: an
-// installation there completes as it does anywhere, and a check reads it. (A host database in
+// installation there completes as it does anywhere, and a check reads it;
+// a dry run ended by a signal leaves no private copy behind. (A host database in
 // WAL mode, links in the shop folder and a transcript that cannot be
 // written are rows of places.json.)
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 
 #include "FaultSupport.h"
 
@@ -50,6 +56,42 @@ TEST(Places, LongPaths) {
     EXPECT_EQ(Installed(shop.Host(), shop.Program()), done);
     fs::remove_all(shop.Root() / "deep");
   }
+}
+
+// The names of the private folders of runs in `temporary`.
+std::vector<std::string> PrivateFolders(const fs::path& temporary) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(temporary))
+    if (entry.path().filename().string().find("addtarnvel-") != std::string::npos) names.push_back(entry.path().filename());
+  return names;
+}
+
+TEST(Places, AnEndedDryRunLeavesNoPrivateCopy) {
+  Shop shop;
+  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+  // A chart long enough to be ended part-way.
+  std::string chart = "Origin,LOZIP,HIZIP,ZONE\r\n";
+  for (int i = 0; i < 200000; ++i) chart += "1," + std::to_string(i) + "," + std::to_string(i) + ",5\r\n";
+  TestSupport::WriteFile((shop.Program() / "Data" / "TarnVel_100.csv").string(), chart);
+  const fs::path temporary = shop.Root() / "tmp";
+  fs::create_directory(temporary);
+  ::setenv("TMPDIR", temporary.c_str(), 1);
+  auto args = shop.Args();
+  args.insert(args.begin(), "--dry-run");
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    const auto child = FaultSupport::Start(FaultSupport::Cli(args), (shop.Root() / "run.out").string(),
+                                           (shop.Root() / "run.err").string());
+    for (int wait = 0; wait < 2000 && PrivateFolders(temporary).size() < 2; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(PrivateFolders(temporary).size(), 2u) << "the run's working and dry-run folders";
+    ::kill(child.pid, signal);
+    FaultSupport::Wait(child);
+    // A run killed outright leaves them to the next run of the same user.
+    if (signal == SIGKILL) FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli({"--dry-run", "--remove", shop.Host()}), "/dev/null", "/dev/null"));
+    EXPECT_EQ(PrivateFolders(temporary), std::vector<std::string>{});
+  }
+  ::unsetenv("TMPDIR");
 }
 
 }  // namespace
