@@ -118,9 +118,7 @@ Item VerifyFile(const Service& service, std::size_t index, const std::string& pa
   }
   const std::string& table = service.serviceCode;
   Snapshot::Reader reader(path);
-  if (reader.Query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE", {table})
-          .rows.at(0).at(0) != "1")
-    return {.name = name, .result = "differs", .detail = "'" + table + "' is not a table"};
+  if (!reader.IsTable(table)) return {.name = name, .result = "differs", .detail = "'" + table + "' is not a table"};
   std::vector<std::string> rows;
   reader.ForEachRow("SELECT [LOZIP], [HIZIP], [ZONE] FROM " + Db::QuotedName(table), {}, [&](std::vector<Cell>&& row) {
     rows.push_back(Number(Shown(row.at(0))) + "," + Number(Shown(row.at(1))) + "," + Number(Shown(row.at(2))));
