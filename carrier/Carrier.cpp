@@ -162,6 +162,12 @@ std::string FileName(const std::string& path) {
   return name.empty() ? path : name;
 }
 
+// A host step's failure: its box, and the item it leaves as it was.
+void Refused(const std::string& itemName, const std::string& description, const std::string& failureText) {
+  MsgBox_::ShowProcessFailed(description, failureText, "");
+  Tell({.name = itemName, .result = "refused", .detail = description});
+}
+
 // The zone 6 columns of the service's record that its update will change,
 // read just before it; a value that cannot be read counts as changing.
 std::vector<Item::Change> Zone6Changes(const std::string& hostDbPath) {
@@ -346,9 +352,14 @@ void Run::End(bool hostChanged) {
 }
 
 void Run::TellFiles(const char* notPlacedDetail) {
+  const auto told = [](const std::string& name, const char* result) {
+    return currentReport && std::any_of(currentReport->Items().begin(), currentReport->Items().end(),
+                                        [&](const Item& i) { return i.name == name && i.result == result; });
+  };
   for (const auto& staged : staged_) {
     const auto& copy = *staged.copy;
     Item item{.name = FileName(staged.destination), .result = "unchanged"};
+    if (told(item.name, "refused")) continue;  // its copy failed where it was put in place
     if (copy.Placed()) item.result = copy.Replaces() ? "replaced" : "created";
     else if (copy.Changes()) item.detail = notPlacedDetail;
     Tell(std::move(item));
@@ -356,12 +367,9 @@ void Run::TellFiles(const char* notPlacedDetail) {
   // A chart whose zones database changed nothing in the shop was not installed.
   const bool placedAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Placed(); });
   const bool changesAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Changes(); });
-  if (!placedAny && changesAny && currentReport) {
+  if (!placedAny && changesAny && told("chart", "imported")) {
     for (auto& item : currentReport->Items())
-      if (item.name == "chart" && item.result == "imported") {
-        item.result = "none";
-        item.detail += item.detail.empty() ? "not installed" : "; not installed";
-      }
+      if (item.name == "chart") item = {.name = "chart", .result = "none", .detail = item.detail + "; not installed", .rows = item.rows};
   }
 }
 
@@ -663,15 +671,11 @@ bool AddServiceToPanel(const std::string& serviceDescription, const std::string&
       result = Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber);
       if (result) Tell({.name = "button", .result = "added", .detail = "PanelIndex " + std::to_string(next)});
     }
-    if (errorNumber != 0) {
-      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
-      Tell({.name = "button", .result = "refused", .detail = errorDescription});
-    }
+    if (errorNumber != 0) Refused("button", errorDescription, failureText);
   });
   if (error) {
-    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    Refused("button", error->Description(), failureText);
     SetStatus(error->Description());
-    Tell({.name = "button", .result = "refused", .detail = error->Description()});
   }
   Connection::CloseRecordset(recordset);
   return result;
@@ -710,15 +714,11 @@ bool AddServiceToMaster(const std::string& serviceType, const std::string& servi
         Tell({.name = "record", .result = "added"});
       }
     }
-    if (errorNumber != 0) {
-      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
-      Tell({.name = "record", .result = "refused", .detail = errorDescription});
-    }
+    if (errorNumber != 0) Refused("record", errorDescription, failureText);
   });
   if (error) {
-    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    Refused("record", error->Description(), failureText);
     SetStatus(error->Description());
-    Tell({.name = "record", .result = "refused", .detail = error->Description()});
   }
   Connection::CloseRecordset(templateRecords);
   Connection::CloseRecordset(targetRecords);
@@ -730,9 +730,9 @@ bool AddZone6(const std::string& /*serviceType*/, const std::string& /*serviceCo
               const std::string& hostDbPath) {
   const std::string failureText = "Failed to add new Zone# 6 to Master table...";
   bool result = false;
-  Item item{.name = "record", .result = "extended"};
+  std::vector<Item::Change> changes;
   const auto error = Trap([&] {
-    item.changes = Zone6Changes(hostDbPath);
+    changes = Zone6Changes(hostDbPath);
     SetStatus("Adding new zone# 6 ...");
     DBQuery::UpdateSql("ACTAP", "40", DBQuery::kKindLiteral, true, false, "Master", kZone6Condition, false);
     const std::string sql =
@@ -743,18 +743,13 @@ bool AddZone6(const std::string& /*serviceType*/, const std::string& /*serviceCo
       SetStatus("Finished adding new Zone# 6 successfully!");
       result = true;
     }
-    if (errorNumber != 0) {
-      MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
-      item = {.name = "record", .result = "refused", .detail = errorDescription};
-    }
+    if (errorNumber != 0) Refused("record", errorDescription, failureText);
   });
   if (error) {
-    MsgBox_::ShowProcessFailed(error->Description(), failureText, "");
+    Refused("record", error->Description(), failureText);
     SetStatus(error->Description());
-    item = {.name = "record", .result = "refused", .detail = error->Description()};
   }
-  if (result && item.changes.empty()) item.result = "unchanged";
-  Tell(std::move(item));
+  if (result) Tell({.name = "record", .result = changes.empty() ? "unchanged" : "extended", .changes = changes});
   return result;
 }
 
