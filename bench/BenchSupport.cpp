@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kCarrierFiles[] = {"TarnVel_Services.mdb", kEmptyZones,   kWorkingZones,
-                                     "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
+const char* const kCarrierFiles[] = {"TarnVel_Services.mdb", kEmptyZones, "TarnVelEODManifest.rpt", "TarnVel.jpg",
+                                     "TarnVel_Generic.lab"};
 
 }  // namespace
 
