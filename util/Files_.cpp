@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -820,9 +821,10 @@ void RemoveStalePrivateFolders(const fs::path& temporary) {
   for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     struct stat info {};
-    if (!name.starts_with(kPrivatePrefix) || ::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid())
-      continue;
+    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+    // One still being made is not locked yet; left a minute, its maker died.
+    const bool making = name.starts_with("." + std::string(kPrivatePrefix));
+    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) continue;
     Descriptor folder(::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(it->path().string());
   }

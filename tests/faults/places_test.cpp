@@ -58,11 +58,12 @@ TEST(Places, LongPaths) {
   }
 }
 
-// The names of the private folders of runs in `temporary`.
+// The names of the private folders of runs in `temporary` (once made: a
+// folder is locked before it takes its name).
 std::vector<std::string> PrivateFolders(const fs::path& temporary) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(temporary))
-    if (entry.path().filename().string().find("addtarnvel-") != std::string::npos) names.push_back(entry.path().filename());
+    if (entry.path().filename().string().starts_with("addtarnvel-")) names.push_back(entry.path().filename());
   return names;
 }
 
