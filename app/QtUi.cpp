@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <algorithm>
 
 #include "AppInfo.h"
 
@@ -54,6 +58,40 @@ class ArrowWhileBusy {
 
 }  // namespace
 
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+void StatusLabel::SetStatus(const QString& status) {
+  status_ = status;
+  ShowStatus();
+}
+
+void StatusLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  ShowStatus();
+}
+
+void StatusLabel::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  if (event->type() == QEvent::FontChange) ShowStatus();
+}
+
+void StatusLabel::ShowStatus() {
+  static const QRegularExpression lineBreaks(QStringLiteral("\\r\\n|\\r|\\n"));
+  QString line = status_;
+  line.replace(lineBreaks, QStringLiteral(" "));
+  const int room = contentsRect().width() - 2 * margin();
+  const QString shown = fontMetrics().elidedText(line, Qt::ElideMiddle, std::max(room, 0));
+  setText(shown);
+  // The tooltip shows the text as it is, line breaks and spaces and all,
+  // and wraps it; as rich text, so that a status that looks like markup is
+  // never taken for it.
+  QString whole = status_;
+  whole.replace(lineBreaks, QStringLiteral("\n"));
+  setToolTip(shown == line ? QString()
+                           : QStringLiteral("<p style=\"white-space:pre-wrap\">") + whole.toHtmlEscaped() +
+                                 QStringLiteral("</p>"));
+}
+
 QtUi::QtUi() {
   flushTimer_.setSingleShot(true);
   flushTimer_.callOnTimeout([this] { FlushStatus(); });
@@ -61,10 +99,7 @@ QtUi::QtUi() {
 
 void QtUi::SetWindow(QWidget* window) { window_ = window; }
 
-void QtUi::SetStatusPanel(QLabel* panel) {
-  panel_ = panel;
-  if (panel_) panel_->setTextFormat(Qt::PlainText);
-}
+void QtUi::SetStatusPanel(StatusLabel* panel) { panel_ = panel; }
 
 QWidget* QtUi::DialogParent() const { return window_ ? window_.data() : QApplication::activeWindow(); }
 
@@ -136,7 +171,7 @@ void QtUi::PaintStatus() {
   flushTimer_.stop();
   sinceLastPaint_.start();
   if (!panel_) return;
-  panel_->setText(QString::fromStdString(status_));
+  panel_->SetStatus(QString::fromStdString(status_));
   // Painted now: the steps do not return to the event loop while they run.
   panel_->repaint();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPointer>
 #include <QTimer>
 #include <optional>
@@ -12,10 +13,35 @@
 
 #include "Ui.h"
 
-class QLabel;
 class QWidget;
 
 namespace App {
+
+// The status panel: one line of plain text. A status wider than the panel
+// is shown cut in the middle with an ellipsis, so that both its start (what
+// it is about) and its end (what became of it, a reason, a count) stay in
+// view while its middle, where a quoted path sits, gives way; it is cut
+// anew whenever the panel's width or font changes, and while it is cut the
+// whole text is the panel's tooltip. Line breaks show as spaces on the one
+// line.
+class StatusLabel final : public QLabel {
+  Q_OBJECT
+
+ public:
+  explicit StatusLabel(QWidget* parent = nullptr);
+  // The whole status; text() is the line shown.
+  void SetStatus(const QString& status);
+  const QString& Status() const { return status_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void ShowStatus();
+
+  QString status_;
+};
 
 class QtUi final : public Platform::Ui {
  public:
@@ -29,9 +55,9 @@ class QtUi final : public Platform::Ui {
   QtUi& operator=(const QtUi&) = delete;
 
   // The window the dialogs are modal to (else the active window), and the
-  // label that shows the status text (else the text is only kept).
+  // panel that shows the status text (else the text is only kept).
   void SetWindow(QWidget* window);
-  void SetStatusPanel(QLabel* panel);
+  void SetStatusPanel(StatusLabel* panel);
 
   // Style values map to buttons (0 OK, 1 OK and Cancel) plus an icon (16
   // critical, 32 question, 48 exclamation, 64 information). Escape or the
@@ -60,7 +86,7 @@ class QtUi final : public Platform::Ui {
   void PaintStatus();
 
   QPointer<QWidget> window_;
-  QPointer<QLabel> panel_;
+  QPointer<StatusLabel> panel_;
   std::string status_;
   bool statusPending_ = false;
   QElapsedTimer sinceLastPaint_;

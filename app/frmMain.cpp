@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 #include <cmath>
 
 #include "AppInfo.h"
+#include "QtUi.h"
 
 namespace App {
 namespace {
@@ -118,10 +120,9 @@ void frmMain::CreateStatusBar() {
   // layout, whose fixed spacing would leave a line of text too little room.
   panel1_ = new QLabel(kPanel1Text, SBar_);
   panel1_->setObjectName(QStringLiteral("SBarPanel1"));
-  statusPanel_ = new QLabel(SBar_);
+  statusPanel_ = new StatusLabel(SBar_);
   statusPanel_->setObjectName(QStringLiteral("SBarPanel2"));
   statusPanel_->setAccessibleName(QStringLiteral("Status text"));
-  statusPanel_->setTextFormat(Qt::PlainText);
 }
 
 void frmMain::ApplyLayout() {
@@ -142,15 +143,37 @@ void frmMain::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) ApplyLayout();
 }
 
+void frmMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  setAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 void frmMain::SetTabOrder() {
   setTabOrder(cmdAddService_, txtPath_);
   setTabOrder(txtPath_, cmdCD_);
 }
 
 void frmMain::ConnectHandlers() {
+  for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
   connect(txtPath_, &QLineEdit::textChanged, this, &frmMain::txtPath_Change);
   connect(cmdCD_, &QPushButton::clicked, this, &frmMain::cmdCD_Click);
   connect(cmdAddService_, &QPushButton::clicked, this, &frmMain::cmdAddService_Click);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  // QPushButton takes Return only as a dialog's default button; here each
+  // button is pressed by it, through the same clicked() as a mouse click.
+  // A held key presses once, as Space does.
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!key->isAutoRepeat() && button->isEnabled()) button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::Form_Load() { form_.Form_Load(); }

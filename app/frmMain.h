@@ -16,6 +16,8 @@ class QStatusBar;
 
 namespace App {
 
+class StatusLabel;
+
 class frmMain final : public QWidget, private FormView {
   Q_OBJECT
 
@@ -25,10 +27,17 @@ class frmMain final : public QWidget, private FormView {
   explicit frmMain(QWidget* parent = nullptr);
 
   // Panel 2 of SBar, the status panel; the Qt Ui writes to it.
-  QLabel* StatusPanel() const { return statusPanel_; }
+  StatusLabel* StatusPanel() const { return statusPanel_; }
 
  protected:
   void changeEvent(QEvent* event) override;
+  // Shows the focus from the start, not only once the keyboard has moved
+  // it: styles draw the focus frame only in a window marked as having had
+  // a keyboard focus change, a mark that showing the window clears.
+  void showEvent(QShowEvent* event) override;
+  // Return and Enter press the push button that has the focus, as Space
+  // does; anywhere else they do what they did.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   static QIcon WindowIcon();
@@ -59,7 +68,7 @@ class frmMain final : public QWidget, private FormView {
   QPushButton* cmdAddService_ = nullptr;
   QStatusBar* SBar_ = nullptr;
   QLabel* panel1_ = nullptr;
-  QLabel* statusPanel_ = nullptr;
+  StatusLabel* statusPanel_ = nullptr;
   MainForm form_{*this};
 };
 

@@ -1,12 +1,14 @@
 // The window and the Qt Ui, offscreen: the window's looks and wiring with
 // the scripted Ui (start-up, the path box's change handler, browse, add,
-// tab order), then the Qt Ui's boxes, status panel and busy pointer.
+// the keys that press the focused control, tab order and the focus frame),
+// then the Qt Ui's boxes, status panel and busy pointer.
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
@@ -44,11 +46,15 @@ class frmMainTest : public QObject {
   void startsWithTheDefaultFileOrAnEmptyPath();
   void typingEnablesAddExactlyWhenTextNamesAFile();
   void browseAndAddButtons();
+  void pressingTheFocusedControl_data();
+  void pressingTheFocusedControl();
   void tabOrderStartsAtAddButton();
   void messageBoxStyles_data();
   void messageBoxStyles();
   void inputBox();
   void statusPanelAndPointer();
+  void statusPanelShowsWholeTextOrItsEnds_data();
+  void statusPanelShowsWholeTextOrItsEnds();
   void captionsFitAtAnyFont_data();
   void captionsFitAtAnyFont();
 
@@ -59,6 +65,11 @@ class frmMainTest : public QObject {
     return widget;
   }
   QString HostDb() const { return QString::fromStdString(hostDb_); }
+  void ShowActive() {
+    window_->show();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  }
 
   TestSupport::TempDir dir_;
   std::string hostDb_ = dir_.File("Mailvoro.mdb");
@@ -151,10 +162,72 @@ void frmMainTest::browseAndAddButtons() {
   QVERIFY(Control("cmdAddService")->isEnabled());
 }
 
+enum class Press { Mouse, Space, Return, KeypadEnter, HeldReturn, ShiftReturn };
+
+// Each row: the control that has the focus, how the operator presses it,
+// and what ran: the open-file dialogs, and the add command's runs (each
+// ends at its "Add Service" box, here after the cancelled ZIP question).
+void frmMainTest::pressingTheFocusedControl_data() {
+  QTest::addColumn<QString>("control");
+  QTest::addColumn<int>("press");
+  QTest::addColumn<int>("dialogs");
+  QTest::addColumn<int>("adds");
+  QTest::newRow("add, mouse") << "cmdAddService" << int(Press::Mouse) << 0 << 1;
+  QTest::newRow("add, Space") << "cmdAddService" << int(Press::Space) << 0 << 1;
+  QTest::newRow("add, Return") << "cmdAddService" << int(Press::Return) << 0 << 1;
+  QTest::newRow("add, keypad Enter") << "cmdAddService" << int(Press::KeypadEnter) << 0 << 1;
+  QTest::newRow("add, Return held down") << "cmdAddService" << int(Press::HeldReturn) << 0 << 1;
+  QTest::newRow("add, Shift+Return") << "cmdAddService" << int(Press::ShiftReturn) << 0 << 0;
+  QTest::newRow("browse, Space") << "cmdCD" << int(Press::Space) << 1 << 0;
+  QTest::newRow("browse, Return") << "cmdCD" << int(Press::Return) << 1 << 0;
+  QTest::newRow("path box, Return") << "txtPath" << int(Press::Return) << 0 << 0;
+  QTest::newRow("path box, keypad Enter") << "txtPath" << int(Press::KeypadEnter) << 0 << 0;
+}
+
+// The keys reach the control as the focus widget of the active window;
+// the path box keeps its text and the add button its state.
+void frmMainTest::pressingTheFocusedControl() {
+  QFETCH(QString, control);
+  QFETCH(int, press);
+  QFETCH(int, dialogs);
+  QFETCH(int, adds);
+  ShowActive();
+  QWidget* target = Control(qPrintable(control));
+  target->setFocus();
+  QCOMPARE(QApplication::focusWidget(), target);
+  const auto key = [target](Qt::Key code, Qt::KeyboardModifiers modifiers, bool repeat = false) {
+    QKeyEvent down(QEvent::KeyPress, code, modifiers, QStringLiteral("\r"), repeat);
+    QKeyEvent up(QEvent::KeyRelease, code, modifiers, QStringLiteral("\r"), repeat);
+    QApplication::sendEvent(target, &down);
+    QApplication::sendEvent(target, &up);
+  };
+  switch (Press(press)) {
+    case Press::Mouse: QTest::mouseClick(target, Qt::LeftButton); break;
+    case Press::Space: QTest::keyClick(target, Qt::Key_Space); break;
+    case Press::Return: QTest::keyClick(target, Qt::Key_Return); break;
+    case Press::KeypadEnter: QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier); break;
+    case Press::HeldReturn:
+      for (const bool repeat : {false, true, true, true}) key(Qt::Key_Return, Qt::NoModifier, repeat);
+      break;
+    case Press::ShiftReturn: key(Qt::Key_Return, Qt::ShiftModifier); break;
+  }
+  QCOMPARE(int(ui_.EventsOf(UiEvent::Kind::FileDialog).size()), dialogs);
+  int runs = 0;
+  for (const auto& e : ui_.EventsOf(UiEvent::Kind::Message)) runs += e.title == "Add Service";
+  QCOMPARE(runs, adds);
+  QCOMPARE(Control("txtPath")->property("text"), QVariant(HostDb()));
+  QVERIFY(Control("cmdAddService")->isEnabled());
+}
+
 void frmMainTest::tabOrderStartsAtAddButton() {
-  window_->show();
-  window_->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  ShowActive();
+  // The focus frame shows on the add button from the start, before any
+  // key is pressed: the button looks otherwise once the focus leaves it.
+  auto* add = Control("cmdAddService");
+  const QImage focused = add->grab().toImage();
+  Control("txtPath")->setFocus();
+  QVERIFY2(add->grab().toImage() != focused, "the add button shows no focus frame at start");
+  add->setFocus();
   for (const char* name : {"cmdAddService", "txtPath", "cmdCD", "cmdAddService"}) {
     QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -230,7 +303,7 @@ void frmMainTest::inputBox() {
 
 void frmMainTest::statusPanelAndPointer() {
   App::QtUi ui;
-  QLabel panel;
+  App::StatusLabel panel;
   ui.SetStatusPanel(&panel);
   ui.SetBusy(true);
   QVERIFY(QApplication::overrideCursor());
@@ -246,6 +319,59 @@ void frmMainTest::statusPanelAndPointer() {
   QCOMPARE(panel.textFormat(), Qt::PlainText);
 }
 
+// Each row: a status text, the panel's width (0: as the window has it) and
+// the text its tooltip shows (none while the whole text is shown).
+void frmMainTest::statusPanelShowsWholeTextOrItsEnds_data() {
+  QTest::addColumn<QString>("status");
+  QTest::addColumn<int>("width");
+  QTest::addColumn<QString>("tip");
+  const QString readOnly =
+      "The database '/opt/Mailvoro/Shops/Tarn Valley Outfitters/shop/Mailvoro.mdb' is read-only; the change was not saved.";
+  QTest::newRow("short") << "Finished successfully !" << 0 << "";
+  QTest::newRow("short, line breaks") << "One\r\nTwo" << 0 << "";
+  QTest::newRow("long") << readOnly << 0 << readOnly;
+  QTest::newRow("long, panel widened") << readOnly << 2000 << "";
+  QTest::newRow("long, panel narrowed") << readOnly << 120 << readOnly;
+  QTest::newRow("long, looks like markup") << "<b>" + readOnly + "</b> &amp;" << 0 << "<b>" + readOnly + "</b> &amp;";
+  QTest::newRow("long, line breaks") << "Failed to add TARN-VEL service...\r\r" + readOnly << 0
+                                     << "Failed to add TARN-VEL service...\n\n" + readOnly;
+}
+
+// The window's panel shows one plain line that fits it: the whole text
+// with its line breaks as spaces, or its start and end around an
+// ellipsis, cut anew when the panel's width changes.
+void frmMainTest::statusPanelShowsWholeTextOrItsEnds() {
+  QFETCH(QString, status);
+  QFETCH(int, width);
+  QFETCH(QString, tip);
+  ShowActive();
+  App::QtUi ui;
+  auto* panel = window_->StatusPanel();
+  ui.SetStatusPanel(panel);
+  ui.SetStatusText(status.toStdString());
+  ui.FlushStatus();
+  if (width > 0) panel->resize(width, panel->height());
+  const QString shown = panel->text();
+  QCOMPARE(panel->textFormat(), Qt::PlainText);
+  QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= panel->contentsRect().width(), qPrintable(shown));
+  QVERIFY2(!shown.contains('\r') && !shown.contains('\n'), qPrintable(shown));
+  QString line = status;
+  line.replace("\r\n", " ").replace('\r', ' ');
+  if (tip.isEmpty()) {
+    QCOMPARE(shown, line);
+    QCOMPARE(panel->toolTip(), QString());
+    return;
+  }
+  const auto cut = shown.split(QChar(0x2026));
+  QCOMPARE(cut.size(), 2);
+  QVERIFY2(cut[0].size() >= 4 && line.startsWith(cut[0]), qPrintable(shown));
+  QVERIFY2(cut[1].size() >= 4 && line.endsWith(cut[1]), qPrintable(shown));
+  QVERIFY(Qt::mightBeRichText(panel->toolTip()));  // so that a markup-like text shows as itself
+  QTextDocument shownTip;
+  shownTip.setHtml(panel->toolTip());
+  QCOMPARE(shownTip.toPlainText(), tip);
+}
+
 void frmMainTest::captionsFitAtAnyFont_data() {
   QTest::addColumn<QFont>("font");
   for (const int points : {7, 9, 11, 13, 16, 24}) QTest::addRow("sans %d pt", points) << QFont("Sans Serif", points);
@@ -255,11 +381,14 @@ void frmMainTest::captionsFitAtAnyFont_data() {
 // The window's font changes after it is built, as a desktop's or a style
 // sheet's does. Each caption must keep the room its text needs, every
 // control must stay inside its parent, and up to the default font the
-// window keeps its designed size.
+// window keeps its designed size. A long status shown before is cut anew
+// for the new font and panel: it fits and fills the panel.
 void frmMainTest::captionsFitAtAnyFont() {
   QFETCH(QFont, font);
+  ShowActive();
   const QSize designed = window_->size();
-  static_cast<QLabel*>(Control("SBarPanel2"))->setText("Failed to add TARN-VEL service...");
+  auto* status = window_->StatusPanel();
+  status->SetStatus("The database '/opt/Mailvoro/Shops/Tarn Valley Outfitters/shop/Mailvoro.mdb' is read-only.");
   window_->setFont(font);
   const QFontMetrics metrics(font);
   QVERIFY2(Control("txtPath")->y() >= metrics.height(), "the frame's caption runs into the path box");
@@ -284,6 +413,9 @@ void frmMainTest::captionsFitAtAnyFont() {
     QVERIFY2(Control(row.control)->parentWidget()->rect().contains(room), qPrintable(QString(row.control) + " sticks out"));
   }
   if (QFontInfo(font).pointSize() <= QFontInfo(QApplication::font()).pointSize()) QCOMPARE(window_->size(), designed);
+  const int room = status->contentsRect().width(), used = metrics.horizontalAdvance(status->text());
+  QVERIFY2(status->text().contains(QChar(0x2026)) && used <= room && used > room - metrics.horizontalAdvance("MMM"),
+           qPrintable(QString("\"%1\" takes %2 of %3 pixels").arg(status->text()).arg(used).arg(room)));
 }
 
 QTEST_MAIN(frmMainTest)

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The real window under a virtual X server, driven from the keyboard as an
 # operator would: open AddTarnVel on a demo shop at the path it starts with,
-# press the add button, answer the ZIP code 10001 and OK, and check the
-# success box and the new [Master] and [Panel] rows.
+# press Return in the path box (which does nothing), go back to the add
+# button and press it with Return, answer the ZIP code 10001 and OK, and
+# check the success box and the new [Master] and [Panel] rows.
 #
 #   window_check.sh PROGRAM_DIR DEMO_SQL                   the check
 #   window_check.sh PROGRAM_DIR DEMO_SQL --screenshot PNG  a picture of the window instead
 #   window_check.sh PROGRAM_DIR DEMO_SQL --sizes DIR       the window at the default font, at
-#       13 pt and at QT_SCALE_FACTOR=2, each after a cancelled ZIP question so that the status
-#       panel holds a text: its size is checked, and its picture is left in DIR to look at
+#       13 pt and at QT_SCALE_FACTOR=2, each after a cancelled ZIP question (the add button
+#       pressed with Space) so that the status panel holds a text: its size is checked, and
+#       its picture is left in DIR to look at
 #
 # Nothing outside a temporary folder is touched: the program runs from a copy
 # of PROGRAM_DIR (every installation rewrites the working zones database in
@@ -119,7 +121,13 @@ drive() {
   esac
 
   start_window "$work"
-  xdotool key --window "$main" space  # the add button has the focus at start
+  # The add button has the focus at start; Return in the path box presses
+  # nothing, so no ZIP question comes up.
+  xdotool key --window "$main" Tab Return
+  local early
+  early=$(find_window "$kInputTitle" 2) || true
+  [ -z "$early" ] || fail "Return in the path box pressed the add button"
+  xdotool key --window "$main" shift+Tab Return
   answer "$kInputTitle" $(grep -o . <<<"$kZip") Return
   answer "$kQuestionTitle" Return
   answer "$kResultTitle" Return
