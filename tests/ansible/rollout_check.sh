@@ -6,9 +6,11 @@
 #   ends as one plain addtarnvel-cli run leaves a fresh demo shop of its ZIP
 #   code; a second run changes none; state absent brings back every shop's
 #   [Master] and [Panel] rows; the broken shops fail with their message.
-#   Each run's service_items tells what became of the record. In the second
-#   run one shop is also given an unquoted ZIP code (refused, nothing
-#   changes) and state verified with another ZIP code (fails) and its own.
+#   Each run's service_items tells what became of the record; with --diff
+#   (check, first and second run) the diff's two sides differ exactly when
+#   the shop changed. In the second run one shop is also given an unquoted
+#   ZIP code (refused, nothing changes) and state verified with another ZIP
+#   code (fails) and its own.
 # rollout_check.sh PROGRAM_FOLDER DEMO_SQL; exit 77 when ansible-core is missing.
 set -euo pipefail
 bin=$(cd "$1" && pwd) sql=$2 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,7 +63,7 @@ while read -r host zip; do
   same "$ref.dump" "$work/shop.dump" "$host differs from a plain installation for $zip"
 done < <(sed -n 's/^    \(shop[0-9]*\): .*origin_zip: "\([0-9]*\)".*/\1 \2/p' "$work/shops/inventory.yml")
 
-phase again
+phase again --diff
 phase absent -e addtarnvel_state=absent
 rows >"$work/rows.after"
 same "$work/rows.before" "$work/rows.after" "removal did not bring back the rows"

@@ -22,8 +22,16 @@ description:
     of that ZIP code.
   - In check mode the installation or removal runs on a private copy of the shop
     (C(addtarnvel-cli --dry-run)), so nothing of the shop changes and C(changed) tells
-    whether the real run would change it. In diff mode the items it changes (or would
-    change) are the diff.
+    whether the real run would change it.
+  - >-
+    In diff mode (C(--diff)) the diff is the shop's items, one line each, as the shop held
+    them before the run and as the run leaves them (in check mode, would leave them), for
+    example C(record: absent) before and C(record: added) after. The before side is told
+    by each item's result in the summary - C(added) and C(created) were C(absent),
+    C(extended) was C(present) with the old values of its columns, C(replaced) was
+    C(the shop's own), C(removed) and C(cleared) were C(present); the chart was C(absent)
+    or C(the shop's own) as its zones database was created or replaced - and an item that
+    did not change reads the same on both sides, so a run that changes nothing shows no diff.
   - A failed run fails the host with the texts of the message boxes it showed.
 version_added: "1.0.0"
 author: AddTarnVel project
@@ -109,6 +117,14 @@ exit_status:
   description: The exit status of addtarnvel-cli.
   returned: always
   type: int
+diff:
+  description:
+    - The items of the shop, one line each, before and after the run (see the description);
+      C(before_header) and C(after_header) name the shop database.
+  returned: in diff mode, when addtarnvel-cli printed a summary
+  type: dict
+  sample: {"before": "record: absent\nbutton: absent\n...", "after": "record: added\nbutton: added (PanelIndex 5)\n...",
+           "before_header": "/opt/Mailvoro/Mailvoro.mdb", "after_header": "/opt/Mailvoro/Mailvoro.mdb"}
 """
 
 import json
@@ -129,6 +145,33 @@ def item_line(item):
     if item.get("rows", -1) >= 0:
         detail.append("%d rows" % item["rows"])
     return "%s: %s%s" % (item["item"], item["result"], " (%s)" % ", ".join(detail) if detail else "")
+
+
+# What the shop held of an item before the run, by the item's result; an item
+# whose result is not here did not change and reads the same on both sides.
+HELD_BEFORE = {"added": "absent", "created": "absent", "replaced": "the shop's own",
+               "removed": "present", "cleared": "present"}
+
+
+def diff_lines(items):
+    """The items as the shop held them before the run and as the run leaves them."""
+    zones = next((i["result"] for i in items if i["item"] == "TarnVel_Zones.mdb"), None)
+    before, after = [], []
+    for item in items:
+        name, result, line = item["item"], item["result"], item_line(item)
+        if result == "extended":
+            changes = item.get("changes", [])
+            before.append("%s: present (%s)" % (name, ", ".join("%s %s" % (c["column"], c["old"]) for c in changes)))
+            after.append("%s: extended (%s)" % (name, ", ".join("%s %s" % (c["column"], c["new"]) for c in changes)))
+            continue
+        if name == "chart" and result == "imported":
+            # The chart is the zone table of the zones database beside the shop.
+            held = HELD_BEFORE.get(zones)
+        else:
+            held = HELD_BEFORE.get(result)
+        before.append("%s: %s" % (name, held) if held else line)
+        after.append(line)
+    return "".join(l + "\n" for l in before), "".join(l + "\n" for l in after)
 
 
 def zip_problem(value):
@@ -186,7 +229,8 @@ def main():
     if summary:
         result["summary"] = summary
         if module._diff:
-            result["diff"] = dict(prepared="\n".join(item_line(i) for i in items) + "\n")
+            before, after = diff_lines(items)
+            result["diff"] = dict(before=before, after=after, before_header=p["path"], after_header=p["path"])
 
     if rc == 0 and summary and summary["outcome"] == "succeeded":
         module.exit_json(**result)
