@@ -1,4 +1,4 @@
-# Read by cpack before it builds the Debian package (CPACK_PROJECT_CONFIG_FILE):
+# Included by cmake/CPackProject.cmake before cpack builds the Debian package:
 # the package's library dependencies, worked out by dpkg-shlibdeps from the
 # three programs. (cpack's own way runs `file` on every one of the package's
 # nine hundred files.)

@@ -24,4 +24,10 @@ if(NOT ATV_SANITIZE AND NOT ATV_FUZZ AND CMAKE_BUILD_TYPE MATCHES "^(Release|Rel
   else()
     message(STATUS "dpkg-buildflags was not found: built without Debian's hardening flags")
   endif()
+  # No folder of this machine in what the compiler writes (__FILE__, debug
+  # information): the sources are named from the source folder as ./, the
+  # generated ones (moc, rcc, version.h) from the build folder as build/,
+  # so two checkouts or build folders make the same programs. The later
+  # option wins where both match, as for a build folder inside the checkout.
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
 endif()

@@ -36,6 +36,28 @@ set(atv_programs AddTarnVel addtarnvel-cli dbquery)
 set(atv_commands addtarnvel addtarnvel-cli addtarnvel-dbquery)
 find_program(ATV_GZIP gzip REQUIRED)
 
+# Reproducible packages: everything that takes a time takes the date of the
+# changelog's latest entry (SOURCE_DATE_EPOCH), never the clock or a file's
+# own time. help2man gets it here and cpack in cmake/CPackProject.cmake (the
+# times of the files and members of the .deb); ./package also exports it
+# for the whole build, where rcc stamps the window's icons with it. gzip
+# runs with -n (no name, no time).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
+find_program(ATV_DPKG_PARSECHANGELOG dpkg-parsechangelog)
+if(ATV_DPKG_PARSECHANGELOG)
+  execute_process(COMMAND ${ATV_DPKG_PARSECHANGELOG} -STimestamp -l ${PROJECT_SOURCE_DIR}/packaging/changelog
+    OUTPUT_VARIABLE ATV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+else()
+  # The trailer line of the first entry: " -- NAME <ADDRESS>  DATE".
+  file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog trailer REGEX "^ -- .*>  " LIMIT_COUNT 1)
+  string(REGEX REPLACE "^ -- .*>  " "" date "${trailer}")
+  execute_process(COMMAND date -u -d "${date}" +%s
+    OUTPUT_VARIABLE ATV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+if(NOT ATV_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "packaging/changelog gives no date: '${ATV_SOURCE_DATE_EPOCH}'")
+endif()
+
 # Manual pages: the window's is written by hand; the others are made by
 # help2man from the programs' own --help and --version.
 find_program(ATV_HELP2MAN help2man)
@@ -58,11 +80,12 @@ if(ATV_HELP2MAN)
     # own help gives the program folder's name.
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${atv_pkg_dir}/man
-      COMMAND ${ATV_HELP2MAN} --no-info --section=1 "--name=${atv_man_name_${command}}"
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C TZ=UTC SOURCE_DATE_EPOCH=${ATV_SOURCE_DATE_EPOCH}
+              ${ATV_HELP2MAN} --no-info --section=1 "--name=${atv_man_name_${command}}"
               --include=${PROJECT_SOURCE_DIR}/packaging/${command}.h2m --output=${page} $<TARGET_FILE:${program}>
       COMMAND sed -E -i -e "s/^\\.TH [A-Z-]+/.TH ${title}/" -e "s@(^|[^/a-z-])${program}\\b@\\1${command}@g" ${page}
       COMMAND ${ATV_GZIP} -9nf ${page}
-      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/${command}.h2m
+      DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/${command}.h2m ${PROJECT_SOURCE_DIR}/packaging/changelog
       COMMENT "Making the manual page ${command}(1)"
       VERBATIM)
     list(APPEND atv_man_pages ${page}.gz)
@@ -170,6 +193,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # holds the X11 and Wayland platform plugins without which the window cannot
 # open.
 find_program(ATV_DPKG_SHLIBDEPS dpkg-shlibdeps)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackProject.cmake)
+set(CPACK_ATV_SOURCE_DATE_EPOCH ${ATV_SOURCE_DATE_EPOCH})
 if(ATV_DPKG_SHLIBDEPS)
   set(CPACK_ATV_SHLIBDEPS ${ATV_DPKG_SHLIBDEPS})
   set(CPACK_ATV_SHLIBDEPS_DIR ${atv_pkg_dir}/shlibdeps)
@@ -177,7 +202,6 @@ if(ATV_DPKG_SHLIBDEPS)
   foreach(program ${atv_programs})
     list(APPEND CPACK_ATV_PROGRAM_FILES ${ATV_PROGRAM_DIR}/${program})
   endforeach()
-  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/DebDepends.cmake)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS

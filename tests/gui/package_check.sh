@@ -3,7 +3,8 @@
 #
 #   package_check.sh BUILD_DIR SOURCE_DIR            (ctest package.lintian)
 # The desktop entry and the AppStream description validate; the package cpack
-# makes from BUILD_DIR passes lintian --pedantic with every tag shown and no
+# makes from BUILD_DIR is made again byte for byte, with every time the
+# changelog's and no folder of this machine in it, and passes lintian --pedantic with every tag shown and no
 # override honoured but for the per-file ones it ships, and lays out: the program folder /usr/lib/addtarnvel with the
 # programs and the carrier's files (no working zones database), relative
 # links in /usr/bin, the desktop files; everything root's, folders and
@@ -174,7 +175,7 @@ build=$1
 source_dir=$2
 packaging=$source_dir/packaging
 install_checks=${3:+yes}
-tools="lintian:lintian dpkg-shlibdeps:dpkg-dev desktop-file-validate:desktop-file-utils appstreamcli:appstream"
+tools="lintian:lintian dpkg-shlibdeps:dpkg-dev desktop-file-validate:desktop-file-utils appstreamcli:appstream ar:binutils"
 [ -z "$install_checks" ] || tools="dpkg-shlibdeps:dpkg-dev unshare:util-linux setpriv:util-linux"
 for tool in $tools; do
   command -v "${tool%%:*}" >/dev/null || skip "${tool%%:*} is not installed (Debian: ${tool#*:})"
@@ -234,6 +235,48 @@ for entry in "${entries[@]}"; do grep -qxF -e "$entry" <<<"$listing" || fail "th
 charts=$(grep -c "^- -rw-r--r-- root/root $folder/Data/TarnVel_[0-9]*\.csv$" <<<"$listing" || true)
 [ "$charts" -gt 0 ] && [ "$charts" -eq "$(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)" ] ||
   fail "the package holds $charts zone charts, the build $(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)"
+# Reproducible: cpack run again (a second later, into another folder, in
+# another time zone and locale, with no SOURCE_DATE_EPOCH given) makes the
+# same bytes. Both runs pack the one build, so this proves the packaging step
+# alone; what the build itself writes (the programs, the manual pages) is
+# checked by the rows below: every file, folder and member of the package
+# bears the changelog's date, help2man's pages are dated by it, and no file
+# names the source or the build folder. (Two builds in two folders:
+# `./package DIR` twice, then cmp.)
+epoch=$(dpkg-parsechangelog -STimestamp -l "$packaging/changelog") || fail "dpkg-parsechangelog"
+sleep 1
+mkdir -p "$work/again/elsewhere"
+(umask 022 && env -u SOURCE_DATE_EPOCH TZ=ATV-14 LC_ALL=C cpack --config "$build/CPackConfig.cmake" \
+   -B "$work/again/elsewhere") >"$work/cpack-again.log" 2>&1 || { tail -n 20 "$work/cpack-again.log" >&2; fail "cpack again"; }
+cmp "$deb" "$work"/again/elsewhere/addtarnvel_*.deb ||
+  fail "cpack run twice on one build made two different packages (diffoscope tells how they differ)"
+dpkg-deb --fsys-tarfile "$deb" >"$work/data.tar" && dpkg-deb --ctrl-tarfile "$deb" >"$work/control.tar" ||
+  fail "dpkg-deb cannot take the package apart"
+# Each archive's times, one a line, as `tar -tv --full-time` and `ar tv` print them.
+tar_times() { TZ=UTC tar -tv --full-time -f "$1" | awk '{ print $4, $5 }'; }
+ar_times() { TZ=UTC LC_ALL=C ar tv "$1" | awk '{ print $4, $5, $6, $7 }'; }
+day=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
+# what          lister     archive             the changelog's date as the lister prints it
+rows="data.tar        tar_times  $work/data.tar      $day
+control.tar     tar_times  $work/control.tar   $day
+deb-members     ar_times   $deb                $(LC_ALL=C date -u -d "@$epoch" '+%b %-d %H:%M %Y')"
+while read -r what lister archive want; do
+  times=$("$lister" "$archive") && [ -n "$times" ] || fail "no times could be read from $what"
+  odd=$(grep -vxF -e "$want" <<<"$times" | LC_ALL=C sort -u || true)
+  [ -z "$odd" ] || fail "$what holds times other than the changelog's $want: $odd"
+done <<<"$rows"
+mkdir "$work/tree"
+tar -xf "$work/data.tar" -C "$work/tree" --no-same-owner || fail "the data archive does not unpack"
+month=$(LC_ALL=C date -u -d "@$epoch" '+%B %Y')
+for page in addtarnvel-cli addtarnvel-dbquery; do
+  zcat "$work/tree$share/man/man1/$page.1.gz" | grep -q "^\.TH [^ ]* \"1\" \"$month\"" ||
+    fail "$page(1) is not dated $month, the changelog's month: $(zcat "$work/tree$share/man/man1/$page.1.gz" | grep '^\.TH')"
+done
+for folder_name in "$(cd "$build" && pwd -P)" "$(cd "$source_dir" && pwd -P)"; do
+  leaked=$(grep -rlaF -e "$folder_name/" "$work/tree" || true)
+  [ -z "$leaked" ] || fail "the package's files name the folder $folder_name: $leaked"
+done
+
 # lintian with no override honoured finds exactly what the package's
 # overrides name, each one tag on one file: no blanket override, none stale.
 # (lintian warns on stderr when run as root; its findings go to stdout.)
@@ -246,4 +289,4 @@ report=$(lintian --pedantic --no-override --display-info --tag-display-limit 0 "
 [ "$status" -le 1 ] || { cat "$work/lintian.err" >&2; fail "lintian did not run (exit $status)"; }
 [ "$(sed -E 's/^[A-Z]: //' <<<"$report" | grep . | LC_ALL=C sort)" = "$overrides" ] ||
   { echo "$report" >&2; fail "lintian --pedantic finds other than the package's overrides name"; }
-echo "PASSED: desktop entry, AppStream description, the package's layout, and lintian with no override honoured"
+echo "PASSED: desktop entry, AppStream description, the package's layout, made again byte for byte with the changelog's date, and lintian with no override honoured"
