@@ -64,6 +64,13 @@ RunError IsAFolder(const std::string& path) {
   return RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is a folder.");
 }
 
+// A folder, or another thing that is no ordinary file (a pipe, a device),
+// where a file is meant.
+RunError NotAFile(const std::string& path, mode_t mode) {
+  if (S_ISDIR(mode)) return IsAFolder(path);
+  return RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is not an ordinary file.");
+}
+
 // Turns a failed system call on `path` into the run-time error an operator
 // can act on; `missing` is the error for ENOENT, which depends on whether
 // the file or its folder was looked for.
@@ -386,7 +393,7 @@ Destination CheckDestination(const std::string& destination, const struct stat& 
   const bool exists = ::lstat(destination.c_str(), &d.info) == 0;
   d.isLink = exists && S_ISLNK(d.info.st_mode);
   d.isFile = exists && !d.isLink;
-  if (d.isFile && !S_ISREG(d.info.st_mode)) throw IsAFolder(destination);
+  if (d.isFile && !S_ISREG(d.info.st_mode)) throw NotAFile(destination, d.info.st_mode);
   // Write bits are checked by hand as well, because root passes every
   // access check and would otherwise replace files marked read-only.
   if (d.isFile) {
@@ -433,7 +440,7 @@ struct StagedCopy::State {
 StagedCopy::StagedCopy(const std::string& source, const std::string& destination) {
   struct stat sourceInfo {};
   if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
-  if (!S_ISREG(sourceInfo.st_mode)) throw IsAFolder(source);
+  if (!S_ISREG(sourceInfo.st_mode)) throw NotAFile(source, sourceInfo.st_mode);
   bool sameFile = false;
   Destination d = CheckDestination(destination, sourceInfo, sameFile);
   existed_ = d.isFile || d.isLink;
@@ -590,7 +597,7 @@ void RemoveOrThrow(const std::string& path) {
   }
   if (S_ISLNK(info.st_mode))
     throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is a symbolic link.");
-  if (!S_ISREG(info.st_mode)) throw IsAFolder(path);
+  if (!S_ISREG(info.st_mode)) throw NotAFile(path, info.st_mode);
   if ((info.st_mode & kWriteBits) == 0) throw ReadOnly(path);
   if (!FolderIsWritable(folder, folderInfo)) RefuseFolder(folder, folderInfo);
   const Claim claim(path, true);
