@@ -13,7 +13,7 @@
 
 #include "AppInfo.h"
 #include "Carrier.h"
-#include "Engine.h"
+#include "EngineErrors.h"
 #include "Files_.h"
 #include "RunError.h"
 #include "Variant.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "ColumnTypes.h"
-#include "Engine.h"
+#include "EngineErrors.h"
 #include "RunError.h"
 #include "Variant.h"
 

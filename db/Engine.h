@@ -1,8 +1,8 @@
 // The database engine: connections, recordsets and fields over SQLite files,
 // speaking the host's SQL dialect (Dialect) and storing values by their
 // columns' declared types (ColumnTypes). Every operation that fails throws
-// Platform::RunError with one of the numbers below and a description that
-// names the file, table or column concerned.
+// Platform::RunError with one of the numbers of EngineErrors.h and a
+// description that names the file, table or column concerned.
 #pragma once
 
 #include <cstdint>
@@ -11,26 +11,10 @@
 #include <vector>
 
 #include "ColumnTypes.h"
+#include "EngineErrors.h"
 #include "Variant.h"
 
 namespace Engine {
-
-// Error numbers of the engine.
-inline constexpr std::int32_t kErrNoCurrentRecord = 3021;   // field read at the end
-inline constexpr std::int32_t kErrFileNotFound = 3024;      // no file at the path
-inline constexpr std::int32_t kErrNotAFile = 3044;          // the path names a folder
-inline constexpr std::int32_t kErrCannotOpen = 3051;        // the file cannot be read (or written)
-inline constexpr std::int32_t kErrInUse = 3045;             // another process holds the file locked
-inline constexpr std::int32_t kErrNoSuchTable = 3078;       // a table the statement names is missing
-inline constexpr std::int32_t kErrNoSuchColumn = 3265;      // a column the statement names is missing
-inline constexpr std::int32_t kErrSyntax = 3075;            // the statement is not valid SQL
-inline constexpr std::int32_t kErrMultipleStatements = 3142;  // text after the end of the statement
-inline constexpr std::int32_t kErrConstraint = 3022;        // a key or constraint refused the change
-inline constexpr std::int32_t kErrNotUpdatable = 3027;      // the recordset cannot take new rows
-inline constexpr std::int32_t kErrBadConnectionString = 3706;  // provider not known
-inline constexpr std::int32_t kErrNotADatabase = 3343;      // the file is not a database
-inline constexpr std::int32_t kErrEngine = 3146;            // any other failure of the engine
-inline constexpr std::int32_t kErrObjectClosed = 3704;      // the connection or recordset is closed
 
 inline constexpr int kStateClosed = 0;
 inline constexpr int kStateOpen = 1;

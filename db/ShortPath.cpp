@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "Engine.h"
+#include "EngineErrors.h"
 #include "RunError.h"
 
 namespace ShortPath {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Engine.h"
+#include "EngineErrors.h"
 #include "RunError.h"
 #include "ShortPath.h"
 #include "Variant.h"
