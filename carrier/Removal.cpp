@@ -33,12 +33,7 @@ std::string Beside(const std::string& path, const std::string& name) {
   return Files_::FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
 }
 
-// `text` as an SQL text literal, any quote in it doubled.
-std::string TextLiteral(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted + "'";
-}
+using Db::TextLiteral;
 
 std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
 

@@ -224,11 +224,23 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
-std::string QuotedName(const std::string& name) {
-  std::string quoted = "\"";
-  for (const char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
+namespace {
+
+// `text` between two `quote`s, each `quote` in it doubled.
+std::string Enclosed(const std::string& text, char quote) {
+  std::string enclosed(1, quote);
+  for (const char c : text) {
+    enclosed += c;
+    if (c == quote) enclosed += c;
+  }
+  return enclosed + quote;
 }
+
+}  // namespace
+
+std::string QuotedName(const std::string& name) { return Enclosed(name, '"'); }
+
+std::string TextLiteral(const std::string& text) { return Enclosed(text, '\''); }
 
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -79,6 +79,8 @@ bool IsNumericText(const std::string& text);
 // `name` as an SQL identifier in double quotes, any quote in it doubled,
 // so that a name read from a file is never taken for SQL of its own.
 std::string QuotedName(const std::string& name);
+// `text` as an SQL text literal in apostrophes, any apostrophe in it doubled.
+std::string TextLiteral(const std::string& text);
 
 // Binary data as an SQL literal in upper-case hex: X'00FF' (X'' when empty).
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);
