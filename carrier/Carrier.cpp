@@ -157,11 +157,6 @@ bool InstallSupportFile(const std::string& fileName, const std::string& targetPa
   return CopyToShop(source, targetPath);
 }
 
-std::string FileName(const std::string& path) {
-  const std::string name = Files_::LastPathPart(path);
-  return name.empty() ? path : name;
-}
-
 // A host step's failure: its box, and the item it leaves as it was.
 void Refused(const std::string& itemName, const std::string& description, const std::string& failureText) {
   MsgBox_::ShowProcessFailed(description, failureText, "");
@@ -302,7 +297,7 @@ bool Run::Stage(const std::string& source, const std::string& destination) {
   std::int32_t errorNumber = 0;
   auto copy = Files_::StageFileChecked(source, destination, errorDescription, errorNumber, true);
   if (!copy) {
-    Tell({.name = FileName(destination), .result = "refused", .detail = errorDescription});
+    Tell({.name = Files_::NameOf(destination), .result = "refused", .detail = errorDescription});
     return false;
   }
   staged_.push_back({source, destination, std::move(copy)});
@@ -322,7 +317,7 @@ bool Run::Commit() {
     } catch (const RunError& error) {
       PutBack();
       Files_::TellCopyFailed(staged.source, staged.destination);
-      Tell({.name = FileName(staged.destination), .result = "refused", .detail = error.Description()});
+      Tell({.name = Files_::NameOf(staged.destination), .result = "refused", .detail = error.Description()});
       return false;
     }
   }
@@ -358,7 +353,7 @@ void Run::TellFiles(const char* notPlacedDetail) {
   };
   for (const auto& staged : staged_) {
     const auto& copy = *staged.copy;
-    Item item{.name = FileName(staged.destination), .result = "unchanged"};
+    Item item{.name = Files_::NameOf(staged.destination), .result = "unchanged"};
     if (told(item.name, "refused")) continue;  // its copy failed where it was put in place
     if (copy.Placed()) item.result = copy.Replaces() ? "replaced" : "created";
     else if (copy.Changes()) item.detail = notPlacedDetail;
@@ -633,7 +628,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
     }
     scratch.Flush();
   });
-  Tell({.name = "chart", .result = !error && errorNumber == 0 ? "imported" : "refused", .detail = FileName(chartPath), .rows = rows});
+  Tell({.name = "chart", .result = !error && errorNumber == 0 ? "imported" : "refused", .detail = Files_::NameOf(chartPath), .rows = rows});
   if (error) MsgBox_::ShowProcessFailed(error->Description(), "Failed to read Tarn-Vel 'csv' file...", "");
   const bool result = !error && errorNumber == 0;
   Files_::CloseFile(file);

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -42,7 +41,6 @@ int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
     if (UpperAscii(rows.columns[c]) == upperName) return static_cast<int>(c);
   return -1;
 }
-
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
   Item item{.name = "record", .result = "ok"};
@@ -230,9 +228,7 @@ PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
     : folder_(std::make_unique<Files_::PrivateFolder>("plan")), hostDbPath_(hostDbPath) {
   const char separator = Platform::AppInfo::PathSeparator();
   const std::string shop = folder_->Path() + separator + "shop";
-  const std::string hostName = hostDbPath.find(separator) == std::string::npos ? hostDbPath
-                                                                                 : Files_::LastPathPart(hostDbPath);
-  copyHostDbPath_ = shop + separator + hostName;
+  copyHostDbPath_ = shop + separator + Files_::NameOf(hostDbPath);
   try {
     fs::create_directory(shop);
     const std::string hostFolder = Files_::FolderOfPath(hostDbPath);

@@ -271,7 +271,11 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& destin
   }
 }
 
-TemporaryFile CreateTemporary(const std::string& folder, const std::string& destinationName, mode_t mode) {
+// Makes a new entry under a fresh temporary name of `destinationName` in
+// `folder` with `make(path)`, which answers false only when the name is
+// taken (errno EEXIST); answers the path.
+template <class Make>
+std::string MakeTemporary(const std::string& folder, const std::string& destinationName, Make&& make) {
   std::random_device seed;
   std::mt19937_64 random(seed());
   const char separator = Platform::AppInfo::PathSeparator();
@@ -279,12 +283,20 @@ TemporaryFile CreateTemporary(const std::string& folder, const std::string& dest
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
     std::string path = folder + separator + TempPrefix(destinationName) + suffix;
-    // The mode passed to open() is filtered by the umask, as for any new file.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0) return TemporaryFile(std::move(path), fd);
+    if (make(path)) return path;
     if (errno != EEXIST) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
   }
   throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(folder) + ": no temporary name.");
+}
+
+TemporaryFile CreateTemporary(const std::string& folder, const std::string& destinationName, mode_t mode) {
+  int fd = -1;
+  // The mode passed to open() is filtered by the umask, as for any new file.
+  std::string path = MakeTemporary(folder, destinationName, [&](const std::string& name) {
+    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    return fd >= 0;
+  });
+  return TemporaryFile(std::move(path), fd);
 }
 
 void WriteAll(int fd, const char* data, std::size_t size, std::uint64_t& written, const std::string& destination) {
@@ -350,13 +362,10 @@ std::string FolderOfFile(const std::string& path, struct stat& folderInfo) {
 // as a live temporary so that no other copy sweeps it away.
 class Backup {
  public:
-  Backup(const std::string& destination, const std::string& folder, const std::string& name) {
-    for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
-      std::string path = CreateTemporary(folder, name, 0600).Path();  // reserves a fresh name, then gives it up
-      if (::link(destination.c_str(), path.c_str()) == 0) path_ = std::move(path);
-      else if (errno != EEXIST) throw FromErrno(errno, destination);
-    }
-    if (path_.empty()) throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(folder) + ": no temporary name.");
+  Backup(const std::string& destination, const std::string& folder, const std::string& name)
+      : path_(MakeTemporary(folder, name, [&](const std::string& path) {
+          return ::link(destination.c_str(), path.c_str()) == 0;
+        })) {
     file_ = Descriptor(::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (file_.Get() >= 0) TryLockRange(file_.Get(), F_WRLCK, kLiveByte, 1);
   }
@@ -389,7 +398,7 @@ Destination CheckDestination(const std::string& destination, const struct stat& 
   d.path = destination;
   struct stat folderInfo {};
   d.folder = FolderOfFile(destination, folderInfo);
-  d.name = LastPathPart(destination).empty() ? destination : LastPathPart(destination);
+  d.name = NameOf(destination);
   const bool exists = ::lstat(destination.c_str(), &d.info) == 0;
   d.isLink = exists && S_ISLNK(d.info.st_mode);
   d.isFile = exists && !d.isLink;
@@ -570,8 +579,8 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
     throw FromErrno(error, path, Platform::kErrPathNotFound);
   }
   struct stat mine {};
-  if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode))
-    throw RunError(Platform::kErrPathFileAccess, "Path/File access error: " + Quoted(path) + " is not an ordinary file.");
+  if (::fstat(file.Get(), &mine) != 0) throw FromErrno(errno, path);
+  if (!S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
   if (!TryLockRange(file.Get(), F_WRLCK, 0, 0)) return LockAttempt::Held;
   // The holder before may have removed it between our open and our lock.
   if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
@@ -966,6 +975,11 @@ bool CloseFile(InputFile& file) {
   } catch (...) {
     return false;
   }
+}
+
+std::string NameOf(const std::string& path) {
+  const std::string last = LastPathPart(path);
+  return last.empty() ? path : last;
 }
 
 std::string LastPathPart(const std::string& path) {

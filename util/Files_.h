@@ -204,6 +204,9 @@ bool CloseFile(InputFile& file);
 // The part of `path` after its last separator; empty when it has none or
 // ends with one.
 std::string LastPathPart(const std::string& path);
+// The name a file is known by in its folder: LastPathPart, or the whole
+// path when it has no separator.
+std::string NameOf(const std::string& path);
 
 // The folder that holds the file named by `path`: the path less its final
 // separator and what follows it. "/shop/shop" gives "/shop", "/srv/m/"
