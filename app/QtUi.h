@@ -25,13 +25,10 @@ namespace App {
 // whole text is the panel's tooltip. Line breaks show as spaces on the one
 // line.
 class StatusLabel final : public QLabel {
-  Q_OBJECT
-
  public:
   explicit StatusLabel(QWidget* parent = nullptr);
   // The whole status; text() is the line shown.
   void SetStatus(const QString& status);
-  const QString& Status() const { return status_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;

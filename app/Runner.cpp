@@ -1,7 +1,6 @@
 #include "Runner.h"
 
 #include <CLI/CLI.hpp>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,15 +196,13 @@ struct Tick {
   bool zoneRow = false;             // a chart line that is a row of the zone table
 };
 
-const char kImportStatus[] = "Importing zones: ";
-
-// A chart line the import stores: its second field is a number (the
-// header's is a column name).
+// A chart line the import stores, by the import's own rule: its second
+// field is a number (the header's is a column name).
 bool IsZoneRow(std::string_view line) {
-  const auto comma1 = line.find(',');
-  if (comma1 == std::string_view::npos) return false;
-  const auto comma2 = line.find(',', comma1 + 1);
-  return Db::IsNumericText(std::string(line.substr(comma1 + 1, comma2 == std::string_view::npos ? comma2 : comma2 - comma1 - 1)));
+  std::string field2, field3, field4, description;
+  std::int32_t number = 0;
+  return Carrier::SplitCsvLine(std::string(line), field2, field3, field4, description, number) &&
+         Db::IsNumericText(field2);
 }
 
 std::optional<long long> Count(std::string_view digits) {
@@ -217,16 +214,16 @@ std::optional<long long> Count(std::string_view digits) {
 
 std::optional<Tick> ProgressOf(const std::string& status) {
   const std::string_view text = status;
-  if (text.starts_with(kImportStatus)) {
-    return Tick{.label = "Importing zones", .zoneRow = IsZoneRow(text.substr(sizeof kImportStatus - 1))};
+  if (text.starts_with(Carrier::kImportingZones)) {
+    return Tick{.label = "Importing zones", .zoneRow = IsZoneRow(text.substr(sizeof Carrier::kImportingZones - 1))};
   }
-  const auto of = text.rfind(" of ");
-  if (of == std::string_view::npos || of == 0) return std::nullopt;
-  const auto space = text.rfind(' ', of - 1);
-  if (space == std::string_view::npos || space == 0) return std::nullopt;
-  const auto item = Count(text.substr(space + 1, of - space - 1)), total = Count(text.substr(of + 4));
+  if (!text.starts_with(Carrier::kAddingSettings)) return std::nullopt;
+  const std::string_view count = text.substr(sizeof Carrier::kAddingSettings - 1);
+  const auto of = count.find(" of ");
+  if (of == std::string_view::npos) return std::nullopt;
+  const auto item = Count(count.substr(0, of)), total = Count(count.substr(of + 4));
   if (!item || !total || *item >= *total) return std::nullopt;
-  return Tick{.label = std::string(text.substr(0, space)), .item = item, .total = *total};
+  return Tick{.label = "Adding service settings", .item = item, .total = *total};
 }
 
 // The transcript as it is written: a line per event; or on a terminal, a
@@ -551,15 +548,23 @@ std::string WhyNoFile(const std::string& path) {
   return quoted + " could not be found when the run looked";  // it has come since
 }
 
-// The effective user, by name when it has one.
+// The effective user, by its name in the local user list when it has one
+// there (a lookup through the name services could wait on the network).
 std::string EffectiveUser() {
-  const uid_t uid = ::geteuid();
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
-    return found->pw_name;
-  return "uid " + std::to_string(uid);
+  const std::string uid = std::to_string(::geteuid());
+  try {
+    Files_::InputFile users;
+    users.Open("/etc/passwd");
+    while (!users.AtEnd()) {
+      const std::string line = users.ReadLine();  // NAME:PASSWORD:UID:...
+      const auto first = line.find(':'), second = line.find(':', first + 1);
+      if (first != std::string::npos && second != std::string::npos &&
+          line.compare(second + 1, uid.size() + 1, uid + ":") == 0)
+        return line.substr(0, first);
+    }
+  } catch (const Platform::RunError&) {
+  }
+  return "uid " + uid;
 }
 
 // Why the shop refused a file: the error's own text, and for a permission
@@ -672,28 +677,34 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Summary summary;
   summary.mode = verify ? "verify" : remove ? "remove" : "install";
   summary.dryRun = dryRun;
+  const auto shopFiles = service.ShopFiles();
   if (verify) {
     summary.items = ShopState::Verify(service, hostDbPath, *zipOption ? zip : "");
     const bool installed = std::all_of(summary.items.begin(), summary.items.end(),
                                        [](const ShopState::Item& item) { return item.result == "ok"; });
     summary.status = installed ? kExitSucceeded : kExitFailed;
   } else {
-    // The steps tell what they do as they do it.
-    Carrier::Report report;
-    try {
-      std::string target = hostDbPath;
-      if (dryRun && Files_::LocateFile(hostDbPath, false)) {
+    std::string target = hostDbPath;
+    bool copied = true;
+    if (dryRun && Files_::LocateFile(hostDbPath, false)) {
+      try {
         privateCopy.emplace(service, hostDbPath);
         target = privateCopy->HostDbPath();
+      } catch (const Platform::RunError& e) {
+        MsgBox_::ShowProcessFailed(e.Description(), "The shop could not be copied for a dry run...", "");
+        copied = false;
       }
-      summary.status = remove ? RemoveService(service, target, report.Items()) : InstallService(ui, target);
-    } catch (const Platform::RunError& e) {
-      MsgBox_::ShowProcessFailed(e.Description(), "The shop could not be copied for a dry run...", "");
     }
-    summary.items = std::move(report.Items());
+    if (copied && remove) {
+      summary.status = RemoveService(service, target, summary.items);
+    } else if (copied) {
+      // The steps tell what they do as they do it.
+      Carrier::Report report;
+      summary.status = InstallService(ui, target);
+      summary.items = std::move(report.Items());
+    }
     // Told in the order the steps ran; shown as the shop holds them: the
     // record, the button, the files, then the chart.
-    const auto shopFiles = service.ShopFiles();
     const auto rank = [&](const ShopState::Item& item) {
       if (item.name == "record") return 0;
       if (item.name == "button") return 1;
@@ -711,9 +722,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } else if (status == kExitFailed && !verify && !remove && !*zipOption) {
     err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
   }
-  const auto files = service.ShopFiles();
   for (const auto& item : summary.items) {
-    if (item.result == "refused" && std::find(files.begin(), files.end(), item.name) != files.end())
+    if (item.result == "refused" && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
       err << kProgramName << ": " << item.name << ": " << real(WhyRefused(item.detail)) << '\n';
   }
   // A ZIP code of another form may still be found (010001 is 10001), so

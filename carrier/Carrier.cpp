@@ -623,7 +623,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
         }
         ++rows;
       }
-      status.assign("Importing zones: ").append(line);
+      status.assign(kImportingZones).append(line);
       SetStatus(status);
     }
     scratch.Flush();
@@ -694,7 +694,7 @@ bool AddServiceToMaster(const std::string& serviceType, const std::string& servi
         const auto overrides = MasterOverrides(serviceType, serviceCode, carrierName);
         targetRecords->AddNew();
         for (int i = 0; i < templateRecords->FieldCount(); ++i) {
-          SetStatus("Adding service settings " + std::to_string(i) + " of " +
+          SetStatus(kAddingSettings + std::to_string(i) + " of " +
                     std::to_string(templateRecords->FieldCount()));
           const Engine::Field column = templateRecords->Fields(i);
           const std::string name = UpperAscii(column.Name());

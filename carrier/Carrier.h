@@ -35,6 +35,11 @@ struct Item {
   std::int64_t rows = -1;         // the chart: rows imported into the zone table
 };
 
+// The progress statuses of the steps: "Importing zones: LINE" for each
+// chart line, "Adding service settings I of N" for each template column.
+inline constexpr char kImportingZones[] = "Importing zones: ";
+inline constexpr char kAddingSettings[] = "Adding service settings ";
+
 // Whether any item says the shop changed.
 bool Changed(const std::vector<Item>& items);
 

@@ -11,7 +11,7 @@
 #include "AppInfo.h"
 #include "ColumnTypes.h"
 #include "Connection.h"
-#include "Engine.h"
+#include "EngineErrors.h"
 #include "Files_.h"
 #include "MsgBox_.h"
 #include "RunError.h"
@@ -29,13 +29,9 @@ using Snapshot::Cell;
 constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
 constexpr int kButtons = 7;
 
-std::string Beside(const std::string& path, const std::string& name) {
-  return Files_::FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
-}
-
 using Db::TextLiteral;
-
-std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
+using Files_::Beside;
+using Snapshot::Shown;
 
 RunError LookFailed(const std::string& path) {
   return RunError(Platform::kErrPathFileAccess,
@@ -65,10 +61,13 @@ std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& servi
   const std::string what = index == 0 ? "zone table" : "rate table";
   try {
     Snapshot::Reader reader(path);
-    const auto rows = reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
-                                   {service.serviceCode, index == 0 ? "ZONE" : "LBS"});
+    // A view or anything else under the table's name is not the carrier's.
+    const bool table = reader.IsTable(service.serviceCode);
+    const auto rows = table ? reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
+                                           {service.serviceCode, index == 0 ? "ZONE" : "LBS"})
+                            : Snapshot::Rows{};
     reader.Finish();
-    if (rows.rows.at(0).at(0) == "1") return std::nullopt;
+    if (table && rows.rows.at(0).at(0) == "1") return std::nullopt;
     return "no " + what + " '" + service.serviceCode + "'";
   } catch (const RunError& error) {
     if (error.Number() != Engine::kErrNotADatabase) throw;
@@ -421,11 +420,12 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
 // unchanged, for `reason`; `unreadable` names the file step 1 could not
 // read, if any.
 void Complete(const ShopState::Service& service, std::size_t first, const std::string& reason,
-              std::vector<Item>& items, const std::string& unreadable = "") {
+              std::vector<Item>& items, const std::string& unreadable = "", const std::string& why = "") {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
   for (std::size_t i = items.size() - first; i < names.size(); ++i)
-    items.push_back({.name = names[i], .result = names[i] == unreadable ? "unreadable" : "unchanged", .detail = reason});
+    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = "unreadable", .detail = why}
+                                           : Item{.name = names[i], .result = "unchanged", .detail = reason});
 }
 
 bool Failed(const Item& item) { return item.result == "refused" || item.result == "unreadable"; }
@@ -439,9 +439,9 @@ bool Remove(const ShopState::Service& service, const std::string& hostDbPath, st
   const auto files = service.ShopFiles();
   const std::size_t first = items.size();
   try {
-    const Carrier::Run run(Files_::FolderOfPath(hostDbPath));
+    const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
     const int answer = Platform::CurrentUi().MsgBox(
-        "Would you like to remove " + service.serviceType + " " + code + " service from your Mailvoro ?",
+        "Would you like to remove " + service.serviceType + " '" + service.serviceCode + "' service from your Mailvoro ?",
         Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
     if (answer != Platform::kAnswerOk) {
       Complete(service, first, "the operator cancelled", items);
@@ -455,14 +455,27 @@ bool Remove(const ShopState::Service& service, const std::string& hostDbPath, st
         looks.push_back(LookAt(service, i, hostDbPath));
       } catch (const RunError& error) {
         MsgBox_::ShowProcessFailed(error.Description(), failureText, "");
-        Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i]);
-        items[first + 2 + i].detail = error.Description();
+        Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i],
+                 error.Description());
         return false;
       }
     }
 
     // 2 and 3. The records, then the buttons.
+    // Both tables are read before either changes: a shop that cannot be
+    // read whole is left as it is, so that a rerun can finish.
     const Found found = ReadShop(hostDbPath, code);
+    if (!found.records || !found.rows) {
+      // Each unreadable table shows its box; the other is left as it is.
+      const std::string reason = "the removal stopped: the shop database could not be read whole";
+      bool unused = false;
+      items.push_back(found.records ? Item{.name = "record", .result = "unchanged", .detail = reason}
+                                    : RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
+      items.push_back(found.rows ? Item{.name = "button", .result = "unchanged", .detail = reason}
+                                 : RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", unused));
+      Complete(service, first, reason, items);
+      return false;
+    }
     items.push_back(RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
     bool buttonsDone = false;
     items.push_back(RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", buttonsDone));

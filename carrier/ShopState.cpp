@@ -26,13 +26,11 @@ using Snapshot::Cell;
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-std::string Beside(const std::string& path, const std::string& name) {
-  return Files_::FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
-}
+using Files_::Beside;
 
 using Platform::AppInfo::InProgramFolder;
 
-std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
+using Snapshot::Shown;
 
 using Db::UpperAscii;
 
@@ -229,9 +227,11 @@ PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
   const char separator = Platform::AppInfo::PathSeparator();
   const std::string shop = folder_->Path() + separator + "shop";
   copyHostDbPath_ = shop + separator + Files_::NameOf(hostDbPath);
+  copyFolder_ = shop;
+  hostFolder_ = Files_::FolderOfPath(hostDbPath);
   try {
     fs::create_directory(shop);
-    const std::string hostFolder = Files_::FolderOfPath(hostDbPath);
+    const std::string& hostFolder = hostFolder_;
     CopyShopFile(hostDbPath, copyHostDbPath_, true);
     MirrorWritable(hostDbPath, copyHostDbPath_);
     const auto files = service.ShopFiles();
@@ -250,7 +250,7 @@ PrivateCopy::~PrivateCopy() = default;
 
 std::string PrivateCopy::RealPaths(std::string text) const {
   ReplaceAll(text, copyHostDbPath_, hostDbPath_);
-  ReplaceAll(text, Files_::FolderOfPath(copyHostDbPath_), Files_::FolderOfPath(hostDbPath_));
+  ReplaceAll(text, copyFolder_, hostFolder_);
   return text;
 }
 

@@ -63,6 +63,7 @@ class PrivateCopy {
  private:
   std::unique_ptr<Files_::PrivateFolder> folder_;
   std::string hostDbPath_, copyHostDbPath_;
+  std::string hostFolder_, copyFolder_;  // the folders of the two, made once: every event is rewritten
 };
 
 }  // namespace ShopState

@@ -183,8 +183,6 @@ int WaitForLock(void* context, int attempts) {
 
 }  // namespace
 
-Reader::Reader(const std::string& path) : Reader(path, kTimeLimit) {}
-
 Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit)
     : connection_(std::make_unique<Connection>()) {
   KeepOwnersDuringReads();
@@ -237,7 +235,11 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit)
 }
 
 Reader::~Reader() {
-  if (!connection_ || !connection_->db) return;
+  if (connection_) Close();
+}
+
+void Reader::Close() {
+  if (!connection_->db) return;
   const Reading reading;
   sqlite3_progress_handler(connection_->db.get(), 0, nullptr, nullptr);
   sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -338,10 +340,7 @@ void Reader::CopyTo(const std::string& destination) {
 
 void Reader::Finish() {
   if (!connection_->db) return;
-  const Reading reading;
-  sqlite3_progress_handler(connection_->db.get(), 0, nullptr, nullptr);
-  sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  connection_->db.reset();
+  Close();
   if (!connection_->unlocked) return;
   struct stat info {};
   const std::string& path = connection_->path;

@@ -22,6 +22,9 @@ namespace Snapshot {
 // nullopt for Null.
 using Cell = std::optional<std::string>;
 
+// A cell as a person reads it: its text, or "Null".
+inline std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
+
 struct Rows {
   std::vector<std::string> columns;
   std::vector<std::vector<Cell>> rows;
@@ -42,15 +45,13 @@ struct Connection;
 // time: past the limit the running statement is stopped and the read
 // throws kErrEngine, so that a view or a query that never ends under a
 // table's name cannot hold the program. Throws Platform::RunError with the
-// engine's numbers (Engine.h) naming the file.
+// engine's numbers (EngineErrors.h) naming the file.
 class Reader {
  public:
   // How long one read may take in all.
   static constexpr std::chrono::milliseconds kTimeLimit{10000};
 
-  explicit Reader(const std::string& path);
-  // The same with a limit of its own, for tests of the limit.
-  Reader(const std::string& path, std::chrono::milliseconds timeLimit);
+  explicit Reader(const std::string& path, std::chrono::milliseconds timeLimit = kTimeLimit);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
@@ -76,6 +77,7 @@ class Reader {
   void Finish();
 
  private:
+  void Close();  // ends the read transaction and lets the file go; never throws
   std::unique_ptr<Connection> connection_;
 };
 

@@ -152,14 +152,14 @@ int InitDatabase(const std::string& path, const std::string& scriptPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Runs one SQL statement on a database file and prints its result, or makes a new database file."};
+  // The options are described once, in the help below.
+  CLI::App app;
   app.name("dbquery");
   bool init = false;
   std::string path, text;
-  app.add_flag("--init", init, "Make a new database file PATH from the SQL script file SCRIPT (plain SQLite SQL, run "
-                               "whole in one transaction); an existing file is never overwritten.");
-  app.add_option("PATH", path, "The database file.")->required();
-  app.add_option("SQL", text, "One statement (with --init: the path of the script file SCRIPT).")->required();
+  app.add_flag("--init", init);
+  app.add_option("PATH", path)->required();
+  app.add_option("SQL", text)->required();
   app.set_version_flag("--version", "dbquery " + Platform::AppInfo::VersionText());
   // The help is written out whole, one option to a paragraph, so that it
   // reads at 80 columns and its manual page keeps the same shape.

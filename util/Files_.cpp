@@ -977,6 +977,10 @@ bool CloseFile(InputFile& file) {
   }
 }
 
+std::string Beside(const std::string& path, const std::string& name) {
+  return FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
+}
+
 std::string NameOf(const std::string& path) {
   const std::string last = LastPathPart(path);
   return last.empty() ? path : last;

@@ -204,6 +204,8 @@ bool CloseFile(InputFile& file);
 // The part of `path` after its last separator; empty when it has none or
 // ends with one.
 std::string LastPathPart(const std::string& path);
+// The file `name` in the folder of the file `path`.
+std::string Beside(const std::string& path, const std::string& name);
 // The name a file is known by in its folder: LastPathPart, or the whole
 // path when it has no separator.
 std::string NameOf(const std::string& path);
