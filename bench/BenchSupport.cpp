@@ -8,7 +8,9 @@
 #include <iostream>
 #include <random>
 
+#include "DatabaseLocks.h"
 #include "Files_.h"
+#include "RunError.h"
 
 namespace Bench {
 namespace fs = std::filesystem;
@@ -52,10 +54,11 @@ std::string ProgramFolder::WriteChart(const std::string& name, std::size_t lines
 
 std::string ProgramFolder::FreshWorkingZones() const {
   const std::string working = (program_ / kWorkingZones).string();
-  std::string description;
-  std::int32_t number = 0;
-  Require(Files_::CopyFileChecked((program_ / kEmptyZones).string(), working, description, number, false),
-          "the empty zones database is copied (" + description + ")");
+  try {
+    Files_::StagedCopy((program_ / kEmptyZones).string(), working, Db::kDatabaseLocks).Place();
+  } catch (const Platform::RunError& error) {
+    Require(false, "the empty zones database is copied (" + error.Description() + ")");
+  }
   return working;
 }
 

@@ -12,6 +12,7 @@
 #include "AppInfo.h"
 #include "Connection.h"
 #include "Convert.h"
+#include "DatabaseLocks.h"
 #include "DBQuery.h"
 #include "Engine.h"
 #include "Files_.h"
@@ -146,9 +147,9 @@ Report* currentReport = nullptr;
 // without a run copied at once.
 bool CopyToShop(const std::string& source, const std::string& destination) {
   if (currentRun) return currentRun->Stage(source, destination);
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  return Files_::CopyFileChecked(source, destination, errorDescription, errorNumber, true);
+  if (!Trap([&] { Files_::StagedCopy(source, destination, Db::kDatabaseLocks).Place(); })) return true;
+  MsgBox_::ShowCopyFailed(source, destination);
+  return false;
 }
 
 bool InstallSupportFile(const std::string& fileName, const std::string& targetPath) {
@@ -293,11 +294,10 @@ Run::~Run() {
 }
 
 bool Run::Stage(const std::string& source, const std::string& destination) {
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  auto copy = Files_::StageFileChecked(source, destination, errorDescription, errorNumber, true);
-  if (!copy) {
-    Tell({.name = Files_::NameOf(destination), .result = "refused", .detail = errorDescription});
+  std::unique_ptr<Files_::StagedCopy> copy;
+  if (const auto error = Trap([&] { copy = std::make_unique<Files_::StagedCopy>(source, destination, Db::kDatabaseLocks); })) {
+    MsgBox_::ShowCopyFailed(source, destination);
+    Tell({.name = Files_::NameOf(destination), .result = "refused", .detail = error->Description()});
     return false;
   }
   staged_.push_back({source, destination, std::move(copy)});
@@ -316,7 +316,7 @@ bool Run::Commit() {
       staged.copy->Place();
     } catch (const RunError& error) {
       PutBack();
-      Files_::TellCopyFailed(staged.source, staged.destination);
+      MsgBox_::ShowCopyFailed(staged.source, staged.destination);
       Tell({.name = Files_::NameOf(staged.destination), .result = "refused", .detail = error.Description()});
       return false;
     }
@@ -465,9 +465,10 @@ bool PrepareZoneDatabase(const std::string& carrierName, const std::string& empt
   }
 
   const std::string zonesPath = WorkingFile(zonesFile);
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  if (!Files_::CopyFileChecked(emptyZonesPath, zonesPath, errorDescription, errorNumber, true)) return false;
+  if (Trap([&] { Files_::StagedCopy(emptyZonesPath, zonesPath, Db::kDatabaseLocks).Place(); })) {
+    MsgBox_::ShowCopyFailed(emptyZonesPath, zonesPath);
+    return false;
+  }
 
   return ImportZoneChart(DataFolder() + Sep() + chartName, zonesPath, serviceCode);
 }

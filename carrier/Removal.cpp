@@ -11,6 +11,7 @@
 #include "AppInfo.h"
 #include "ColumnTypes.h"
 #include "Connection.h"
+#include "DatabaseLocks.h"
 #include "EngineErrors.h"
 #include "Files_.h"
 #include "MsgBox_.h"
@@ -123,10 +124,12 @@ void RemoveFile(FileLook& look, const std::string& path) {
     look.item = {.name = look.item.name, .result = "kept", .detail = "changed after it was looked at"};
     return;
   }
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  if (!Files_::RemoveFileChecked(path, errorDescription, errorNumber, true))
-    look.item = {.name = look.item.name, .result = "refused", .detail = errorDescription};
+  try {
+    Files_::RemoveFileChecked(path, Db::kDatabaseLocks);
+  } catch (const std::exception& error) {
+    MsgBox_::ShowRemoveFailed(path);
+    look.item = {.name = look.item.name, .result = "refused", .detail = error.what()};
+  }
 }
 
 // The host database.

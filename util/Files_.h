@@ -1,10 +1,13 @@
-// Small operations on files and paths: whether a file is there, copying a
-// file with a report to the operator, reading a text file line by line,
-// and taking a path apart at the platform's separator.
+// Small operations on files and paths: whether a file is there, copying
+// and removing a file another program may be using, the locks of one
+// installation, reading a text file line by line, and taking a path apart
+// at the platform's separator (Paths.cpp, FileCopy.cpp, FileLocks.cpp,
+// InputFile.cpp).
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,45 +29,50 @@ inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
 // when `a` cannot be opened or a read fails.
 bool SameBytes(const std::string& a, const std::string& b);
 
+// How the programs that share a file say that they use it, and what they
+// keep beside it: a user holds a lock on `length` bytes from `start` of the
+// file, or on byte `sharedByte` of the file named by the path and `shared`;
+// the files named by the path and each of `sidecars` are left by a user
+// that died. The texts must live as long as the program.
+struct InUseLocks {
+  std::int64_t start = 0;
+  std::int64_t length = 0;
+  const char* shared = "";
+  std::int64_t sharedByte = 0;
+  std::span<const char* const> sidecars;
+};
+
 // Copies `source` over `destination` without ever leaving a half-written
-// destination: the data goes to a temporary file in the destination's
-// folder, is flushed to disk, and is then renamed over the destination.
+// destination, in two steps, so that several files of one run take their
+// places together, late, and can all be put back. Making the object does
+// everything but the rename: the checks, the wait for a destination in
+// use, and the data in a temporary file in the destination's folder,
+// flushed to disk; the destination is not touched. Place() renames it over
+// the destination, keeping the file it replaces under a temporary name;
+// Restore() puts that file back (or removes the new one where there was
+// none); Settle() lets the old file go. Dying unplaced, it removes its
+// temporary file; placed and unsettled, the old file's temporary name goes
+// and the new file stays, so `StagedCopy(source, destination,
+// locks).Place()` copies at once.
 // Nothing outside the destination's folder is written or deleted: a
 // destination that is a symbolic link is replaced by the new file, the
 // link itself, never its target. A destination that another process uses
-// as a database (it holds the database engine's locks on the file, or on
-// its shared-memory file) is waited for up to five seconds and then
-// refused; a rollback journal, write-ahead log or shared-memory file beside
-// it that nobody holds is removed in the same step, so that nothing is
-// played back into the new file. On any failure the destination is left as
-// it was and no temporary file stays behind; temporaries of a killed
-// earlier copy to the same destination are removed, those of a live copy
-// never. A replaced regular file keeps its permission bits. A destination
-// whose permission bits allow no writing (or in a folder whose bits allow
-// none) is refused even for root. Copying a file onto itself, or onto a
-// file that holds the same bytes, changes nothing. Answers whether the
-// destination is there afterwards. The error outputs are written on every
-// return (0 and empty on success; 53 missing source, 76 missing
+// (it holds `locks`, on the file or its shared file) is waited for up to
+// five seconds and then refused; the sidecars beside it that nobody holds
+// are removed when it is placed, so that nothing is played back into the
+// new file. Temporaries of a killed earlier copy to the same destination
+// are removed, those of a live copy never. A replaced regular file keeps
+// its permission bits. A destination whose permission bits allow no
+// writing (or in a folder whose bits allow none) is refused even for root.
+// Copying a file onto itself, or onto a file that holds the same bytes,
+// changes nothing. Each step throws Platform::RunError and leaves the
+// destination as it was when it does: 53 missing source, 76 missing
 // destination folder, 70 refused or in use, 75 a folder or other non-file
 // where a file is meant, 61 disk full, 57 device error, each naming the
-// path). When an error occurred and `report` is true, shows the
-// information box "Can't Copy a File ...". Never throws.
-bool CopyFileChecked(const std::string& source, const std::string& destination, std::string& errorDescription,
-                     std::int32_t& errorNumber, bool report);
-
-// The same copy in two steps, so that several files of one run take their
-// places together, late, and can all be put back. Making the object does
-// everything but the rename: the checks, the wait for a destination in
-// use, and the data in a temporary file beside the destination (throws
-// Platform::RunError as CopyFileChecked reports; the destination is not
-// touched). Place() puts it in place, keeping the file it replaces under a
-// temporary name; Restore() puts that file back (or removes the new one
-// where there was none); Settle() lets the old file go. Dying unplaced, it
-// removes its temporary file; placed and unsettled, the old file's
-// temporary name goes and the new file stays.
+// path.
 class StagedCopy {
  public:
-  StagedCopy(const std::string& source, const std::string& destination);
+  StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
   StagedCopy(const StagedCopy&) = delete;
   StagedCopy& operator=(const StagedCopy&) = delete;
@@ -78,8 +86,6 @@ class StagedCopy {
   // Where the new bytes are now: the temporary file until placed, else the
   // destination.
   std::string Path() const;
-  // Each throws Platform::RunError and leaves the destination as it was
-  // when it does.
   void Place();
   void Restore();
   void Settle();
@@ -92,26 +98,14 @@ class StagedCopy {
   bool placed_ = false;
 };
 
-// A StagedCopy made with CopyFileChecked's reporting: nullptr after a
-// failure, with the error outputs written and, when `report` is true, the
-// box "Can't Copy a File ..." shown. Never throws.
-std::unique_ptr<StagedCopy> StageFileChecked(const std::string& source, const std::string& destination,
-                                             std::string& errorDescription, std::int32_t& errorNumber, bool report);
-// Shows the box of a failed copy from `source` to `destination`.
-void TellCopyFailed(const std::string& source, const std::string& destination);
-
 // Removes the file at `path` by the rules of a copy's destination: a
 // symbolic link is refused (neither it nor its target is removed), a file
-// that another process uses as a database is waited for and then refused,
-// and a rollback journal, write-ahead log or shared-memory file beside it
-// that nobody holds goes with it. A file, or a folder, whose permission
-// bits allow no writing is refused even for root. The removal is on disk
-// when this returns. Answers whether no file is at `path` afterwards (a
-// path that names nothing is fine). Error outputs as CopyFileChecked; when
-// an error occurred and `report` is true, shows the information box
-// "Can't Remove a File ...". Never throws.
-bool RemoveFileChecked(const std::string& path, std::string& errorDescription, std::int32_t& errorNumber,
-                       bool report);
+// that another process uses is waited for and then refused, and the
+// sidecars beside it that nobody holds go with it. A file, or a folder,
+// whose permission bits allow no writing is refused even for root. The
+// removal is on disk when this returns; a path that names nothing is fine.
+// Throws Platform::RunError as StagedCopy does.
+void RemoveFileChecked(const std::string& path, const InUseLocks& locks);
 
 // The name of the file that holds a folder's installation lock.
 inline constexpr char kFolderLockName[] = ".addtarnvel.lock";
@@ -164,9 +158,10 @@ class PrivateFolder {
 // Lines longer than this end the reading of a text file with an error.
 inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 
-// A file opened for sequential reading, by lines or by blocks of bytes. A
-// line ends at CR, CR LF or LF; the terminator is not part of the line. Lines are returned as the
-// file's bytes (8-bit text). Memory stays bounded by the longest line.
+// A file opened for sequential reading, line by line. A line ends at CR,
+// CR LF or LF; the terminator is not part of the line. Lines are returned
+// as the file's bytes (8-bit text). Memory stays bounded by the longest
+// line.
 class InputFile {
  public:
   InputFile() = default;
@@ -183,10 +178,6 @@ class InputFile {
   // Reads the next line; throws Platform::RunError 62 past the end, 75 for
   // a line longer than kMostLineBytes, 57 when the device fails.
   std::string ReadLine();
-  // Reads the next bytes as they are, whatever lines they hold (at most a
-  // buffer's worth); empty at the end. Throws Platform::RunError 57 when the
-  // device fails.
-  std::string ReadBytes();
   void Close();
 
  private:

@@ -1,5 +1,5 @@
-// Test seams of Files_: lets a test make the copy loop of CopyFileChecked
-// fail part-way, as a full disk or a failing device would, and shorten the
+// Test seams of Files_: lets a test make the copy loop of StagedCopy fail
+// part-way, as a full disk or a failing device would, and shorten the
 // wait of a folder lock. Not for the program.
 #pragma once
 

@@ -1,8 +1,21 @@
 #include "MsgBox_.h"
 
+#include "AppInfo.h"
 #include "Ui.h"
 
 namespace MsgBox_ {
+namespace {
+
+// The information box of a failed file operation; it never throws, since
+// the caller has the error already.
+void Tell(const std::string& text, const std::string& title) {
+  try {
+    Platform::CurrentUi().MsgBox(text, Platform::kMbOkOnly + Platform::kMbInformation, title);
+  } catch (...) {
+  }
+}
+
+}  // namespace
 
 void ShowProcessFailed(const std::string& errorDescription, const std::string& messageText,
                        const std::string& title) {
@@ -11,6 +24,15 @@ void ShowProcessFailed(const std::string& errorDescription, const std::string& m
   const std::string& boxTitle = title.empty() ? kFallback : title;
   Platform::CurrentUi().MsgBox(text + "\r\r" + "The following error has occurred:" + "\r" + errorDescription,
                                Platform::kMbOkOnly + Platform::kMbExclamation, boxTitle);
+}
+
+void ShowCopyFailed(const std::string& source, const std::string& destination) {
+  Tell(Platform::AppInfo::Title() + " program has failed to copy file from:\r" + source + "\rto\r" + destination,
+       "Can't Copy a File ...");
+}
+
+void ShowRemoveFailed(const std::string& path) {
+  Tell(Platform::AppInfo::Title() + " program has failed to remove the file:\r" + path, "Can't Remove a File ...");
 }
 
 }  // namespace MsgBox_

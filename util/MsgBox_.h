@@ -1,5 +1,6 @@
-// The one failure message box through which a step reports that it failed,
-// together with the underlying error's description.
+// The boxes through which a step reports that it failed: the one failure
+// box with the underlying error's description, and the boxes of a failed
+// copy or removal of a file.
 #pragma once
 
 #include <string>
@@ -12,5 +13,10 @@ namespace MsgBox_ {
 // `errorDescription` unchanged. Returns when the box is closed.
 void ShowProcessFailed(const std::string& errorDescription, const std::string& messageText,
                        const std::string& title);
+
+// Shows the information box "Can't Copy a File ..." naming `source` and
+// `destination`, or "Can't Remove a File ..." naming `path`. Never throw.
+void ShowCopyFailed(const std::string& source, const std::string& destination);
+void ShowRemoveFailed(const std::string& path);
 
 }  // namespace MsgBox_

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "DatabaseLocks.h"
 #include "Files_testing.h"
 #include "MsgBox_.h"
 #include "RunError.h"
@@ -32,6 +33,18 @@ bool OtherHolderGetsIt(const std::string& folder) {
   const bool got = ::fcntl(other, F_OFD_SETLK, &lock) == 0;
   ::close(other);
   return got;
+}
+
+// "true" and "0: " when `body` ends well, else "false" and the number and
+// description of its error.
+template <class Body>
+Results Outcome(Body&& body) {
+  try {
+    body();
+    return {"true", "0: "};
+  } catch (const Platform::RunError& e) {
+    return {"false", std::to_string(e.Number()) + ": " + e.Description()};
+  }
 }
 
 const Scenario::Steps kSteps = {
@@ -66,11 +79,10 @@ const Scenario::Steps kSteps = {
        const int fault = a.size() < 4 ? 0 : a[3] == "ENOSPC" ? ENOSPC : EIO;
        const std::uint64_t chunk = Files_::testing::CopyChunkSize();
        Files_::testing::SetCopyWriteFault([=](std::uint64_t written) { return written >= chunk ? fault : 0; });
-       std::string description = "stale";
-       std::int32_t number = -1;
-       const bool copied = Files_::CopyFileChecked(a.at(0), a.at(1), description, number, true);
+       Results results = Outcome([&] { Files_::StagedCopy(a.at(0), a.at(1), Db::kDatabaseLocks).Place(); });
        Files_::testing::SetCopyWriteFault({});
-       return Results{copied ? "true" : "false", std::to_string(number) + ": " + description};
+       if (results[0] == "false") MsgBox_::ShowCopyFailed(a.at(0), a.at(1));
+       return Results{Files_::LocateFile(a.at(1), false) ? results[0] : "false", results[1]};
      }},
     // Every line, the error that ends the reading (a read past the end at
     // the latest), and whether the file is closed afterwards.
@@ -91,10 +103,9 @@ const Scenario::Steps kSteps = {
        return lines;
      }},
     {"Remove", [](Scenario::Context&, const Args& a) {
-       std::string description = "stale";
-       std::int32_t number = -1;
-       const bool removed = Files_::RemoveFileChecked(a.at(0), description, number, true);
-       return Results{removed ? "true" : "false", std::to_string(number) + ": " + description};
+       Results results = Outcome([&] { Files_::RemoveFileChecked(a.at(0), Db::kDatabaseLocks); });
+       if (results[0] == "false") MsgBox_::ShowRemoveFailed(a.at(0));
+       return results;
      }},
     {"ShowProcessFailed", [](Scenario::Context&, const Args& a) {
        MsgBox_::ShowProcessFailed(a.at(0), a.at(1), a.at(2));

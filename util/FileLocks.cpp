@@ -1,0 +1,279 @@
+// Files_::FolderLock, one installation per folder at a time, and
+// Files_::PrivateFolder, a folder no other user can open.
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "AppInfo.h"
+#include "Files_.h"
+#include "Files_detail.h"
+#include "Files_testing.h"
+#include "Ui.h"
+
+namespace Files_ {
+
+using namespace detail;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The folders this process holds locked, with how many holders each has.
+struct HeldFolder {
+  std::uint64_t device;
+  std::uint64_t inode;
+  std::string path;  // the lock file
+  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
+  int holders;
+};
+
+enum class LockAttempt { Taken, Held, Stale };
+
+// Whether anyone holds a lock on the file `info` names, as the kernel's
+// list of locks tells (it names the file by device and inode, so a file
+// this user may not open can still be asked about).
+bool LockedByAnyone(const struct stat& info) {
+  std::FILE* list = std::fopen("/proc/locks", "re");
+  if (!list) return true;  // cannot tell: wait as for a holder
+  char line[256];
+  bool locked = false;
+  // "1: OFDLCK ADVISORY WRITE -1 08:01:1234 0 EOF"; a waiter's line has "->".
+  while (!locked && std::fgets(line, sizeof line, list)) {
+    if (std::strstr(line, "->")) continue;
+    for (const char* p = std::strchr(line, ' '); p; p = std::strchr(p + 1, ' ')) {
+      unsigned major = 0, minor = 0;
+      unsigned long long inode = 0;
+      if (std::sscanf(p + 1, "%x:%x:%llu", &major, &minor, &inode) == 3) {
+        locked = inode == info.st_ino && major == ::major(info.st_dev) && minor == ::minor(info.st_dev);
+        break;
+      }
+    }
+  }
+  std::fclose(list);
+  return locked;
+}
+
+// One try for a folder's installation lock: an exclusive lock on the file
+// `path`, which only someone who may add files to the folder can make and
+// which only its maker (mode 0600) can open, so nobody who cannot change
+// the folder can hold it or take it from a holder.
+LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
+  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  struct stat there {};
+  if (file.Get() < 0) {
+    const int error = errno;
+    const bool exists = ::lstat(path.c_str(), &there) == 0;
+    if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
+      // Another user's lock file: held, or left by a run that died.
+      if (LockedByAnyone(there)) return LockAttempt::Held;
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+      return LockAttempt::Stale;
+    }
+    // A folder this user cannot add files to (or a read-only file system):
+    // no installation of this user changes it, so there is nothing to
+    // keep apart; the copies will be refused where the steps stand.
+    if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
+    if (error == ELOOP)
+      throw AccessError(Quoted(path) + " is a symbolic link");
+    throw FromErrno(error, path, Platform::kErrPathNotFound);
+  }
+  struct stat mine {};
+  if (::fstat(file.Get(), &mine) != 0) throw FromErrno(errno, path);
+  if (!S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
+  if (!TryLockRange(file.Get(), 0, 0)) return LockAttempt::Held;
+  // The holder before may have removed it between our open and our lock.
+  if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
+    return LockAttempt::Stale;
+  lock = std::move(file);
+  return LockAttempt::Taken;
+}
+
+std::vector<HeldFolder>& HeldFolders() {
+  static std::vector<HeldFolder> held;
+  return held;
+}
+
+
+constexpr char kPrivatePrefix[] = "addtarnvel-";
+constexpr std::size_t kMostPrivateFolders = 8;
+constexpr std::size_t kMostPrivatePath = 512;
+
+// The private folders of this process, as plain characters a signal
+// handler may read.
+struct PrivateFolders {
+  char paths[kMostPrivateFolders][kMostPrivatePath] = {};
+};
+
+PrivateFolders& LivePrivateFolders() {
+  static PrivateFolders folders;
+  return folders;
+}
+
+// Removes a folder tree, also where a part of it was made read-only.
+void RemoveTree(const std::string& root) {
+  std::error_code ec;
+  ::chmod(root.c_str(), S_IRWXU);
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (it->symlink_status(typeEc).type() == fs::file_type::directory) ::chmod(it->path().c_str(), S_IRWXU);
+  }
+  fs::remove_all(root, ec);
+}
+
+// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process,
+// since only a few calls are safe in a handler), then the signal ends the
+// process as it would have.
+extern "C" void RemovePrivateFoldersAndEnd(int signal) {
+  for (const auto& path : LivePrivateFolders().paths) {
+    if (path[0] == '\0') continue;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const char* argv[] = {"/bin/sh", "-c", "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"", "sh", path, nullptr};
+      ::execv("/bin/sh", const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    if (child > 0) ::waitpid(child, nullptr, 0);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void RemoveOnSignals() {
+  static const bool installed = [] {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+      struct sigaction current {};
+      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = RemovePrivateFoldersAndEnd;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(signal, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+}
+
+// Private folders of this user that no live process holds locked.
+void RemoveStalePrivateFolders(const fs::path& temporary) {
+  std::error_code ec;
+  for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+    // One still being made is not locked yet; left a minute, its maker died.
+    const bool making = name.starts_with("." + std::string(kPrivatePrefix));
+    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) continue;
+    Descriptor folder(::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(it->path().string());
+  }
+}
+
+}  // namespace
+
+FolderLock::FolderLock(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw PathNotFound(folder);
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
+  for (HeldFolder& held : HeldFolders()) {
+    if (held.device == info.st_dev && held.inode == info.st_ino) {
+      ++held.holders;
+      return;
+    }
+  }
+  const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
+  bool told = false;
+  Descriptor lock;
+  const bool locked = Retry(FolderLockWait(), [&] {
+    for (int stale = 0; stale < 4; ++stale) {
+      switch (TryFolderLock(path, lock)) {
+        case LockAttempt::Taken: return true;
+        case LockAttempt::Stale: continue;  // a dead holder's file went: at once again
+        case LockAttempt::Held: break;
+      }
+      break;
+    }
+    if (!told) {
+      Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
+      told = true;
+    }
+    return false;
+  });
+  if (!locked) {
+    throw RunError(Platform::kErrPermissionDenied, "Permission denied: another installation is working in " +
+                                                       Quoted(folder) +
+                                                       " and did not finish within a minute; try again when it has.");
+  }
+  // Whatever copies of a run that died left here are nobody's now.
+  RemoveStaleTemporaries(folder, "");
+  HeldFolders().push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
+}
+
+FolderLock::~FolderLock() {
+  auto& held = HeldFolders();
+  for (auto it = held.begin(); it != held.end(); ++it) {
+    if (it->device == device_ && it->inode == inode_) {
+      if (--it->holders == 0) {
+        // The file goes while it is still locked, and only if it is still
+        // ours; a waiter that opened it sees it gone and tries again.
+        struct stat mine {}, there {};
+        if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
+            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+          ::unlink(it->path.c_str());
+        held.erase(it);
+      }
+      return;
+    }
+  }
+}
+
+PrivateFolder::PrivateFolder(const std::string& purpose) {
+  std::error_code ec;
+  const fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) throw RunError(Platform::kErrPathNotFound, "Path not found: no temporary folder: " + ec.message() + ".");
+  RemoveStalePrivateFolders(temporary);
+  // Made under a name the sweep passes over, and given its own name only
+  // once it is locked, so that no other process's sweep can take it.
+  std::string pattern = (temporary / ("." + std::string(kPrivatePrefix) + purpose + "-XXXXXX")).string();
+  const auto none = [&](int error) {
+    return AccessError("no private folder in " + Quoted(temporary.string()) + ": " + std::strerror(error));
+  };
+  if (pattern.size() >= kMostPrivatePath || !::mkdtemp(pattern.data())) throw none(errno);
+  Descriptor lock(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  std::string path = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
+  if (lock.Get() < 0 || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::rmdir(pattern.c_str());
+    throw none(error);
+  }
+  lock_ = lock.Release();
+  path_ = std::move(path);
+  for (auto& slot : LivePrivateFolders().paths) {
+    if (slot[0] != '\0') continue;
+    std::memcpy(slot, path_.c_str(), path_.size() + 1);
+    break;
+  }
+  RemoveOnSignals();
+}
+
+PrivateFolder::~PrivateFolder() {
+  for (auto& slot : LivePrivateFolders().paths)
+    if (path_ == slot) slot[0] = '\0';
+  RemoveTree(path_);
+  if (lock_ >= 0) ::close(lock_);
+}
+
+void testing::SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse) {
+  FolderLockWait() = folderLock;
+  InUseWait() = inUse;
+}
+
+}  // namespace Files_

@@ -1,0 +1,49 @@
+// Whether a file is there, and a path taken apart at the separator.
+#include <filesystem>
+#include <system_error>
+
+#include "AppInfo.h"
+#include "Files_.h"
+#include "Ui.h"
+
+namespace Files_ {
+
+bool LocateFile(const std::string& path, bool report) {
+  bool there = false;
+  try {
+    std::error_code ec;
+    there = !path.empty() && std::filesystem::is_regular_file(path, ec) && !ec;
+    if (!there && report) {
+      Platform::CurrentUi().MsgBox(Platform::AppInfo::Title() + " has failed to locate the '" + path + "' file...",
+                                   Platform::kMbOkOnly + Platform::kMbExclamation, "");
+    }
+  } catch (...) {
+    // A failed lookup or a failing box counts as "not there"; nothing escapes.
+  }
+  return there;
+}
+
+std::string Beside(const std::string& path, const std::string& name) {
+  return FolderOfPath(path) + Platform::AppInfo::PathSeparator() + name;
+}
+
+std::string NameOf(const std::string& path) {
+  const std::string last = LastPathPart(path);
+  return last.empty() ? path : last;
+}
+
+std::string LastPathPart(const std::string& path) {
+  const auto last = path.rfind(Platform::AppInfo::PathSeparator());
+  return last == std::string::npos ? std::string() : path.substr(last + 1);
+}
+
+std::string FolderOfPath(const std::string& path) {
+  const char separator = Platform::AppInfo::PathSeparator();
+  const auto last = path.rfind(separator);
+  if (last == std::string::npos) return ".";
+  // A file in the root folder: the root itself, never the empty text.
+  if (last == 0) return std::string(1, separator);
+  return path.substr(0, last);
+}
+
+}  // namespace Files_
