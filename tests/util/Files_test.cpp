@@ -21,28 +21,24 @@ using Args = std::vector<std::string>;
 // Lines longer than this are given as their length.
 constexpr std::size_t kShownLine = 80;
 
-std::string LockFile(const std::string& folder) { return folder + "/" + Files_::kFolderLockName; }
-
-// Whether another open of the folder's lock file could take it now (a
-// missing file can be made and taken).
-bool OtherHolderGetsIt(const std::string& folder) {
-  const int other = ::open(LockFile(folder).c_str(), O_RDWR);
+// Whether another holder takes the folder's lock file (a missing one can be made); `keep` holds it on.
+bool OtherHolderGetsIt(const std::string& folder, bool keep = false) {
+  const int other = ::open((folder + "/" + Files_::kFolderLockName).c_str(), O_RDWR | (keep ? O_CREAT : 0), 0600);
   if (other < 0) return errno == ENOENT;
   struct flock lock {};
   lock.l_type = F_WRLCK;
   const bool got = ::fcntl(other, F_OFD_SETLK, &lock) == 0;
-  ::close(other);
+  if (!keep) ::close(other);
   return got;
 }
 
-// "true" and "0: " when `body` ends well, else "false" and the number and
-// description of its error.
-template <class Body>
-Results Outcome(Body&& body) {
+// "true" and "0: ", or "false", the error and the box `tell` shows.
+Results Outcome(const std::function<void()>& body, const std::function<void()>& tell) {
   try {
     body();
     return {"true", "0: "};
   } catch (const Platform::RunError& e) {
+    tell();
     return {"false", std::to_string(e.Number()) + ": " + e.Description()};
   }
 }
@@ -61,11 +57,7 @@ const Scenario::Steps kSteps = {
      }},
     // HoldLock FOLDER: another installation holds the folder's lock.
     {"HoldLock", [](Scenario::Context&, const Args& a) {
-       static int held = -1;
-       held = ::open(LockFile(a.at(0)).c_str(), O_RDWR | O_CREAT, 0600);
-       struct flock lock {};
-       lock.l_type = F_WRLCK;
-       return Results{::fcntl(held, F_OFD_SETLK, &lock) == 0 ? "held" : "free"};
+       return Results{OtherHolderGetsIt(a.at(0), true) ? "held" : "free"};
      }},
     {"PathParts", [](Scenario::Context&, const Args& a) {
        return Results{Files_::LastPathPart(a.at(0)), Files_::FolderOfPath(a.at(0))};
@@ -79,10 +71,8 @@ const Scenario::Steps kSteps = {
        const int fault = a.size() < 4 ? 0 : a[3] == "ENOSPC" ? ENOSPC : EIO;
        const std::uint64_t chunk = Files_::testing::CopyChunkSize();
        Files_::testing::SetCopyWriteFault([=](std::uint64_t written) { return written >= chunk ? fault : 0; });
-       Results results = Outcome([&] { Files_::StagedCopy(a.at(0), a.at(1), Db::kDatabaseLocks).Place(); });
-       Files_::testing::SetCopyWriteFault({});
-       if (results[0] == "false") MsgBox_::ShowCopyFailed(a.at(0), a.at(1));
-       return Results{Files_::LocateFile(a.at(1), false) ? results[0] : "false", results[1]};
+       return Outcome([&] { Files_::StagedCopy(a.at(0), a.at(1), Db::kDatabaseLocks).Place(); },
+                      [&] { MsgBox_::ShowCopyFailed(a.at(0), a.at(1)); });
      }},
     // Every line, the error that ends the reading (a read past the end at
     // the latest), and whether the file is closed afterwards.
@@ -103,9 +93,8 @@ const Scenario::Steps kSteps = {
        return lines;
      }},
     {"Remove", [](Scenario::Context&, const Args& a) {
-       Results results = Outcome([&] { Files_::RemoveFileChecked(a.at(0), Db::kDatabaseLocks); });
-       if (results[0] == "false") MsgBox_::ShowRemoveFailed(a.at(0));
-       return results;
+       return Outcome([&] { Files_::RemoveFileChecked(a.at(0), Db::kDatabaseLocks); },
+                      [&] { MsgBox_::ShowRemoveFailed(a.at(0)); });
      }},
     {"ShowProcessFailed", [](Scenario::Context&, const Args& a) {
        MsgBox_::ShowProcessFailed(a.at(0), a.at(1), a.at(2));
