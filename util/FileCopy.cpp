@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -27,10 +28,7 @@ constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // can be marked live without holding that program up.
 constexpr off_t kLiveByte = off_t{1} << 40;
 
-testing::WriteFault& CopyWriteFault() {
-  static testing::WriteFault fault;
-  return fault;
-}
+testing::WriteFault copyWriteFault;
 
 RunError InUse(const std::string& path) {
   return RunError(Platform::kErrPermissionDenied,
@@ -52,11 +50,11 @@ class Claim {
       // for it keeps a live transaction's journal intact.
       Descriptor target(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
       if (target.Get() >= 0 &&
-          !Retry(InUseWait(), [&] { return !RangeIsLocked(target.Get(), locks.start, locks.length); }))
+          !Retry(inUseWait, [&] { return !RangeIsLocked(target.Get(), locks.start, locks.length); }))
         throw InUse(path);
     }
     shared_ = Descriptor(::open((path + locks.shared).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    const bool free = Retry(InUseWait(), [&] {
+    const bool free = Retry(inUseWait, [&] {
       return (file_.Get() < 0 || TryLockRange(file_.Get(), locks.start, locks.length)) &&
              (shared_.Get() < 0 || TryLockRange(shared_.Get(), locks.sharedByte, 1));
     });
@@ -80,77 +78,70 @@ class Claim {
   Descriptor shared_;
 };
 
-// The temporary file of one copy: locked while it lives, so that no other
-// copy takes it for a leftover, and removed when it dies unless it was
-// renamed over the destination.
-class TemporaryFile {
+// A temporary name in a destination's folder, held while this lives: its
+// file is locked, so that no other copy takes it for a leftover, and the
+// name goes when this dies unless it was renamed away. It names a copy's
+// new file until placed, or the file a placed copy replaced.
+class Temporary {
  public:
-  TemporaryFile(std::string path, int fd) : path_(std::move(path)), descriptor_(fd) {
-    TryLockRange(fd, kLiveByte, 1);
+  Temporary(std::string path, int fd) : path_(std::move(path)), file_(fd) {
+    if (fd >= 0) TryLockRange(fd, kLiveByte, 1);
   }
-  ~TemporaryFile() {
-    if (!kept_) ::unlink(path_.c_str());
+  ~Temporary() {
+    if (!path_.empty()) ::unlink(path_.c_str());
   }
-  TemporaryFile(TemporaryFile&& other) noexcept
-      : path_(std::move(other.path_)), descriptor_(std::move(other.descriptor_)), kept_(std::exchange(other.kept_, true)) {}
+  Temporary(Temporary&& other) noexcept : path_(std::exchange(other.path_, {})), file_(std::move(other.file_)) {}
   const std::string& Path() const { return path_; }
-  int File() const { return descriptor_.Get(); }
-  void Keep() { kept_ = true; }
+  int File() const { return file_.Get(); }
+  void RenameTo(const std::string& path) {
+    if (::rename(path_.c_str(), path.c_str()) != 0) throw FromErrno(errno, path);
+    path_.clear();
+  }
 
  private:
   std::string path_;
-  Descriptor descriptor_;
-  bool kept_ = false;
+  Descriptor file_;
 };
 
 std::string TempPrefix(const std::string& destinationName) { return "." + destinationName + kTempMarker; }
 
 // Makes a new entry under a fresh temporary name of `destinationName` in
-// `folder` with `make(path)`, which answers false only when the name is
-// taken (errno EEXIST); answers the path.
+// `folder` with `make(path, fd)`, which answers false only when the name is
+// taken (errno EEXIST) and sets `fd` to the entry's file where it opens it.
 template <class Make>
-std::string MakeTemporary(const std::string& folder, const std::string& destinationName, Make&& make) {
+Temporary MakeTemporary(const std::string& folder, const std::string& destinationName, Make&& make) {
   std::random_device seed;
   std::mt19937_64 random(seed());
   for (int attempt = 0; attempt < 16; ++attempt) {
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
     std::string path = folder + Platform::AppInfo::PathSeparator() + TempPrefix(destinationName) + suffix;
-    if (make(path)) return path;
+    int fd = -1;
+    if (make(path, fd)) return Temporary(std::move(path), fd);
     if (errno != EEXIST) throw FromErrno(errno, folder, Platform::kErrPathNotFound);
   }
   throw AccessError(Quoted(folder) + ": no temporary name");
 }
 
-// Writes all of `data` to `fd`, as the test seam lets it.
-void WriteAll(int fd, const char* data, std::size_t size, std::uint64_t& written, const std::string& destination) {
-  while (size > 0) {
-    if (const auto& fault = CopyWriteFault()) {
-      if (const int error = fault(written)) throw FromErrno(error, destination);
-    }
-    const ssize_t count = ::write(fd, data, size);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throw FromErrno(errno, destination);
-    }
-    data += count;
-    size -= static_cast<std::size_t>(count);
-    written += static_cast<std::uint64_t>(count);
-  }
-}
-
-// Copies all of `from` to `to` and forces it to the disk.
+// Copies all of `from` to `to` and forces it to the disk; each write may
+// fail as the test seam says.
 void CopyData(int from, int to, const std::string& source, const std::string& destination) {
   std::vector<char> buffer(kChunkSize);
   std::uint64_t written = 0;
   for (;;) {
-    const ssize_t count = ::read(from, buffer.data(), buffer.size());
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throw FromErrno(errno, source);
-    }
+    ssize_t count = ::read(from, buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw FromErrno(errno, source);
     if (count == 0) break;
-    WriteAll(to, buffer.data(), static_cast<std::size_t>(count), written, destination);
+    for (const char* data = buffer.data(); count > 0;) {
+      const int fault = copyWriteFault ? copyWriteFault(written) : 0;
+      const ssize_t done = fault ? -1 : ::write(to, data, static_cast<std::size_t>(count));
+      if (done < 0 && !fault && errno == EINTR) continue;
+      if (done < 0) throw FromErrno(fault ? fault : errno, destination);
+      data += done;
+      count -= done;
+      written += static_cast<std::uint64_t>(done);
+    }
   }
   if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
@@ -162,31 +153,6 @@ void SyncFolder(const std::string& folder) {
   Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
 }
-
-// A backup of the file a placed copy replaced: a second name of it, locked
-// as a live temporary so that no other copy sweeps it away.
-class Backup {
- public:
-  Backup(const std::string& destination, const std::string& folder, const std::string& name)
-      : path_(MakeTemporary(folder, name, [&](const std::string& path) {
-          return ::link(destination.c_str(), path.c_str()) == 0;
-        })) {
-    file_ = Descriptor(::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (file_.Get() >= 0) TryLockRange(file_.Get(), kLiveByte, 1);
-  }
-  ~Backup() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  // Puts the old file back under `destination`.
-  void Restore(const std::string& destination) {
-    if (::rename(path_.c_str(), destination.c_str()) != 0) throw FromErrno(errno, destination);
-    path_.clear();
-  }
-
- private:
-  std::string path_;
-  Descriptor file_;
-};
 
 // What is at the path a copy replaces or a removal takes away, with its
 // folder and name. `missing` is the errno of a failed look at it.
@@ -224,30 +190,6 @@ void RequireWritableFolder(const Destination& d) {
   if (::access(d.folder.c_str(), W_OK | X_OK) != 0) throw FromErrno(errno, d.folder, Platform::kErrPathNotFound);
 }
 
-// Whether the open file `a` and the file at `path` hold the same bytes; a
-// file that is not ordinary, or larger than a carrier file can be, never
-// does, and is not read. Throws Platform::RunError when a read fails.
-bool SameBytes(int a, const std::string& aPath, const std::string& path) {
-  Descriptor b(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  // Missing, or a link: not the same file. Any other failure cannot tell.
-  if (b.Get() < 0 && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) throw FromErrno(errno, path);
-  struct stat ai {}, bi {};
-  if (b.Get() < 0 || ::fstat(a, &ai) != 0 || ::fstat(b.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
-      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
-    return false;
-  std::vector<char> x(kChunkSize), y(kChunkSize);
-  for (off_t at = 0; at < bi.st_size;) {
-    const ssize_t n = ::pread(a, x.data(), x.size(), at);
-    if (n < 0) throw FromErrno(errno, aPath);
-    if (n == 0) return false;
-    const ssize_t m = ::pread(b.Get(), y.data(), static_cast<std::size_t>(n), at);
-    if (m < 0) throw FromErrno(errno, path);
-    if (m != n || std::memcmp(x.data(), y.data(), static_cast<std::size_t>(n)) != 0) return false;
-    at += n;
-  }
-  return true;
-}
-
 }  // namespace
 
 // A copy that was killed leaves its temporary file behind; its name tells
@@ -270,16 +212,33 @@ void detail::RemoveStaleTemporaries(const std::string& folder, const std::string
 }
 
 bool SameBytes(const std::string& a, const std::string& b) {
-  Descriptor file(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (file.Get() < 0) throw FromErrno(errno, a);
-  return SameBytes(file.Get(), a, b);
+  Descriptor x(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (x.Get() < 0) throw FromErrno(errno, a);
+  Descriptor y(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  // Missing, or a link: not the same file. Any other failure cannot tell.
+  if (y.Get() < 0 && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) throw FromErrno(errno, b);
+  struct stat ai {}, bi {};
+  if (y.Get() < 0 || ::fstat(x.Get(), &ai) != 0 || ::fstat(y.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
+      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
+    return false;
+  std::vector<char> bytesA(kChunkSize), bytesB(kChunkSize);
+  for (off_t at = 0; at < bi.st_size;) {
+    const ssize_t n = ::pread(x.Get(), bytesA.data(), bytesA.size(), at);
+    if (n < 0) throw FromErrno(errno, a);
+    if (n == 0) return false;
+    const ssize_t m = ::pread(y.Get(), bytesB.data(), static_cast<std::size_t>(n), at);
+    if (m < 0) throw FromErrno(errno, b);
+    if (m != n || std::memcmp(bytesA.data(), bytesB.data(), static_cast<std::size_t>(n)) != 0) return false;
+    at += n;
+  }
+  return true;
 }
 
 struct StagedCopy::State {
   Destination destination;
-  TemporaryFile temporary;
+  Temporary temporary;
   InUseLocks locks;
-  std::unique_ptr<Backup> backup;
+  std::optional<Temporary> backup;
 };
 
 StagedCopy::StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks)
@@ -300,13 +259,11 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
   // claimed again when the copy takes its place.
   { const Claim check(destination, d.isFile, locks); }
   RemoveStaleTemporaries(d.folder, d.name);
-  int fd = -1;
   // The mode passed to open() is filtered by the umask, as for any new file.
-  std::string path = MakeTemporary(d.folder, d.name, [&](const std::string& name) {
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  Temporary temporary = MakeTemporary(d.folder, d.name, [](const std::string& path, int& fd) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     return fd >= 0;
   });
-  TemporaryFile temporary(std::move(path), fd);
   if (d.isFile) {
     // Keep the replaced file's owner (only root may give it away) and mode.
     [[maybe_unused]] const int ignored = ::fchown(temporary.File(), d.info.st_uid, d.info.st_gid);
@@ -319,8 +276,8 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
     struct stat info {};
     return ::lstat((destination + suffix).c_str(), &info) == 0;
   });
-  if (d.isFile && !leftovers && SameBytes(temporary.File(), temporary.Path(), destination)) return;
-  state_ = std::make_unique<State>(State{std::move(d), std::move(temporary), locks, nullptr});
+  if (d.isFile && !leftovers && SameBytes(temporary.Path(), destination)) return;
+  state_ = std::make_unique<State>(State{std::move(d), std::move(temporary), locks, std::nullopt});
 }
 
 StagedCopy::~StagedCopy() = default;
@@ -333,12 +290,17 @@ void StagedCopy::Place() {
   const Claim claim(d.path, d.isFile, state_->locks);
   // The old file stays reachable until the run settles, so that it can be
   // put back.
-  if (d.isFile || d.isLink) state_->backup = std::make_unique<Backup>(d.path, d.folder, d.name);
+  if (d.isFile || d.isLink) {
+    state_->backup.emplace(MakeTemporary(d.folder, d.name, [&](const std::string& path, int& fd) {
+      if (::link(d.path.c_str(), path.c_str()) != 0) return false;
+      fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+      return true;
+    }));
+  }
   // The leftovers go before the new file is in place, so the two are never
   // seen together; the claim keeps anyone from making new ones meanwhile.
   claim.RemoveSidecars();
-  if (::rename(state_->temporary.Path().c_str(), d.path.c_str()) != 0) throw FromErrno(errno, d.path);
-  state_->temporary.Keep();
+  state_->temporary.RenameTo(d.path);
   placed_ = true;
   SyncFolder(d.folder);
 }
@@ -347,7 +309,7 @@ void StagedCopy::Restore() {
   if (!state_ || !placed_) return;
   const Destination& d = state_->destination;
   if (state_->backup) {
-    state_->backup->Restore(d.path);
+    state_->backup->RenameTo(d.path);
   } else if (::unlink(d.path.c_str()) != 0 && errno != ENOENT) {
     throw FromErrno(errno, d.path);
   }
@@ -371,7 +333,7 @@ void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
   SyncFolder(d.folder);
 }
 
-void testing::SetCopyWriteFault(WriteFault fault) { CopyWriteFault() = std::move(fault); }
+void testing::SetCopyWriteFault(WriteFault fault) { copyWriteFault = std::move(fault); }
 std::size_t testing::CopyChunkSize() { return kChunkSize; }
 
 }  // namespace Files_

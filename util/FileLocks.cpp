@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -33,6 +34,12 @@ struct HeldFolder {
   Descriptor lock;   // holds the lock while open; -1 where no lock was needed
   int holders;
 };
+std::vector<HeldFolder> heldFolders;
+
+auto HeldFolderOf(std::uint64_t device, std::uint64_t inode) {
+  return std::find_if(heldFolders.begin(), heldFolders.end(),
+                      [&](const HeldFolder& held) { return held.device == device && held.inode == inode; });
+}
 
 enum class LockAttempt { Taken, Held, Stale };
 
@@ -80,8 +87,7 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
     // no installation of this user changes it, so there is nothing to
     // keep apart; the copies will be refused where the steps stand.
     if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
-    if (error == ELOOP)
-      throw AccessError(Quoted(path) + " is a symbolic link");
+    if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
     throw FromErrno(error, path, Platform::kErrPathNotFound);
   }
   struct stat mine {};
@@ -95,26 +101,12 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
   return LockAttempt::Taken;
 }
 
-std::vector<HeldFolder>& HeldFolders() {
-  static std::vector<HeldFolder> held;
-  return held;
-}
-
-
 constexpr char kPrivatePrefix[] = "addtarnvel-";
 constexpr std::size_t kMostPrivateFolders = 8;
 constexpr std::size_t kMostPrivatePath = 512;
-
 // The private folders of this process, as plain characters a signal
 // handler may read.
-struct PrivateFolders {
-  char paths[kMostPrivateFolders][kMostPrivatePath] = {};
-};
-
-PrivateFolders& LivePrivateFolders() {
-  static PrivateFolders folders;
-  return folders;
-}
+char livePrivateFolders[kMostPrivateFolders][kMostPrivatePath] = {};
 
 // Removes a folder tree, also where a part of it was made read-only.
 void RemoveTree(const std::string& root) {
@@ -132,7 +124,7 @@ void RemoveTree(const std::string& root) {
 // since only a few calls are safe in a handler), then the signal ends the
 // process as it would have.
 extern "C" void RemovePrivateFoldersAndEnd(int signal) {
-  for (const auto& path : LivePrivateFolders().paths) {
+  for (const auto& path : livePrivateFolders) {
     if (path[0] == '\0') continue;
     const pid_t child = ::fork();
     if (child == 0) {
@@ -183,56 +175,43 @@ FolderLock::FolderLock(const std::string& folder) {
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw PathNotFound(folder);
   device_ = info.st_dev;
   inode_ = info.st_ino;
-  for (HeldFolder& held : HeldFolders()) {
-    if (held.device == info.st_dev && held.inode == info.st_ino) {
-      ++held.holders;
-      return;
-    }
+  if (const auto held = HeldFolderOf(device_, inode_); held != heldFolders.end()) {
+    ++held->holders;
+    return;
   }
   const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
   bool told = false;
   Descriptor lock;
-  const bool locked = Retry(FolderLockWait(), [&] {
-    for (int stale = 0; stale < 4; ++stale) {
-      switch (TryFolderLock(path, lock)) {
-        case LockAttempt::Taken: return true;
-        case LockAttempt::Stale: continue;  // a dead holder's file went: at once again
-        case LockAttempt::Held: break;
-      }
-      break;
-    }
+  const bool locked = Retry(folderLockWait, [&] {
+    // A dead holder's file that went is tried again at once.
+    LockAttempt attempt = LockAttempt::Stale;
+    for (int tries = 0; tries < 4 && attempt == LockAttempt::Stale; ++tries) attempt = TryFolderLock(path, lock);
+    if (attempt == LockAttempt::Taken) return true;
     if (!told) {
       Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
       told = true;
     }
     return false;
   });
-  if (!locked) {
+  if (!locked)
     throw RunError(Platform::kErrPermissionDenied, "Permission denied: another installation is working in " +
                                                        Quoted(folder) +
                                                        " and did not finish within a minute; try again when it has.");
-  }
   // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
-  HeldFolders().push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
+  heldFolders.push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
 }
 
 FolderLock::~FolderLock() {
-  auto& held = HeldFolders();
-  for (auto it = held.begin(); it != held.end(); ++it) {
-    if (it->device == device_ && it->inode == inode_) {
-      if (--it->holders == 0) {
-        // The file goes while it is still locked, and only if it is still
-        // ours; a waiter that opened it sees it gone and tries again.
-        struct stat mine {}, there {};
-        if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
-            mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-          ::unlink(it->path.c_str());
-        held.erase(it);
-      }
-      return;
-    }
-  }
+  const auto it = HeldFolderOf(device_, inode_);
+  if (it == heldFolders.end() || --it->holders > 0) return;
+  // The file goes while it is still locked, and only if it is still ours;
+  // a waiter that opened it sees it gone and tries again.
+  struct stat mine {}, there {};
+  if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
+      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
+    ::unlink(it->path.c_str());
+  heldFolders.erase(it);
 }
 
 PrivateFolder::PrivateFolder(const std::string& purpose) {
@@ -256,24 +235,22 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
   }
   lock_ = lock.Release();
   path_ = std::move(path);
-  for (auto& slot : LivePrivateFolders().paths) {
-    if (slot[0] != '\0') continue;
-    std::memcpy(slot, path_.c_str(), path_.size() + 1);
-    break;
-  }
+  const auto slot = std::find_if(std::begin(livePrivateFolders), std::end(livePrivateFolders),
+                                 [](const char* used) { return used[0] == '\0'; });
+  if (slot != std::end(livePrivateFolders)) std::memcpy(*slot, path_.c_str(), path_.size() + 1);
   RemoveOnSignals();
 }
 
 PrivateFolder::~PrivateFolder() {
-  for (auto& slot : LivePrivateFolders().paths)
+  for (auto& slot : livePrivateFolders)
     if (path_ == slot) slot[0] = '\0';
   RemoveTree(path_);
   if (lock_ >= 0) ::close(lock_);
 }
 
 void testing::SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse) {
-  FolderLockWait() = folderLock;
-  InUseWait() = inUse;
+  folderLockWait = folderLock;
+  inUseWait = inUse;
 }
 
 }  // namespace Files_

@@ -105,14 +105,7 @@ inline bool RangeIsLocked(int fd, off_t start, off_t length) { return LockRange(
 
 // How long a FolderLock waits for another holder, and a copy for a
 // destination in use (as long as the database engine waits for a lock).
-inline std::chrono::milliseconds& FolderLockWait() {
-  static std::chrono::milliseconds wait = std::chrono::minutes(1);
-  return wait;
-}
-inline std::chrono::milliseconds& InUseWait() {
-  static std::chrono::milliseconds wait = std::chrono::seconds(5);
-  return wait;
-}
+inline std::chrono::milliseconds folderLockWait = std::chrono::minutes(1), inUseWait = std::chrono::seconds(5);
 
 // Polls `attempt` until it succeeds or `wait` has passed.
 template <class Attempt>
