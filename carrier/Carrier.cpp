@@ -295,7 +295,9 @@ Run::~Run() {
 
 bool Run::Stage(const std::string& source, const std::string& destination) {
   std::unique_ptr<Files_::StagedCopy> copy;
-  if (const auto error = Trap([&] { copy = std::make_unique<Files_::StagedCopy>(source, destination, Db::kDatabaseLocks); })) {
+  const auto error =
+      Trap([&] { copy = std::make_unique<Files_::StagedCopy>(source, destination, Db::kDatabaseLocks); });
+  if (error) {
     MsgBox_::ShowCopyFailed(source, destination);
     Tell({.name = Files_::NameOf(destination), .result = "refused", .detail = error->Description()});
     return false;

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "AppInfo.h"
@@ -138,19 +139,17 @@ extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   ::raise(signal);
 }
 
+// Lets RemovePrivateFoldersAndEnd handle each of those signals that nothing
+// else handles yet (so only once).
 void RemoveOnSignals() {
-  static const bool installed = [] {
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
-      struct sigaction current {};
-      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-      struct sigaction action {};
-      action.sa_handler = RemovePrivateFoldersAndEnd;
-      sigemptyset(&action.sa_mask);
-      ::sigaction(signal, &action, nullptr);
-    }
-    return true;
-  }();
-  (void)installed;
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = RemovePrivateFoldersAndEnd;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
 }
 
 // Private folders of this user that no live process holds locked.
@@ -187,10 +186,8 @@ FolderLock::FolderLock(const std::string& folder) {
     LockAttempt attempt = LockAttempt::Stale;
     for (int tries = 0; tries < 4 && attempt == LockAttempt::Stale; ++tries) attempt = TryFolderLock(path, lock);
     if (attempt == LockAttempt::Taken) return true;
-    if (!told) {
+    if (!std::exchange(told, true))
       Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
-      told = true;
-    }
     return false;
   });
   if (!locked)

@@ -69,10 +69,8 @@ std::string InputFile::ReadLine() {
 
 void InputFile::Close() {
   if (fd_ < 0) return;
-  const int fd = fd_;
-  fd_ = -1;
-  buffer_.clear();
-  buffer_.shrink_to_fit();
+  const int fd = std::exchange(fd_, -1);
+  std::vector<char>().swap(buffer_);
   if (::close(fd) != 0) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + " could not be closed.");
 }
 
