@@ -41,7 +41,7 @@ RunError InUse(const std::string& path) {
 // target could be in use, and the link alone is replaced.
 class Claim {
  public:
-  Claim(const std::string& path, bool regularFile, const InUseLocks& locks) : path_(path), locks_(locks) {
+  Claim(const std::string& path, bool regularFile, const InUseLocks& locks) {
     if (regularFile) {
       file_ = Descriptor(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
       if (file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, path);
@@ -61,22 +61,20 @@ class Claim {
     if (!free) throw InUse(path);
   }
 
-  // Removes what the users keep beside the file. Nobody holds them (the
-  // locks say so), so they are left over from one that died; played back
-  // into a new file they would damage it.
-  void RemoveSidecars() const {
-    for (const char* suffix : locks_.sidecars) {
-      const std::string path = path_ + suffix;
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
-    }
-  }
-
  private:
-  std::string path_;
-  InUseLocks locks_;
   Descriptor file_;
   Descriptor shared_;
 };
+
+// Removes, under a Claim of `path`, what its users keep beside it. Nobody
+// holds them (the claim says so), so they are left over from one that
+// died; played back into a new file they would damage it.
+void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
+  for (const char* suffix : locks.sidecars) {
+    const std::string sidecar = path + suffix;
+    if (::unlink(sidecar.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, sidecar);
+  }
+}
 
 // A temporary name in a destination's folder, held while this lives: its
 // file is locked, so that no other copy takes it for a leftover, and the
@@ -299,7 +297,7 @@ void StagedCopy::Place() {
   }
   // The leftovers go before the new file is in place, so the two are never
   // seen together; the claim keeps anyone from making new ones meanwhile.
-  claim.RemoveSidecars();
+  RemoveSidecars(d.path, state_->locks);
   state_->temporary.RenameTo(d.path);
   placed_ = true;
   SyncFolder(d.folder);
@@ -328,7 +326,7 @@ void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
   if (d.isLink) throw AccessError(Quoted(path) + " is a symbolic link");
   RequireWritableFolder(d);
   const Claim claim(path, true, locks);
-  claim.RemoveSidecars();
+  RemoveSidecars(path, locks);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
   SyncFolder(d.folder);
 }

@@ -37,6 +37,7 @@ struct HeldFolder {
 };
 std::vector<HeldFolder> heldFolders;
 
+// The entry of the folder `device`, `inode` in heldFolders, or its end.
 auto HeldFolderOf(std::uint64_t device, std::uint64_t inode) {
   return std::find_if(heldFolders.begin(), heldFolders.end(),
                       [&](const HeldFolder& held) { return held.device == device && held.inode == inode; });

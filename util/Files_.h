@@ -42,34 +42,28 @@ struct InUseLocks {
   std::span<const char* const> sidecars;
 };
 
-// Copies `source` over `destination` without ever leaving a half-written
-// destination, in two steps, so that several files of one run take their
-// places together, late, and can all be put back. Making the object does
-// everything but the rename: the checks, the wait for a destination in
-// use, and the data in a temporary file in the destination's folder,
-// flushed to disk; the destination is not touched. Place() renames it over
-// the destination, keeping the file it replaces under a temporary name;
-// Restore() puts that file back (or removes the new one where there was
-// none); Settle() lets the old file go. Dying unplaced, it removes its
-// temporary file; placed and unsettled, the old file's temporary name goes
-// and the new file stays, so `StagedCopy(source, destination,
-// locks).Place()` copies at once.
-// Nothing outside the destination's folder is written or deleted: a
-// destination that is a symbolic link is replaced by the new file, the
-// link itself, never its target. A destination that another process uses
-// (it holds `locks`, on the file or its shared file) is waited for up to
-// five seconds and then refused; the sidecars beside it that nobody holds
-// are removed when it is placed, so that nothing is played back into the
-// new file. Temporaries of a killed earlier copy to the same destination
-// are removed, those of a live copy never. A replaced regular file keeps
-// its permission bits. A destination whose permission bits allow no
-// writing (or in a folder whose bits allow none) is refused even for root.
-// Copying a file onto itself, or onto a file that holds the same bytes,
-// changes nothing. Each step throws Platform::RunError and leaves the
-// destination as it was when it does: 53 missing source, 76 missing
-// destination folder, 70 refused or in use, 75 a folder or other non-file
-// where a file is meant, 61 disk full, 57 device error, each naming the
-// path.
+// Copies `source` over `destination` in two steps, so that several files of
+// one run take their places together, late, and can all be put back; the
+// destination is never left half-written. Making the object does all but
+// the rename: the checks, the wait for a destination in use, and the data
+// in a temporary file in the destination's folder, flushed to disk.
+// Place() renames it over the destination, keeping the replaced file under
+// a temporary name; Restore() puts that file back (or removes the new one
+// where there was none); Settle() lets the old file go. Dying unplaced, it
+// removes its temporary; placed, the new file stays and the old one goes,
+// so `StagedCopy(source, destination, locks).Place()` copies at once.
+// Nothing outside the destination's folder is written or deleted: a link
+// there is itself replaced, never its target. A destination that another
+// process holds `locks` on is waited for up to five seconds, then refused;
+// the sidecars that nobody holds go when it is placed, so that nothing is
+// played back into the new file. Temporaries of a killed copy to the same
+// destination are swept, a live copy's never. A replaced file keeps its
+// permission bits; one whose bits (or whose folder's) allow no writing is
+// refused even for root. A copy onto itself, or onto the same bytes,
+// changes nothing. Each step throws Platform::RunError, leaving the
+// destination as it was: 53 missing source, 76 missing folder, 70 refused
+// or in use, 75 a folder or other non-file where a file is meant, 61 disk
+// full, 57 device error, each naming the path.
 class StagedCopy {
  public:
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
