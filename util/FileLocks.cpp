@@ -51,20 +51,12 @@ enum class LockAttempt { Taken, Held, Stale };
 bool LockedByAnyone(const struct stat& info) {
   std::FILE* list = std::fopen("/proc/locks", "re");
   if (!list) return true;  // cannot tell: wait as for a holder
-  char line[256];
-  bool locked = false;
   // "1: OFDLCK ADVISORY WRITE -1 08:01:1234 0 EOF"; a waiter's line has "->".
-  while (!locked && std::fgets(line, sizeof line, list)) {
-    if (std::strstr(line, "->")) continue;
-    for (const char* p = std::strchr(line, ' '); p; p = std::strchr(p + 1, ' ')) {
-      unsigned major = 0, minor = 0;
-      unsigned long long inode = 0;
-      if (std::sscanf(p + 1, "%x:%x:%llu", &major, &minor, &inode) == 3) {
-        locked = inode == info.st_ino && major == ::major(info.st_dev) && minor == ::minor(info.st_dev);
-        break;
-      }
-    }
-  }
+  char file[64], line[256];
+  std::snprintf(file, sizeof file, " %02x:%02x:%llu ", ::major(info.st_dev), ::minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  bool locked = false;
+  while (!locked && std::fgets(line, sizeof line, list)) locked = !std::strstr(line, "->") && std::strstr(line, file);
   std::fclose(list);
   return locked;
 }
