@@ -17,10 +17,6 @@
 namespace App {
 namespace {
 
-QString TitleOrDefault(const std::string& title) {
-  return QString::fromStdString(title.empty() ? Platform::AppInfo::Title() : title);
-}
-
 // The texts keep their CRs; only what is shown breaks lines at them.
 QString ForDisplay(const std::string& text) {
   QString shown = QString::fromStdString(text);
@@ -106,7 +102,7 @@ QWidget* QtUi::DialogParent() const { return window_ ? window_.data() : QApplica
 int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
   FlushStatus();
   QMessageBox box(DialogParent());
-  box.setWindowTitle(TitleOrDefault(title));
+  box.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   box.setTextFormat(Qt::PlainText);
   box.setText(ForDisplay(prompt));
   box.setIcon(IconOf(style));
@@ -125,7 +121,7 @@ std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::
   FlushStatus();
   QInputDialog dialog(DialogParent());
   dialog.setInputMode(QInputDialog::TextInput);
-  dialog.setWindowTitle(TitleOrDefault(title));
+  dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   dialog.setLabelText(ForDisplay(prompt));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   dialog.setTextValue(QString());
@@ -152,8 +148,7 @@ std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const 
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
 }
 
-void QtUi::SetStatusText(const std::string& text) {
-  status_ = text;
+void QtUi::ShowStatus(const std::string&) {
   statusPending_ = true;
   if (!sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= kStatusPaintIntervalMs) {
     PaintStatus();
@@ -171,7 +166,7 @@ void QtUi::PaintStatus() {
   flushTimer_.stop();
   sinceLastPaint_.start();
   if (!panel_) return;
-  panel_->SetStatus(QString::fromStdString(status_));
+  panel_->SetStatus(QString::fromStdString(StatusText()));
   // Painted now: the steps do not return to the event loop while they run.
   panel_->repaint();
 }

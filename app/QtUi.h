@@ -65,12 +65,6 @@ class QtUi final : public Platform::Ui {
   std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
                                             const std::string& filterPattern,
                                             const std::string& fileName) override;
-  // Paints at once, even while a step runs without returning to the event
-  // loop, unless the last paint was less than the interval ago; then the
-  // text is painted by the next write after the interval, a dialog, the end
-  // of the busy pointer or the event loop, whichever comes first.
-  void SetStatusText(const std::string& text) override;
-  std::string StatusText() const override { return status_; }
   // Busy pushes the wait cursor, default pops it; unbalanced calls to
   // default are ignored. Dialogs shown while busy show the arrow.
   void SetBusy(bool busy) override;
@@ -79,12 +73,16 @@ class QtUi final : public Platform::Ui {
   void FlushStatus();
 
  private:
+  // Paints at once, even while a step runs without returning to the event
+  // loop, unless the last paint was less than the interval ago; then the
+  // text is painted by the next write after the interval, a dialog, the end
+  // of the busy pointer or the event loop, whichever comes first.
+  void ShowStatus(const std::string& text) override;
   QWidget* DialogParent() const;
   void PaintStatus();
 
   QPointer<QWidget> window_;
   QPointer<StatusLabel> panel_;
-  std::string status_;
   bool statusPending_ = false;
   QElapsedTimer sinceLastPaint_;
   QTimer flushTimer_;

@@ -23,6 +23,7 @@
 #include "RunError.h"
 #include "Removal.h"
 #include "ShopState.h"
+#include "Transcript.h"
 #include "Ui.h"
 #include "Variant.h"
 
@@ -69,313 +70,6 @@ class RecordingView final : public FormView {
   MainForm* form_ = nullptr;
   std::string path_;
   bool enabled_ = true;  // the add button is enabled at design time
-};
-
-// Line breaks as the readable form shows them: on one line, or on a
-// terminal as line breaks, the lines after the first indented.
-const char kOnOneLine[] = " / ";
-const char kOnTerminal[] = "\n  ";
-
-// Replaces each line break (CR LF, CR or LF) with `lineBreak`.
-std::string OneLine(const std::string& text, const char* lineBreak = kOnOneLine) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      out += lineBreak;
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-std::string Reply(const std::optional<std::string>& reply, const char* lineBreak) {
-  return reply ? "\"" + OneLine(*reply, lineBreak) + "\"" : std::string("(cancelled)");
-}
-
-std::string Json(const UiEvent& e) {
-  nlohmann::ordered_json j;
-  auto nullable = [](const std::optional<std::string>& s) { return s ? nlohmann::ordered_json(*s) : nlohmann::ordered_json(nullptr); };
-  switch (e.kind) {
-    case UiEvent::Kind::Caption: j = {{"event", "caption"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Path: j = {{"event", "path"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Enabled: j = {{"event", "enabled"}, {"value", e.flag}}; break;
-    case UiEvent::Kind::Pointer: j = {{"event", "pointer"}, {"busy", e.flag}}; break;
-    case UiEvent::Kind::Input:
-      j = {{"event", "input"}, {"title", e.title}, {"prompt", e.text}, {"answer", nullable(e.reply)}};
-      break;
-    case UiEvent::Kind::Message:
-      j = {{"event", "message"}, {"title", e.title}, {"text", e.text}, {"style", e.style}, {"answer", e.answer}};
-      break;
-    case UiEvent::Kind::FileDialog:
-      j = {{"event", "dialog"}, {"title", e.title}, {"filter", e.text}, {"answer", nullable(e.reply)}};
-      break;
-    case UiEvent::Kind::Status: j = {{"event", "status"}, {"text", e.text}}; break;
-  }
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-std::string Readable(const UiEvent& e, const char* lineBreak = kOnOneLine) {
-  const auto text = [&](const std::string& t) { return OneLine(t, lineBreak); };
-  switch (e.kind) {
-    case UiEvent::Kind::Caption: return "Caption: " + text(e.text);
-    case UiEvent::Kind::Path: return "Path: " + text(e.text);
-    case UiEvent::Kind::Enabled: return std::string("Add button: ") + (e.flag ? "enabled" : "disabled");
-    case UiEvent::Kind::Pointer: return std::string("Pointer: ") + (e.flag ? "busy" : "default");
-    case UiEvent::Kind::Input:
-      return "Input box \"" + text(e.title) + "\": " + text(e.text) + " -> " + Reply(e.reply, lineBreak);
-    case UiEvent::Kind::Message:
-      return "Message box \"" + text(e.title) + "\": " + text(e.text) + " -> " +
-             (e.answer == Platform::kAnswerOk ? "OK" : "Cancel");
-    case UiEvent::Kind::FileDialog:
-      return "File dialog \"" + text(e.title) + "\" (" + e.text + ") -> " + Reply(e.reply, lineBreak);
-    case UiEvent::Kind::Status: return "Status: " + text(e.text);
-  }
-  return {};
-}
-
-// The terminal form.
-
-// `text` with the control characters a terminal would act on (other than
-// the line breaks put in) shown as ^X, so that a name or a line of a file
-// can never move the cursor or retitle the window.
-std::string Visible(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\n' || c == '\t') {
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7f) {
-      out += '^';
-      out += static_cast<char>(c ^ 0x40);
-    } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
-      out += '?';  // a C1 control in UTF-8
-      ++i;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-// The columns `text` takes: one per code point (the texts drawn on a
-// progress line are ASCII apart from the bar and the spinner).
-std::size_t Columns(std::string_view text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
-}
-
-// The first `columns` columns of `text`, never cutting a code point.
-std::string FirstColumns(const std::string& text, std::size_t columns) {
-  std::size_t seen = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80 && seen++ == columns) return text.substr(0, i);
-  }
-  return text;
-}
-
-// 1204 as "1,204".
-std::string Grouped(long long number) {
-  std::string digits = std::to_string(number), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0 && digits[i - 1] != '-') out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
-// A status that tells progress: a line of the zone chart read ("Importing
-// zones: LINE", the total not known in advance), or item I (from 0) of N
-// being done ("LABEL I of N").
-struct Tick {
-  std::string label;
-  std::optional<long long> item{};  // I
-  long long total = -1;             // N; -1 when not known
-  bool zoneRow = false;             // a chart line that is a row of the zone table
-};
-
-// A chart line the import stores, by the import's own rule: its second
-// field is a number (the header's is a column name).
-bool IsZoneRow(std::string_view line) {
-  std::string field2, field3, field4, description;
-  std::int32_t number = 0;
-  return Carrier::SplitCsvLine(std::string(line), field2, field3, field4, description, number) &&
-         Db::IsNumericText(field2);
-}
-
-std::optional<long long> Count(std::string_view digits) {
-  if (digits.empty() || digits.size() > 15 ||
-      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::nullopt;
-  return std::stoll(std::string(digits));
-}
-
-std::optional<Tick> ProgressOf(const std::string& status) {
-  const std::string_view text = status;
-  if (text.starts_with(Carrier::kImportingZones)) {
-    return Tick{.label = "Importing zones", .zoneRow = IsZoneRow(text.substr(sizeof Carrier::kImportingZones - 1))};
-  }
-  if (!text.starts_with(Carrier::kAddingSettings)) return std::nullopt;
-  const std::string_view count = text.substr(sizeof Carrier::kAddingSettings - 1);
-  const auto of = count.find(" of ");
-  if (of == std::string_view::npos) return std::nullopt;
-  const auto item = Count(count.substr(0, of)), total = Count(count.substr(of + 4));
-  if (!item || !total || *item >= *total) return std::nullopt;
-  return Tick{.label = "Adding service settings", .item = item, .total = *total};
-}
-
-// The transcript as it is written: a line per event; or on a terminal, a
-// run of progress statuses of one kind on one line rewritten in place (a
-// count and a bar, or a spinner while the total is not known), then the
-// line's last state left standing before the next whole line.
-class Transcript {
- public:
-  Transcript(std::ostream& out, bool json, const Output& output)
-      : out_(out), json_(json), live_(output.terminal && !json), unicode_(output.unicode),
-        width_(static_cast<std::size_t>(std::max(output.columns, 20)) - 1) {}
-  ~Transcript() {
-    try {
-      EndProgress(false);
-    } catch (...) {
-      // Ending the line is only for the eye; nothing may escape a destructor.
-    }
-  }
-  Transcript(const Transcript&) = delete;
-  Transcript& operator=(const Transcript&) = delete;
-
-  void Event(const UiEvent& event) {
-    if (!live_) return Write(FormatEvent(event, json_) + '\n');
-    if (event.kind == UiEvent::Kind::Status) {
-      if (auto tick = ProgressOf(event.text)) return Advance(*tick);
-    }
-    // A box with a warning or a failure ends a count that never got to its end.
-    const int icon = event.style & 0x70;
-    EndProgress(event.kind == UiEvent::Kind::Message &&
-                (icon == Platform::kMbCritical || icon == Platform::kMbExclamation));
-    // A line of a box ends where its text does: an empty one stays empty,
-    // without the indent of its neighbours.
-    std::string text;
-    for (const char c : Visible(Readable(event, kOnTerminal))) {
-      if (c == '\n')
-        while (!text.empty() && text.back() == ' ') text.pop_back();
-      text += c;
-    }
-    Write(text + '\n');
-  }
-
-  // A whole line (the summary).
-  void Line(const std::string& line) {
-    EndProgress(false);
-    Write((live_ ? Visible(line) : line) + '\n');
-  }
-
-  bool Lost() const { return lost_; }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr auto kRedraw = std::chrono::milliseconds(80);
-  static constexpr std::size_t kBarCells = 20;
-
-  struct Progress {
-    std::string label;
-    long long count = 0;
-    long long total = -1;
-  };
-
-  void Write(const std::string& text) {
-    out_ << text;
-    out_.flush();
-    lost_ = lost_ || !out_;
-  }
-
-  void Advance(const Tick& tick) {
-    if (progress_ && progress_->label != tick.label) EndProgress(false);
-    if (!progress_) {
-      progress_ = Progress{.label = tick.label};
-      drawn_ = 0;
-    }
-    if (tick.item) {
-      progress_->count = *tick.item + 1;
-      progress_->total = tick.total;
-    } else if (tick.zoneRow) {
-      ++progress_->count;
-    }
-    const auto now = Clock::now();
-    if (drawn_ == 0 || now - drawnAt_ >= kRedraw) {
-      Draw(Rendered(false, false));
-      drawnAt_ = now;
-    }
-  }
-
-  // Leaves the progress line in its last state and ends it.
-  void EndProgress(bool stopped) {
-    if (!progress_) return;
-    Draw(Rendered(true, stopped));
-    Write("\n");
-    progress_.reset();
-  }
-
-  void Draw(const std::string& text) {
-    const std::size_t columns = Columns(text);
-    Write("\r" + text + std::string(drawn_ > columns ? drawn_ - columns : 0, ' '));
-    drawn_ = std::max<std::size_t>(columns, 1);
-    ++frame_;
-  }
-
-  std::string Bar(long long count, long long total) const {
-    const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : 0;
-    const auto full = static_cast<std::size_t>(eighths / 8), part = static_cast<std::size_t>(eighths % 8);
-    if (!unicode_) return "[" + std::string(full, '#') + std::string(kBarCells - full, ' ') + "]";
-    static const char* const kParts[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
-    std::string bar = "▕";
-    for (std::size_t i = 0; i < full; ++i) bar += "█";
-    bar += kParts[part];
-    bar += std::string(kBarCells - full - (part ? 1 : 0), ' ');
-    return bar + "▏";
-  }
-
-  std::string Spinner() const {
-    static const char* const kBraille[] = {"⠋", "⠙", "⠹", "⠸", "⠼", "⠴", "⠦", "⠧", "⠇", "⠏"};
-    static const char* const kAscii[] = {"|", "/", "-", "\\"};
-    return unicode_ ? kBraille[frame_ % 10] : kAscii[frame_ % 4];
-  }
-
-  // The line: the label, the count (of the total), then the bar or the
-  // spinner when they fit. A count whose total was not known ends as its
-  // own total, or "stopped" when a failure ended it.
-  std::string Rendered(bool done, bool stopped) const {
-    const Progress& p = *progress_;
-    const std::string count = Grouped(p.count);
-    std::string text = p.label + "  ", tail;
-    if (p.total >= 0) {
-      const std::string total = Grouped(p.total);
-      text += std::string(total.size() - std::min(total.size(), count.size()), ' ') + count + " / " + total;
-      tail = Bar(p.count, p.total);
-    } else if (!done) {
-      text += count;
-      tail = Spinner();
-    } else if (stopped) {
-      text += count + " (stopped)";
-    } else {
-      text += count + " / " + count;
-      tail = Bar(1, 1);
-    }
-    if (!tail.empty() && Columns(text) + 1 + Columns(tail) <= width_) return text + " " + tail;
-    return FirstColumns(text, width_);
-  }
-
-  std::ostream& out_;
-  const bool json_;
-  const bool live_;
-  const bool unicode_;
-  const std::size_t width_;  // the longest progress line that does not wrap
-  bool lost_ = false;
-  std::optional<Progress> progress_;
-  std::size_t drawn_ = 0;  // the columns of the progress line on the screen; 0 before its first draw
-  Clock::time_point drawnAt_{};
-  unsigned frame_ = 0;
 };
 
 // The help: one option a paragraph (its names, then what it does, indented
@@ -671,6 +365,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     ui.Clear();
   };
+  ui.onProgress = [&](const std::string& label, long long done, long long total) {
+    transcript.Progress(label, done, total);
+  };
   Platform::UiInstallation installation(ui);
 
   const ShopState::Service service = InstalledService();
@@ -730,7 +427,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   // only a run that failed says what a ZIP code is.
   if (*zipOption && !remove && status == kExitFailed && !IsZipCode(zip))
     err << kProgramName << ": a ZIP code is five digits, such as 10001 (--zip '"
-        << (Columns(zip) > 40 ? FirstColumns(OneLine(zip), 40) + "..." : OneLine(zip)) << "' is not one)\n";
+        << Clipped(zip, 40) << "' is not one)\n";
   if (!transcript.Lost()) return status;
   err << kProgramName << ": the transcript could not be written; the run ended with status " << status
       << " but has no record\n";
@@ -738,8 +435,6 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 }  // namespace
-
-std::string FormatEvent(const UiEvent& event, bool json) { return json ? Json(event) : Readable(event); }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Output& output) {
   try {

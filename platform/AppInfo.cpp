@@ -40,6 +40,8 @@ const std::string& Title() {
   return title;
 }
 
+std::string BoxTitle(const std::string& title) { return title.empty() ? Title() : title; }
+
 int Major() { return Version::kMajor; }
 int Minor() { return Version::kMinor; }
 int Revision() { return Version::kRevision; }

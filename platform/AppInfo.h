@@ -8,6 +8,8 @@ namespace Platform::AppInfo {
 
 // "AddTarnVel": the title of every message box that gives none of its own.
 const std::string& Title();
+// A box's title as shown: `title`, or Title() when it is empty.
+std::string BoxTitle(const std::string& title);
 
 // The version from the build (major, minor, revision).
 int Major();

@@ -11,12 +11,8 @@ class SilentUi final : public Ui {
                                             const std::string&) override {
     return std::nullopt;
   }
-  void SetStatusText(const std::string& text) override { status_ = text; }
-  std::string StatusText() const override { return status_; }
   void SetBusy(bool) override {}
-
- private:
-  std::string status_;
+  void ShowStatus(const std::string&) override {}
 };
 
 SilentUi& Silent() {
