@@ -18,6 +18,7 @@
 #include "AppInfo.h"
 #include "Carrier.h"
 #include "Files_.h"
+#include "Help.h"
 #include "MainForm.h"
 #include "MsgBox_.h"
 #include "RunError.h"
@@ -71,12 +72,6 @@ class RecordingView final : public FormView {
   std::string path_;
   bool enabled_ = true;  // the add button is enabled at design time
 };
-
-// The help: one option a paragraph (its names, then what it does, indented
-// far enough that help2man takes each for an option of the manual page),
-// then the footer, every line within kHelpWidth columns.
-constexpr std::size_t kHelpWidth = 79;
-const std::string kDescriptionIndent(20, ' ');
 
 const char kFooter[] =
     "The window loads with its default path, HOST_DB_PATH is typed into the path\n"
@@ -132,54 +127,6 @@ const char kFooter[] =
     "  $ addtarnvel-cli --zip 10001 --yes --json /srv/Mailvoro.mdb\n"
     "  $ addtarnvel-cli --dry-run --zip 10001 --yes /srv/Mailvoro.mdb\n"
     "  $ addtarnvel-cli --remove --yes /srv/Mailvoro.mdb";
-
-// `text` in lines of at most kHelpWidth columns, each indented by `indent`.
-std::string Wrapped(const std::string& text, const std::string& indent) {
-  std::string out, line;
-  std::istringstream words(text);
-  for (std::string word; words >> word;) {
-    if (!line.empty() && indent.size() + line.size() + 1 + word.size() > kHelpWidth) {
-      out += indent + line + '\n';
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-  }
-  return line.empty() ? out : out + indent + line + '\n';
-}
-
-// "-h, --help", "--zip TEXT" or the argument's name.
-std::string Names(const CLI::Option& option) {
-  if (!option.nonpositional()) return option.get_name(true);
-  std::string names;
-  for (const auto& name : option.get_snames()) names += (names.empty() ? "-" : ", -") + name;
-  for (const auto& name : option.get_lnames()) names += (names.empty() ? "--" : ", --") + name;
-  const std::string type = option.get_type_name();
-  return type.empty() ? names : names + " " + type;
-}
-
-// What an option does, with the options it cannot go with.
-std::string Description(const CLI::Option& option) {
-  std::string text = option.get_description();
-  if (option.get_required()) text += " (required)";
-  std::vector<std::string> excluded;
-  for (const CLI::Option* other : option.get_excludes()) excluded.push_back(other->get_name());
-  std::sort(excluded.begin(), excluded.end());
-  for (std::size_t i = 0; i < excluded.size(); ++i)
-    text += (i == 0 ? " (not with " : i + 1 == excluded.size() ? " or " : ", ") + excluded[i];
-  return excluded.empty() ? text : text + ")";
-}
-
-std::string Help(const CLI::App* app) {
-  std::string help = "Usage: " + app->get_name() + " [OPTIONS] HOST_DB_PATH\n\n" + Wrapped(app->get_description(), "");
-  for (const bool arguments : {true, false}) {
-    help += arguments ? "\nArguments:\n" : "\nOptions:\n";
-    for (const CLI::Option* option : app->get_options()) {
-      if (option->nonpositional() == arguments) continue;
-      help += Wrapped(Names(*option), "  ") + Wrapped(Description(*option), kDescriptionIndent);
-    }
-  }
-  return help + '\n' + app->get_footer() + '\n';
-}
 
 // What a run did, for its summary line.
 struct Summary {
@@ -325,11 +272,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                      "Folder of the carrier's files (default: the folder of this program)")
           ->type_name("DIR")
           ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
-  app.add_option("HOST_DB_PATH", hostDbPath, "The shop's Mailvoro database")->required()->type_name("");
+  app.add_option("HOST_DB_PATH", hostDbPath, "The shop's Mailvoro database (required)")->required()->type_name("");
   app.set_version_flag("--version",
                        std::string(kProgramName) + " " + Platform::AppInfo::VersionText());
   app.footer(kFooter);
-  app.formatter_fn([](const CLI::App* help, const std::string&, CLI::AppFormatMode) { return Help(help); });
+  UseHelpFormat(app);
 
   std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
