@@ -1,11 +1,9 @@
 #include "Summary.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "Carrier.h"
@@ -52,21 +50,21 @@ std::string Readable(const Summary& summary) {
   return line;
 }
 
-// Why the add button stayed disabled, in the runner's words.
+// Why the add button stayed disabled, in the runner's words: one look at
+// what the path names (and for a name of nothing, whether it is a link).
 std::string WhyNoFile(const std::string& path) {
+  namespace fs = std::filesystem;
   if (path.empty()) return "no shop database was named (HOST_DB_PATH is empty)";
   const std::string quoted = "'" + OneLine(path) + "'";
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    const int error = errno;
-    struct stat link {};
-    if (error == ENOENT && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-      return quoted + " is a symbolic link to a file that does not exist";
-    if (error == ENOENT || error == ENOTDIR) return quoted + " does not exist";
-    return quoted + " cannot be looked at: " + std::strerror(error);
+  std::error_code error;
+  const fs::file_type type = fs::status(path, error).type();
+  if (type == fs::file_type::not_found) {
+    const bool link = fs::is_symlink(fs::symlink_status(path, error));
+    return quoted + (link ? " is a symbolic link to a file that does not exist" : " does not exist");
   }
-  if (S_ISDIR(info.st_mode)) return quoted + " is a folder";
-  if (!S_ISREG(info.st_mode)) return quoted + " is not an ordinary file";
+  if (error) return quoted + " cannot be looked at: " + error.message();
+  if (type == fs::file_type::directory) return quoted + " is a folder";
+  if (type != fs::file_type::regular) return quoted + " is not an ordinary file";
   return quoted + " could not be found when the run looked";  // it has come since
 }
 
