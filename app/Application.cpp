@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "MsgBox_.h"
-#include "RunError.h"
 
 namespace App {
 namespace {
@@ -29,9 +28,7 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const Platform::RunError& e) {
-    ShowFailure(e.Description());
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // a RunError's what() is its description
     ShowFailure(e.what());
   } catch (...) {
     ShowFailure("An unexpected error has occurred.");

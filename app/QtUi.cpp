@@ -35,24 +35,25 @@ QMessageBox::Icon IconOf(int style) {
   }
 }
 
+}  // namespace
+
 // The operator answers a dialog with the mouse, so the arrow shows over it
-// even while the wait cursor is up.
-class ArrowWhileBusy {
+// even while the wait cursor is up; the status is painted before it opens.
+class QtUi::Modal {
  public:
-  explicit ArrowWhileBusy(bool busy) : active_(busy) {
-    if (active_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  explicit Modal(QtUi& ui) : arrow_(ui.busyDepth_ > 0) {
+    ui.FlushStatus();
+    if (arrow_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   }
-  ~ArrowWhileBusy() {
-    if (active_) QApplication::restoreOverrideCursor();
+  ~Modal() {
+    if (arrow_) QApplication::restoreOverrideCursor();
   }
-  ArrowWhileBusy(const ArrowWhileBusy&) = delete;
-  ArrowWhileBusy& operator=(const ArrowWhileBusy&) = delete;
+  Modal(const Modal&) = delete;
+  Modal& operator=(const Modal&) = delete;
 
  private:
-  bool active_;
+  const bool arrow_;
 };
-
-}  // namespace
 
 StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
 
@@ -100,7 +101,7 @@ void QtUi::SetStatusPanel(StatusLabel* panel) { panel_ = panel; }
 QWidget* QtUi::DialogParent() const { return window_ ? window_.data() : QApplication::activeWindow(); }
 
 int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
-  FlushStatus();
+  const Modal modal(*this);
   QMessageBox box(DialogParent());
   box.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   box.setTextFormat(Qt::PlainText);
@@ -111,28 +112,26 @@ int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title)
   QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
   box.setDefaultButton(ok);
   box.setEscapeButton(okCancel ? cancel : ok);
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   box.exec();
   if (!okCancel) return Platform::kAnswerOk;
   return box.clickedButton() == ok ? Platform::kAnswerOk : Platform::kAnswerCancel;
 }
 
 std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::string& title) {
-  FlushStatus();
+  const Modal modal(*this);
   QInputDialog dialog(DialogParent());
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   dialog.setLabelText(ForDisplay(prompt));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   dialog.setTextValue(QString());
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
 
 std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
                                                 const std::string& filterPattern, const std::string& fileName) {
-  FlushStatus();
+  const Modal modal(*this);
   QFileDialog dialog(DialogParent(), QString::fromStdString(title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -143,7 +142,6 @@ std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const 
   dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription
                                                          : filterDescription + " " + patternPart));
   if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
 }

@@ -73,6 +73,8 @@ class QtUi final : public Platform::Ui {
   void FlushStatus();
 
  private:
+  class Modal;
+
   // Paints at once, even while a step runs without returning to the event
   // loop, unless the last paint was less than the interval ago; then the
   // text is painted by the next write after the interval, a dialog, the end

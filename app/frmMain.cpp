@@ -76,7 +76,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   ApplyLayout();
   SetTabOrder();
   ConnectHandlers();
-  Form_Load();
+  form_.Form_Load();
   // The add button has the focus at start; when it is disabled the next
   // in the tab order takes it.
   (cmdAddService_->isEnabled() ? static_cast<QWidget*>(cmdAddService_) : txtPath_)->setFocus();
@@ -155,9 +155,9 @@ void frmMain::SetTabOrder() {
 
 void frmMain::ConnectHandlers() {
   for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
-  connect(txtPath_, &QLineEdit::textChanged, this, &frmMain::txtPath_Change);
-  connect(cmdCD_, &QPushButton::clicked, this, &frmMain::cmdCD_Click);
-  connect(cmdAddService_, &QPushButton::clicked, this, &frmMain::cmdAddService_Click);
+  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
+  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
+  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -176,11 +176,6 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void frmMain::Form_Load() { form_.Form_Load(); }
-void frmMain::txtPath_Change() { form_.txtPath_Change(); }
-void frmMain::cmdCD_Click() { form_.cmdCD_Click(); }
-void frmMain::cmdAddService_Click() { form_.cmdAddService_Click(); }
-
 void frmMain::SetCaption(const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); }
 
 std::string frmMain::PathText() const { return txtPath_->text().toStdString(); }
@@ -190,7 +185,7 @@ void frmMain::SetPathText(const std::string& text) {
   // QLineEdit reports no change for the same text, yet the file may have
   // come or gone since the last test.
   if (txtPath_->text() == newText) {
-    txtPath_Change();
+    form_.txtPath_Change();
   } else {
     txtPath_->setText(newText);
   }

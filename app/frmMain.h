@@ -50,11 +50,6 @@ class frmMain final : public QWidget, private FormView {
   void SetTabOrder();
   void ConnectHandlers();
 
-  void Form_Load();
-  void txtPath_Change();
-  void cmdCD_Click();
-  void cmdAddService_Click();
-
   // FormView
   void SetCaption(const std::string& caption) override;
   std::string PathText() const override;

@@ -32,8 +32,6 @@ Ui& CurrentUi() {
   return ui ? *ui : Silent();
 }
 
-void InstallUi(Ui* ui) { Installed() = ui; }
-
 UiInstallation::UiInstallation(Ui& ui) : previous_(Installed()) { Installed() = &ui; }
 UiInstallation::~UiInstallation() { Installed() = previous_; }
 

@@ -70,10 +70,9 @@ class Ui {
   std::string status_;
 };
 
-// The installed Ui. Installing nullptr restores a silent Ui that answers
-// OK to every box and Cancel to every input and dialog.
+// The installed Ui; while none is, a silent Ui that answers OK to every
+// box and Cancel to every input and dialog.
 Ui& CurrentUi();
-void InstallUi(Ui* ui);
 
 // Shows the busy pointer while it lives, on every path out of a scope.
 class BusyPointer {
