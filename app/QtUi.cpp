@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <algorithm>
 
 #include "AppInfo.h"
@@ -18,11 +17,9 @@ namespace App {
 namespace {
 
 // The texts keep their CRs; only what is shown breaks lines at them.
-QString ForDisplay(const std::string& text) {
-  QString shown = QString::fromStdString(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
+QString ForDisplay(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
 
 QMessageBox::Icon IconOf(int style) {
@@ -58,7 +55,7 @@ class QtUi::Modal {
 StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
 
 void StatusLabel::SetStatus(const QString& status) {
-  status_ = status;
+  status_ = ForDisplay(status);
   ShowStatus();
 }
 
@@ -73,19 +70,15 @@ void StatusLabel::changeEvent(QEvent* event) {
 }
 
 void StatusLabel::ShowStatus() {
-  static const QRegularExpression lineBreaks(QStringLiteral("\\r\\n|\\r|\\n"));
-  QString line = status_;
-  line.replace(lineBreaks, QStringLiteral(" "));
+  const QString line = QString(status_).replace(QLatin1Char('\n'), QLatin1Char(' '));
   const int room = contentsRect().width() - 2 * margin();
   const QString shown = fontMetrics().elidedText(line, Qt::ElideMiddle, std::max(room, 0));
   setText(shown);
   // The tooltip shows the text as it is, line breaks and spaces and all,
   // and wraps it; as rich text, so that a status that looks like markup is
   // never taken for it.
-  QString whole = status_;
-  whole.replace(lineBreaks, QStringLiteral("\n"));
   setToolTip(shown == line ? QString()
-                           : QStringLiteral("<p style=\"white-space:pre-wrap\">") + whole.toHtmlEscaped() +
+                           : QStringLiteral("<p style=\"white-space:pre-wrap\">") + status_.toHtmlEscaped() +
                                  QStringLiteral("</p>"));
 }
 
@@ -105,7 +98,7 @@ int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title)
   QMessageBox box(DialogParent());
   box.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   box.setTextFormat(Qt::PlainText);
-  box.setText(ForDisplay(prompt));
+  box.setText(ForDisplay(QString::fromStdString(prompt)));
   box.setIcon(IconOf(style));
   const bool okCancel = (style & 0x0F) == Platform::kMbOkCancel;
   QPushButton* ok = box.addButton(QMessageBox::Ok);
@@ -122,7 +115,7 @@ std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::
   QInputDialog dialog(DialogParent());
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
-  dialog.setLabelText(ForDisplay(prompt));
+  dialog.setLabelText(ForDisplay(QString::fromStdString(prompt)));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   dialog.setTextValue(QString());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
