@@ -1,17 +1,11 @@
 #include "Application.h"
 
-#include <cstdlib>
 #include <exception>
 
 #include "MsgBox_.h"
 
 namespace App {
 namespace {
-
-bool IsSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
 
 void ShowFailure(const std::string& description) {
   try {
@@ -34,14 +28,6 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     ShowFailure("An unexpected error has occurred.");
   }
   return false;
-}
-
-bool Application::HasDisplay() {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM");
-#else
-  return true;
-#endif
 }
 
 }  // namespace App

@@ -141,7 +141,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   if (!options.verify) Settle(summary, shopFiles);
   transcript.Line(real(SummaryLine(summary, options.json)));
-  for (const auto& reason : Reasons(summary, options, shopFiles, real)) err << kProgramName << ": " << reason << '\n';
+  // A dry run's texts name the shop's own files, not those of its copy.
+  for (const auto& reason : Reasons(summary, options, shopFiles)) err << kProgramName << ": " << real(reason) << '\n';
   if (!transcript.Lost()) return summary.status;
   err << kProgramName << ": the transcript could not be written; the run ended with status " << summary.status
       << " but has no record\n";

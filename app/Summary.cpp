@@ -123,8 +123,7 @@ void Settle(Summary& summary, const std::vector<std::string>& shopFiles) {
 std::string SummaryLine(const Summary& summary, bool json) { return json ? Json(summary) : Readable(summary); }
 
 std::vector<std::string> Reasons(const Summary& summary, const Options& options,
-                                 const std::vector<std::string>& shopFiles,
-                                 const std::function<std::string(std::string)>& real) {
+                                 const std::vector<std::string>& shopFiles) {
   std::vector<std::string> reasons;
   const int status = summary.status;
   if (status == kExitDisabled) {
@@ -134,7 +133,7 @@ std::vector<std::string> Reasons(const Summary& summary, const Options& options,
   }
   for (const auto& item : summary.items) {
     if (item.result == "refused" && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
-      reasons.push_back(item.name + ": " + real(WhyRefused(item.detail)));
+      reasons.push_back(item.name + ": " + WhyRefused(item.detail));
   }
   // A ZIP code of another form may still be found (010001 is 10001), so
   // only a run that failed says what a ZIP code is.

@@ -3,7 +3,6 @@
 // standard error why it could not start or failed.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,10 +26,8 @@ void Settle(Summary& summary, const std::vector<std::string>& shopFiles);
 
 std::string SummaryLine(const Summary& summary, bool json);
 
-// The lines for standard error, without the program's name; `real` names
-// the shop's own paths for those of a dry run's private copy.
+// The lines for standard error, without the program's name.
 std::vector<std::string> Reasons(const Summary& summary, const Options& options,
-                                 const std::vector<std::string>& shopFiles,
-                                 const std::function<std::string(std::string)>& real);
+                                 const std::vector<std::string>& shopFiles);
 
 }  // namespace App::Runner

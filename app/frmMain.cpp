@@ -64,6 +64,13 @@ QRect Scaled(const QRect& rect, double scale) {
                QPoint(edge(rect.left() + rect.width()) - 1, edge(rect.top() + rect.height()) - 1));
 }
 
+// The sizes rendered from the scalable icon at build time.
+QIcon WindowIcon() {
+  QIcon icon;
+  for (const QFileInfo& file : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) icon.addFile(file.filePath());
+  return icon;
+}
+
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
@@ -80,15 +87,6 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   // The add button has the focus at start; when it is disabled the next
   // in the tab order takes it.
   (cmdAddService_->isEnabled() ? static_cast<QWidget*>(cmdAddService_) : txtPath_)->setFocus();
-}
-
-QIcon frmMain::WindowIcon() {
-  // The sizes rendered from the scalable icon at build time.
-  QIcon icon;
-  for (const QFileInfo& file : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) {
-    icon.addFile(file.filePath());
-  }
-  return icon;
 }
 
 void frmMain::CreateFrame() {

@@ -8,7 +8,6 @@
 #include "MainForm.h"
 
 class QGroupBox;
-class QIcon;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,7 +39,6 @@ class frmMain final : public QWidget, private FormView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  static QIcon WindowIcon();
   void CreateFrame();
   void CreateAddButton();
   void CreateStatusBar();
