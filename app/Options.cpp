@@ -70,9 +70,8 @@ const char kFooter[] =
 std::variant<Options, int> ParseOptions(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app{"Adds the TARN-VEL service to a Mailvoro shop database without a window.", kProgramName};
   Options options;
-  std::string zip, programFolder;
-  auto* zipOption = app.add_option("--zip", zip, "Answer the ZIP code question with TEXT (else it is cancelled)")
-                        ->type_name("TEXT");
+  app.add_option("--zip", options.zip, "Answer the ZIP code question with TEXT (else it is cancelled)")
+      ->type_name("TEXT");
   app.add_flag("--yes", options.yes, "Answer OK to the confirmation question (else Cancel)");
   app.add_flag("--json", options.json, "Print the events as JSON Lines");
   auto* dryRunOption = app.add_flag("--dry-run", options.dryRun, "Only tell what the run would change");
@@ -80,11 +79,10 @@ std::variant<Options, int> ParseOptions(const std::vector<std::string>& args, st
   app.add_flag("--verify", options.verify, "Check that the service is installed; change nothing")
       ->excludes(dryRunOption)
       ->excludes(removeOption);
-  auto* folderOption =
-      app.add_option("--program-folder", programFolder,
-                     "Folder of the carrier's files (default: the folder of this program)")
-          ->type_name("DIR")
-          ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
+  app.add_option("--program-folder", options.programFolder,
+                 "Folder of the carrier's files (default: the folder of this program)")
+      ->type_name("DIR")
+      ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
   app.add_option("HOST_DB_PATH", options.hostDbPath, "The shop's Mailvoro database (required)")
       ->required()
       ->type_name("");
@@ -102,8 +100,6 @@ std::variant<Options, int> ParseOptions(const std::vector<std::string>& args, st
     err << kProgramName << ": " << e.what() << "\n\n" << app.help();
     return kExitUsage;
   }
-  if (*zipOption) options.zip = zip;
-  if (*folderOption) options.programFolder = programFolder;
   return options;
 }
 

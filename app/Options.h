@@ -1,5 +1,6 @@
-// The runner's command line, parsed into one value. --help and --version
-// are answered here, and a bad command line is told with the usage.
+// The runner's command line, parsed into one value (the help tells what
+// each option means). --help and --version are answered here, and a bad
+// command line is told with the usage.
 #pragma once
 
 #include <iosfwd>
@@ -13,13 +14,13 @@ namespace App::Runner {
 inline constexpr char kProgramName[] = "addtarnvel-cli";
 
 struct Options {
-  std::optional<std::string> zip;            // --zip: the answer to the ZIP code question
-  bool yes = false;                          // --yes: OK to the confirmation question
-  bool json = false;                         // --json: the transcript as JSON Lines
-  bool dryRun = false;                       // --dry-run: on a private copy of the shop
-  bool verify = false;                       // --verify
-  bool remove = false;                       // --remove
-  std::optional<std::string> programFolder;  // --program-folder
+  std::optional<std::string> zip;
+  bool yes = false;
+  bool json = false;
+  bool dryRun = false;
+  bool verify = false;
+  bool remove = false;
+  std::optional<std::string> programFolder;
   std::string hostDbPath;
 };
 
