@@ -75,7 +75,6 @@ QIcon WindowIcon() {
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(kAddCaption);
   setWindowIcon(WindowIcon());
   CreateFrame();
   CreateAddButton();
