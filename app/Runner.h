@@ -1,12 +1,7 @@
-// The unattended runner: the window's logic without a window. It loads the
-// form, types the host database path into the path box, presses the add
-// button when it is enabled, answers the boxes from its options, and prints
-// every interaction as it happens, for a person or as JSON Lines. Its other
-// modes plan an installation or a removal on a private copy of the shop,
-// check the installed service, or remove it (ShopState). Every run ends with
-// one summary line: the outcome, whether anything changed, and each item.
-// On a terminal the readable form keeps a run of progress statuses on one
-// line that counts up, and shows a line break in a box as one.
+// The unattended runner: the window's logic without a window. It plays the
+// window with the scripted Ui, answering the boxes from its options, or runs
+// one of its other modes, and prints every interaction as it happens
+// (addtarnvel-cli --help tells the whole of it).
 #pragma once
 
 #include <iosfwd>

@@ -175,10 +175,7 @@ Transcript::~Transcript() {
 void Transcript::Event(const UiEvent& event) {
   if (!live_) return Write((json_ ? Json(event) : Readable(event, kOnOneLine)) + '\n');
   for (const auto& [words, label] : kProgressWords) {
-    if (event.kind == UiEvent::Kind::Status && event.text.starts_with(words)) {
-      Start(label);
-      return Redraw();
-    }
+    if (event.kind == UiEvent::Kind::Status && event.text.starts_with(words)) return Advance(label, std::nullopt);
   }
   // A box with a warning or a failure ends a count that never got to its end.
   const int icon = event.style & 0x70;
@@ -196,11 +193,7 @@ void Transcript::Event(const UiEvent& event) {
 }
 
 void Transcript::Progress(const std::string& label, long long done, long long total) {
-  if (!live_) return;
-  Start(label);
-  progress_->done = done;
-  progress_->total = total;
-  Redraw();
+  if (live_) Advance(label, Count{.label = label, .done = done, .total = total});
 }
 
 void Transcript::Line(const std::string& line) {
@@ -214,14 +207,10 @@ void Transcript::Write(const std::string& text) {
   lost_ = lost_ || !out_;
 }
 
-void Transcript::Start(const std::string& label) {
+void Transcript::Advance(const std::string& label, const std::optional<Count>& count) {
   if (progress_ && progress_->label != label) EndProgress(false);
-  if (progress_) return;
-  progress_ = Count{.label = label};
-  drawn_ = 0;
-}
-
-void Transcript::Redraw() {
+  if (!progress_) drawn_ = 0;
+  progress_ = count ? *count : progress_.value_or(Count{.label = label});
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
   Draw(Rendered(false, false));

@@ -52,10 +52,9 @@ class Transcript {
   };
 
   void Write(const std::string& text);
-  // Starts the line of `label`'s progress, ending another's.
-  void Start(const std::string& label);
-  // Draws the progress line unless it was drawn a moment ago.
-  void Redraw();
+  // Goes on with the line of `label`'s progress (ending another's), at
+  // `count` when given, and draws it unless it was drawn a moment ago.
+  void Advance(const std::string& label, const std::optional<Count>& count);
   // Leaves the progress line in its last state and ends it.
   void EndProgress(bool stopped);
   void Draw(const std::string& text);
