@@ -71,14 +71,21 @@ QIcon WindowIcon() {
   return icon;
 }
 
+// A control with its object name (which tests find it by) and the name
+// assistive tools announce, if it has one of its own.
+template <typename Control>
+Control* Named(Control* control, const char* objectName, const QString& accessibleName = {}) {
+  control->setObjectName(QLatin1String(objectName));
+  if (!accessibleName.isEmpty()) control->setAccessibleName(accessibleName);
+  return control;
+}
+
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(WindowIcon());
-  CreateFrame();
-  CreateAddButton();
-  CreateStatusBar();
+  CreateControls();
   ApplyLayout();
   SetTabOrder();
   ConnectHandlers();
@@ -88,38 +95,18 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   (cmdAddService_->isEnabled() ? static_cast<QWidget*>(cmdAddService_) : txtPath_)->setFocus();
 }
 
-void frmMain::CreateFrame() {
-  Frame1_ = new QGroupBox(kFrameCaption, this);
-  Frame1_->setObjectName(QStringLiteral("Frame1"));
-  Frame1_->setAccessibleName(kFrameCaption);
-
-  txtPath_ = new QLineEdit(QString::fromStdString(Platform::AppInfo::DefaultHostDbPath()), Frame1_);
-  txtPath_->setObjectName(QStringLiteral("txtPath"));
-  txtPath_->setAccessibleName(QStringLiteral("Mailvoro database location"));
-
-  cmdCD_ = new QPushButton(kBrowseCaption, Frame1_);
-  cmdCD_->setObjectName(QStringLiteral("cmdCD"));
-  cmdCD_->setAccessibleName(QStringLiteral("Browse for Mailvoro.mdb"));
-}
-
-void frmMain::CreateAddButton() {
-  cmdAddService_ = new QPushButton(kAddCaption, this);
-  cmdAddService_->setObjectName(QStringLiteral("cmdAddService"));
-  cmdAddService_->setAccessibleName(kAddCaption);
-}
-
-void frmMain::CreateStatusBar() {
-  SBar_ = new QStatusBar(this);
-  SBar_->setObjectName(QStringLiteral("SBar"));
-  SBar_->setAccessibleName(QStringLiteral("Status"));
+void frmMain::CreateControls() {
+  Frame1_ = Named(new QGroupBox(kFrameCaption, this), "Frame1", kFrameCaption);
+  txtPath_ = Named(new QLineEdit(QString::fromStdString(Platform::AppInfo::DefaultHostDbPath()), Frame1_), "txtPath",
+                   QStringLiteral("Mailvoro database location"));
+  cmdCD_ = Named(new QPushButton(kBrowseCaption, Frame1_), "cmdCD", QStringLiteral("Browse for Mailvoro.mdb"));
+  cmdAddService_ = Named(new QPushButton(kAddCaption, this), "cmdAddService", kAddCaption);
+  SBar_ = Named(new QStatusBar(this), "SBar", QStringLiteral("Status"));
   SBar_->setSizeGripEnabled(false);
   // The panels are placed by ApplyLayout, not by the status bar's own
   // layout, whose fixed spacing would leave a line of text too little room.
-  panel1_ = new QLabel(kPanel1Text, SBar_);
-  panel1_->setObjectName(QStringLiteral("SBarPanel1"));
-  statusPanel_ = new StatusLabel(SBar_);
-  statusPanel_->setObjectName(QStringLiteral("SBarPanel2"));
-  statusPanel_->setAccessibleName(QStringLiteral("Status text"));
+  panel1_ = Named(new QLabel(kPanel1Text, SBar_), "SBarPanel1");
+  statusPanel_ = Named(new StatusLabel(SBar_), "SBarPanel2", QStringLiteral("Status text"));
 }
 
 void frmMain::ApplyLayout() {

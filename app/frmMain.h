@@ -39,9 +39,7 @@ class frmMain final : public QWidget, private FormView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void CreateFrame();
-  void CreateAddButton();
-  void CreateStatusBar();
+  void CreateControls();
   // Places the controls: the design's geometry at the font it was drawn
   // for, grown evenly for a larger font so that no caption is clipped.
   void ApplyLayout();
