@@ -56,15 +56,12 @@ class QtUi final : public Platform::Ui {
   void SetWindow(QWidget* window);
   void SetStatusPanel(StatusLabel* panel);
 
-  // Style values map to buttons (0 OK, 1 OK and Cancel) plus an icon (16
-  // critical, 32 question, 48 exclamation, 64 information). Escape or the
-  // close button answer Cancel on an OK and Cancel box, else OK. Each CR in
-  // the prompt shows as a line break.
+  // Escape or the close button answer Cancel on an OK and Cancel box, else
+  // OK. Each CR in a prompt shows as a line break.
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) override;
   std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
-                                            const std::string& filterPattern,
-                                            const std::string& fileName) override;
+                                            const std::string& filterPattern, const std::string& fileName) override;
   // Busy pushes the wait cursor, default pops it; unbalanced calls to
   // default are ignored. Dialogs shown while busy show the arrow.
   void SetBusy(bool busy) override;

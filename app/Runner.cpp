@@ -31,7 +31,7 @@ class RecordingView final : public FormView {
   }
   void Attach(MainForm& form) { form_ = &form; }
 
-  void SetCaption(const std::string& caption) override { ui_.Record({.kind = UiEvent::Kind::Caption, .text = caption}); }
+  void SetCaption(const std::string& text) override { ui_.Record({.kind = UiEvent::Kind::Caption, .text = text}); }
   std::string PathText() const override { return path_; }
   void SetPathText(const std::string& text) override {
     path_ = text;
