@@ -13,11 +13,6 @@ class Application final : public QApplication {
   // Delivers the event; an exception thrown by a handler is shown with
   // MsgBox_::ShowProcessFailed and goes no further.
   bool notify(QObject* receiver, QEvent* event) override;
-
-  // False when the window would have no display to open on: on X11 and
-  // Wayland systems, neither DISPLAY nor WAYLAND_DISPLAY is set and
-  // QT_QPA_PLATFORM names no other platform. Call it before construction.
-  static bool HasDisplay();
 };
 
 }  // namespace App

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <algorithm>
 
 #include "AppInfo.h"
@@ -17,16 +16,10 @@
 namespace App {
 namespace {
 
-QString TitleOrDefault(const std::string& title) {
-  return QString::fromStdString(title.empty() ? Platform::AppInfo::Title() : title);
-}
-
 // The texts keep their CRs; only what is shown breaks lines at them.
-QString ForDisplay(const std::string& text) {
-  QString shown = QString::fromStdString(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
+QString ForDisplay(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
 
 QMessageBox::Icon IconOf(int style) {
@@ -39,29 +32,30 @@ QMessageBox::Icon IconOf(int style) {
   }
 }
 
+}  // namespace
+
 // The operator answers a dialog with the mouse, so the arrow shows over it
-// even while the wait cursor is up.
-class ArrowWhileBusy {
+// even while the wait cursor is up; the status is painted before it opens.
+class QtUi::Modal {
  public:
-  explicit ArrowWhileBusy(bool busy) : active_(busy) {
-    if (active_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  explicit Modal(QtUi& ui) : arrow_(ui.busyDepth_ > 0) {
+    ui.FlushStatus();
+    if (arrow_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   }
-  ~ArrowWhileBusy() {
-    if (active_) QApplication::restoreOverrideCursor();
+  ~Modal() {
+    if (arrow_) QApplication::restoreOverrideCursor();
   }
-  ArrowWhileBusy(const ArrowWhileBusy&) = delete;
-  ArrowWhileBusy& operator=(const ArrowWhileBusy&) = delete;
+  Modal(const Modal&) = delete;
+  Modal& operator=(const Modal&) = delete;
 
  private:
-  bool active_;
+  const bool arrow_;
 };
-
-}  // namespace
 
 StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
 
 void StatusLabel::SetStatus(const QString& status) {
-  status_ = status;
+  status_ = ForDisplay(status);
   ShowStatus();
 }
 
@@ -76,19 +70,15 @@ void StatusLabel::changeEvent(QEvent* event) {
 }
 
 void StatusLabel::ShowStatus() {
-  static const QRegularExpression lineBreaks(QStringLiteral("\\r\\n|\\r|\\n"));
-  QString line = status_;
-  line.replace(lineBreaks, QStringLiteral(" "));
+  const QString line = QString(status_).replace(QLatin1Char('\n'), QLatin1Char(' '));
   const int room = contentsRect().width() - 2 * margin();
   const QString shown = fontMetrics().elidedText(line, Qt::ElideMiddle, std::max(room, 0));
   setText(shown);
   // The tooltip shows the text as it is, line breaks and spaces and all,
   // and wraps it; as rich text, so that a status that looks like markup is
   // never taken for it.
-  QString whole = status_;
-  whole.replace(lineBreaks, QStringLiteral("\n"));
   setToolTip(shown == line ? QString()
-                           : QStringLiteral("<p style=\"white-space:pre-wrap\">") + whole.toHtmlEscaped() +
+                           : QStringLiteral("<p style=\"white-space:pre-wrap\">") + status_.toHtmlEscaped() +
                                  QStringLiteral("</p>"));
 }
 
@@ -104,39 +94,37 @@ void QtUi::SetStatusPanel(StatusLabel* panel) { panel_ = panel; }
 QWidget* QtUi::DialogParent() const { return window_ ? window_.data() : QApplication::activeWindow(); }
 
 int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
-  FlushStatus();
+  const Modal modal(*this);
   QMessageBox box(DialogParent());
-  box.setWindowTitle(TitleOrDefault(title));
+  box.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   box.setTextFormat(Qt::PlainText);
-  box.setText(ForDisplay(prompt));
+  box.setText(ForDisplay(QString::fromStdString(prompt)));
   box.setIcon(IconOf(style));
   const bool okCancel = (style & 0x0F) == Platform::kMbOkCancel;
   QPushButton* ok = box.addButton(QMessageBox::Ok);
   QPushButton* cancel = okCancel ? box.addButton(QMessageBox::Cancel) : nullptr;
   box.setDefaultButton(ok);
   box.setEscapeButton(okCancel ? cancel : ok);
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   box.exec();
   if (!okCancel) return Platform::kAnswerOk;
   return box.clickedButton() == ok ? Platform::kAnswerOk : Platform::kAnswerCancel;
 }
 
 std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::string& title) {
-  FlushStatus();
+  const Modal modal(*this);
   QInputDialog dialog(DialogParent());
   dialog.setInputMode(QInputDialog::TextInput);
-  dialog.setWindowTitle(TitleOrDefault(title));
-  dialog.setLabelText(ForDisplay(prompt));
+  dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
+  dialog.setLabelText(ForDisplay(QString::fromStdString(prompt)));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
   dialog.setTextValue(QString());
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
 
 std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
                                                 const std::string& filterPattern, const std::string& fileName) {
-  FlushStatus();
+  const Modal modal(*this);
   QFileDialog dialog(DialogParent(), QString::fromStdString(title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -147,13 +135,11 @@ std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const 
   dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription
                                                          : filterDescription + " " + patternPart));
   if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
-  ArrowWhileBusy arrow(busyDepth_ > 0);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
 }
 
-void QtUi::SetStatusText(const std::string& text) {
-  status_ = text;
+void QtUi::ShowStatus(const std::string&) {
   statusPending_ = true;
   if (!sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= kStatusPaintIntervalMs) {
     PaintStatus();
@@ -171,7 +157,7 @@ void QtUi::PaintStatus() {
   flushTimer_.stop();
   sinceLastPaint_.start();
   if (!panel_) return;
-  panel_->SetStatus(QString::fromStdString(status_));
+  panel_->SetStatus(QString::fromStdString(StatusText()));
   // Painted now: the steps do not return to the event loop while they run.
   panel_->repaint();
 }

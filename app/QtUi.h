@@ -56,21 +56,12 @@ class QtUi final : public Platform::Ui {
   void SetWindow(QWidget* window);
   void SetStatusPanel(StatusLabel* panel);
 
-  // Style values map to buttons (0 OK, 1 OK and Cancel) plus an icon (16
-  // critical, 32 question, 48 exclamation, 64 information). Escape or the
-  // close button answer Cancel on an OK and Cancel box, else OK. Each CR in
-  // the prompt shows as a line break.
+  // Escape or the close button answer Cancel on an OK and Cancel box, else
+  // OK. Each CR in a prompt shows as a line break.
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) override;
   std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
-                                            const std::string& filterPattern,
-                                            const std::string& fileName) override;
-  // Paints at once, even while a step runs without returning to the event
-  // loop, unless the last paint was less than the interval ago; then the
-  // text is painted by the next write after the interval, a dialog, the end
-  // of the busy pointer or the event loop, whichever comes first.
-  void SetStatusText(const std::string& text) override;
-  std::string StatusText() const override { return status_; }
+                                            const std::string& filterPattern, const std::string& fileName) override;
   // Busy pushes the wait cursor, default pops it; unbalanced calls to
   // default are ignored. Dialogs shown while busy show the arrow.
   void SetBusy(bool busy) override;
@@ -79,12 +70,18 @@ class QtUi final : public Platform::Ui {
   void FlushStatus();
 
  private:
+  class Modal;
+
+  // Paints at once, even while a step runs without returning to the event
+  // loop, unless the last paint was less than the interval ago; then the
+  // text is painted by the next write after the interval, a dialog, the end
+  // of the busy pointer or the event loop, whichever comes first.
+  void ShowStatus(const std::string& text) override;
   QWidget* DialogParent() const;
   void PaintStatus();
 
   QPointer<QWidget> window_;
   QPointer<StatusLabel> panel_;
-  std::string status_;
   bool statusPending_ = false;
   QElapsedTimer sinceLastPaint_;
   QTimer flushTimer_;

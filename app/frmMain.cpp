@@ -64,65 +64,49 @@ QRect Scaled(const QRect& rect, double scale) {
                QPoint(edge(rect.left() + rect.width()) - 1, edge(rect.top() + rect.height()) - 1));
 }
 
+// The sizes rendered from the scalable icon at build time.
+QIcon WindowIcon() {
+  QIcon icon;
+  for (const QFileInfo& file : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) icon.addFile(file.filePath());
+  return icon;
+}
+
+// A control with its object name (which tests find it by) and the name
+// assistive tools announce, if it has one of its own.
+template <typename Control>
+Control* Named(Control* control, const char* objectName, const QString& accessibleName = {}) {
+  control->setObjectName(QLatin1String(objectName));
+  if (!accessibleName.isEmpty()) control->setAccessibleName(accessibleName);
+  return control;
+}
+
 }  // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(kAddCaption);
   setWindowIcon(WindowIcon());
-  CreateFrame();
-  CreateAddButton();
-  CreateStatusBar();
+  CreateControls();
   ApplyLayout();
   SetTabOrder();
   ConnectHandlers();
-  Form_Load();
+  form_.Form_Load();
   // The add button has the focus at start; when it is disabled the next
   // in the tab order takes it.
   (cmdAddService_->isEnabled() ? static_cast<QWidget*>(cmdAddService_) : txtPath_)->setFocus();
 }
 
-QIcon frmMain::WindowIcon() {
-  // The sizes rendered from the scalable icon at build time.
-  QIcon icon;
-  for (const QFileInfo& file : QDir(QStringLiteral(":/icon")).entryInfoList(QDir::Files)) {
-    icon.addFile(file.filePath());
-  }
-  return icon;
-}
-
-void frmMain::CreateFrame() {
-  Frame1_ = new QGroupBox(kFrameCaption, this);
-  Frame1_->setObjectName(QStringLiteral("Frame1"));
-  Frame1_->setAccessibleName(kFrameCaption);
-
-  txtPath_ = new QLineEdit(QString::fromStdString(Platform::AppInfo::DefaultHostDbPath()), Frame1_);
-  txtPath_->setObjectName(QStringLiteral("txtPath"));
-  txtPath_->setAccessibleName(QStringLiteral("Mailvoro database location"));
-
-  cmdCD_ = new QPushButton(kBrowseCaption, Frame1_);
-  cmdCD_->setObjectName(QStringLiteral("cmdCD"));
-  cmdCD_->setAccessibleName(QStringLiteral("Browse for Mailvoro.mdb"));
-}
-
-void frmMain::CreateAddButton() {
-  cmdAddService_ = new QPushButton(kAddCaption, this);
-  cmdAddService_->setObjectName(QStringLiteral("cmdAddService"));
-  cmdAddService_->setAccessibleName(kAddCaption);
-}
-
-void frmMain::CreateStatusBar() {
-  SBar_ = new QStatusBar(this);
-  SBar_->setObjectName(QStringLiteral("SBar"));
-  SBar_->setAccessibleName(QStringLiteral("Status"));
+void frmMain::CreateControls() {
+  Frame1_ = Named(new QGroupBox(kFrameCaption, this), "Frame1", kFrameCaption);
+  txtPath_ = Named(new QLineEdit(QString::fromStdString(Platform::AppInfo::DefaultHostDbPath()), Frame1_), "txtPath",
+                   QStringLiteral("Mailvoro database location"));
+  cmdCD_ = Named(new QPushButton(kBrowseCaption, Frame1_), "cmdCD", QStringLiteral("Browse for Mailvoro.mdb"));
+  cmdAddService_ = Named(new QPushButton(kAddCaption, this), "cmdAddService", kAddCaption);
+  SBar_ = Named(new QStatusBar(this), "SBar", QStringLiteral("Status"));
   SBar_->setSizeGripEnabled(false);
   // The panels are placed by ApplyLayout, not by the status bar's own
   // layout, whose fixed spacing would leave a line of text too little room.
-  panel1_ = new QLabel(kPanel1Text, SBar_);
-  panel1_->setObjectName(QStringLiteral("SBarPanel1"));
-  statusPanel_ = new StatusLabel(SBar_);
-  statusPanel_->setObjectName(QStringLiteral("SBarPanel2"));
-  statusPanel_->setAccessibleName(QStringLiteral("Status text"));
+  panel1_ = Named(new QLabel(kPanel1Text, SBar_), "SBarPanel1");
+  statusPanel_ = Named(new StatusLabel(SBar_), "SBarPanel2", QStringLiteral("Status text"));
 }
 
 void frmMain::ApplyLayout() {
@@ -155,9 +139,9 @@ void frmMain::SetTabOrder() {
 
 void frmMain::ConnectHandlers() {
   for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
-  connect(txtPath_, &QLineEdit::textChanged, this, &frmMain::txtPath_Change);
-  connect(cmdCD_, &QPushButton::clicked, this, &frmMain::cmdCD_Click);
-  connect(cmdAddService_, &QPushButton::clicked, this, &frmMain::cmdAddService_Click);
+  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
+  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
+  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -176,11 +160,6 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void frmMain::Form_Load() { form_.Form_Load(); }
-void frmMain::txtPath_Change() { form_.txtPath_Change(); }
-void frmMain::cmdCD_Click() { form_.cmdCD_Click(); }
-void frmMain::cmdAddService_Click() { form_.cmdAddService_Click(); }
-
 void frmMain::SetCaption(const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); }
 
 std::string frmMain::PathText() const { return txtPath_->text().toStdString(); }
@@ -190,7 +169,7 @@ void frmMain::SetPathText(const std::string& text) {
   // QLineEdit reports no change for the same text, yet the file may have
   // come or gone since the last test.
   if (txtPath_->text() == newText) {
-    txtPath_Change();
+    form_.txtPath_Change();
   } else {
     txtPath_->setText(newText);
   }

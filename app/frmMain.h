@@ -8,7 +8,6 @@
 #include "MainForm.h"
 
 class QGroupBox;
-class QIcon;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,20 +39,12 @@ class frmMain final : public QWidget, private FormView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  static QIcon WindowIcon();
-  void CreateFrame();
-  void CreateAddButton();
-  void CreateStatusBar();
+  void CreateControls();
   // Places the controls: the design's geometry at the font it was drawn
   // for, grown evenly for a larger font so that no caption is clipped.
   void ApplyLayout();
   void SetTabOrder();
   void ConnectHandlers();
-
-  void Form_Load();
-  void txtPath_Change();
-  void cmdCD_Click();
-  void cmdAddService_Click();
 
   // FormView
   void SetCaption(const std::string& caption) override;

@@ -625,6 +625,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
           break;
         }
         ++rows;
+        Platform::CurrentUi().Progress("Importing zones", rows, -1);
       }
       status.assign(kImportingZones).append(line);
       SetStatus(status);
@@ -697,6 +698,7 @@ bool AddServiceToMaster(const std::string& serviceType, const std::string& servi
         const auto overrides = MasterOverrides(serviceType, serviceCode, carrierName);
         targetRecords->AddNew();
         for (int i = 0; i < templateRecords->FieldCount(); ++i) {
+          Platform::CurrentUi().Progress("Adding service settings", i + 1, templateRecords->FieldCount());
           SetStatus(kAddingSettings + std::to_string(i) + " of " +
                     std::to_string(templateRecords->FieldCount()));
           const Engine::Field column = templateRecords->Fields(i);

@@ -40,12 +40,11 @@ const std::string& Title() {
   return title;
 }
 
-int Major() { return Version::kMajor; }
-int Minor() { return Version::kMinor; }
-int Revision() { return Version::kRevision; }
+std::string BoxTitle(const std::string& title) { return title.empty() ? Title() : title; }
 
 std::string VersionText() {
-  return std::to_string(Major()) + "." + std::to_string(Minor()) + "." + std::to_string(Revision());
+  return std::to_string(Version::kMajor) + "." + std::to_string(Version::kMinor) + "." +
+         std::to_string(Version::kRevision);
 }
 
 const std::string& ProgramFolder() {

@@ -8,12 +8,10 @@ namespace Platform::AppInfo {
 
 // "AddTarnVel": the title of every message box that gives none of its own.
 const std::string& Title();
+// A box's title as shown: `title`, or Title() when it is empty.
+std::string BoxTitle(const std::string& title);
 
-// The version from the build (major, minor, revision).
-int Major();
-int Minor();
-int Revision();
-// "major.minor.revision", e.g. "1.0.3".
+// The version from the build: "major.minor.revision", e.g. "1.0.3".
 std::string VersionText();
 
 // The folder that holds the running program file, without a trailing

@@ -3,66 +3,47 @@
 #include "AppInfo.h"
 
 namespace Platform {
+namespace {
+
+// The next scripted answer, or `otherwise` when the script has none left.
+template <typename Answer>
+Answer Next(std::deque<Answer>& answers, Answer otherwise) {
+  if (answers.empty()) return otherwise;
+  Answer answer = std::move(answers.front());
+  answers.pop_front();
+  return answer;
+}
+
+}  // namespace
 
 int ScriptedUi::MsgBox(const std::string& prompt, int style, const std::string& title) {
-  int answer = kAnswerOk;
-  if ((style & 0x0F) == kMbOkCancel) {
-    answer = defaultQuestionAnswer;
-    if (!questionAnswers.empty()) {
-      answer = questionAnswers.front();
-      questionAnswers.pop_front();
-    }
-  }
-  UiEvent event{UiEvent::Kind::Message};
-  event.title = title.empty() ? AppInfo::Title() : title;
-  event.text = prompt;
-  event.style = style;
-  event.answer = answer;
-  Record(std::move(event));
+  const int answer = (style & 0x0F) == kMbOkCancel ? Next(questionAnswers, defaultQuestionAnswer) : kAnswerOk;
+  Record({.kind = UiEvent::Kind::Message, .title = AppInfo::BoxTitle(title), .text = prompt, .style = style,
+          .answer = answer});
   return answer;
 }
 
 std::optional<std::string> ScriptedUi::InputBox(const std::string& prompt, const std::string& title) {
-  std::optional<std::string> answer;
-  if (!inputAnswers.empty()) {
-    answer = inputAnswers.front();
-    inputAnswers.pop_front();
-  }
-  UiEvent event{UiEvent::Kind::Input};
-  event.title = title.empty() ? AppInfo::Title() : title;
-  event.text = prompt;
-  event.reply = answer;
-  Record(std::move(event));
+  auto answer = Next(inputAnswers, {});
+  Record({.kind = UiEvent::Kind::Input, .title = AppInfo::BoxTitle(title), .text = prompt, .reply = answer});
   return answer;
 }
 
 std::optional<std::string> ScriptedUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
                                                       const std::string& filterPattern, const std::string&) {
-  std::optional<std::string> answer;
-  if (!fileDialogAnswers.empty()) {
-    answer = fileDialogAnswers.front();
-    fileDialogAnswers.pop_front();
-  }
-  UiEvent event{UiEvent::Kind::FileDialog};
-  event.title = title;
-  event.text = filterDescription + "|" + filterPattern;
-  event.reply = answer;
-  Record(std::move(event));
+  auto answer = Next(fileDialogAnswers, {});
+  Record({.kind = UiEvent::Kind::FileDialog, .title = title, .text = filterDescription + "|" + filterPattern,
+          .reply = answer});
   return answer;
 }
 
-void ScriptedUi::SetStatusText(const std::string& text) {
-  status_ = text;
-  UiEvent event{UiEvent::Kind::Status};
-  event.text = text;
-  Record(std::move(event));
+void ScriptedUi::ShowStatus(const std::string& text) { Record({.kind = UiEvent::Kind::Status, .text = text}); }
+
+void ScriptedUi::Progress(const std::string& label, long long done, long long total) {
+  if (onProgress) onProgress(label, done, total);
 }
 
-void ScriptedUi::SetBusy(bool busy) {
-  UiEvent event{UiEvent::Kind::Pointer};
-  event.flag = busy;
-  Record(std::move(event));
-}
+void ScriptedUi::SetBusy(bool busy) { Record({.kind = UiEvent::Kind::Pointer, .flag = busy}); }
 
 void ScriptedUi::Record(UiEvent event) {
   events_.push_back(std::move(event));

@@ -37,14 +37,14 @@ class ScriptedUi final : public Ui {
 
   // Called after each event is recorded (the runner prints as it goes).
   std::function<void(const UiEvent&)> onEvent;
+  // Called with each Progress call, which is no event of the record.
+  std::function<void(const std::string& label, long long done, long long total)> onProgress;
 
   int MsgBox(const std::string& prompt, int style, const std::string& title) override;
   std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) override;
-  std::optional<std::string> OpenFileDialog(const std::string& title, const std::string& filterDescription,
-                                            const std::string& filterPattern,
-                                            const std::string& fileName) override;
-  void SetStatusText(const std::string& text) override;
-  std::string StatusText() const override { return status_; }
+  std::optional<std::string> OpenFileDialog(const std::string&, const std::string&, const std::string&,
+                                            const std::string&) override;
+  void Progress(const std::string& label, long long done, long long total) override;
   void SetBusy(bool busy) override;
 
   void Record(UiEvent event);
@@ -53,8 +53,9 @@ class ScriptedUi final : public Ui {
   void Clear() { events_.clear(); }
 
  private:
+  void ShowStatus(const std::string& text) override;
+
   std::vector<UiEvent> events_;
-  std::string status_;
 };
 
 }  // namespace Platform

@@ -11,12 +11,8 @@ class SilentUi final : public Ui {
                                             const std::string&) override {
     return std::nullopt;
   }
-  void SetStatusText(const std::string& text) override { status_ = text; }
-  std::string StatusText() const override { return status_; }
   void SetBusy(bool) override {}
-
- private:
-  std::string status_;
+  void ShowStatus(const std::string&) override {}
 };
 
 SilentUi& Silent() {
@@ -35,8 +31,6 @@ Ui& CurrentUi() {
   Ui* ui = Installed();
   return ui ? *ui : Silent();
 }
-
-void InstallUi(Ui* ui) { Installed() = ui; }
 
 UiInstallation::UiInstallation(Ui& ui) : previous_(Installed()) { Installed() = &ui; }
 UiInstallation::~UiInstallation() { Installed() = previous_; }

@@ -45,8 +45,11 @@ class Ui {
                                                     const std::string& fileName) = 0;
 
   // Replaces the text of the status panel; it is shown at once.
-  virtual void SetStatusText(const std::string& text) = 0;
-  virtual std::string StatusText() const = 0;
+  void SetStatusText(const std::string& text) {
+    status_ = text;
+    ShowStatus(status_);
+  }
+  std::string StatusText() const { return status_; }
 
   // Tells how far a long step has come: `done` of the `total` items of the
   // work `label` names (`total` is -1 while it is not known). The status
@@ -58,12 +61,18 @@ class Ui {
 
   // Shows the busy pointer for all windows of the program, or the default one.
   virtual void SetBusy(bool busy) = 0;
+
+ protected:
+  // Shows the status text SetStatusText has just kept.
+  virtual void ShowStatus(const std::string& text) = 0;
+
+ private:
+  std::string status_;
 };
 
-// The installed Ui. Installing nullptr restores a silent Ui that answers
-// OK to every box and Cancel to every input and dialog.
+// The installed Ui; while none is, a silent Ui that answers OK to every
+// box and Cancel to every input and dialog.
 Ui& CurrentUi();
-void InstallUi(Ui* ui);
 
 // Shows the busy pointer while it lives, on every path out of a scope.
 class BusyPointer {

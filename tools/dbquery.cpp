@@ -15,6 +15,7 @@
 #include "AppInfo.h"
 #include "Connection.h"
 #include "Engine.h"
+#include "Help.h"
 #include "RunError.h"
 
 namespace {
@@ -149,52 +150,37 @@ int InitDatabase(const std::string& path, const std::string& scriptPath) {
   return ReportError(Engine::kErrEngine, failure);
 }
 
+const char kFooter[] =
+    "A SELECT prints a header line of the column names, each with its type code\n"
+    "in parentheses, then one line per row; columns are separated by tabs. Null\n"
+    "prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS, binary\n"
+    "values as X'hex' (X'' when empty); tab, CR, LF and backslash inside text\n"
+    "print as \\t, \\r, \\n and \\\\. Other statements print nothing. Every value\n"
+    "an INSERT or UPDATE writes is converted to its column's declared type, as\n"
+    "the installation's own writes are (error 6 when it does not fit, 13 when it\n"
+    "cannot be converted; the statement then stores nothing).\n\n"
+    "Exit status: 0 success, 1 the statement or script failed (\"error NUMBER:\n"
+    "DESCRIPTION\" on standard error), 2 usage error.\n\n"
+    "Examples:\n"
+    "  dbquery Mailvoro.mdb \"Select [Service] From [Master]\"\n"
+    "  dbquery --init Shop.mdb shop.sql";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The options are described once, in the help below.
-  CLI::App app;
-  app.name("dbquery");
+  CLI::App app{"Runs one SQL statement on a database file and prints its result, or makes a new database file.",
+               "dbquery"};
   bool init = false;
   std::string path, text;
-  app.add_flag("--init", init);
-  app.add_option("PATH", path)->required();
-  app.add_option("SQL", text)->required();
-  app.set_version_flag("--version", "dbquery " + Platform::AppInfo::VersionText());
-  // The help is written out whole, one option to a paragraph, so that it
-  // reads at 80 columns and its manual page keeps the same shape.
-  app.formatter_fn([](const CLI::App*, const std::string&, CLI::AppFormatMode) -> std::string {
-    return "Runs one SQL statement on a database file and prints its result, or\n"
-           "makes a new database file.\n\n"
-           "Usage: dbquery [OPTIONS] PATH SQL\n\n"
-           "Arguments:\n"
-           "  PATH\n"
-           "                    The database file\n"
-           "  SQL\n"
-           "                    One statement; with --init, the path of the script file\n\n"
-           "Options:\n"
-           "  -h, --help\n"
-           "                    Print this help and exit\n"
-           "  --version\n"
-           "                    Print the version and exit\n"
-           "  --init\n"
-           "                    Make a new database file PATH from the script file SQL\n"
-           "                    (plain SQLite SQL, run whole in one transaction); an\n"
-           "                    existing file is never overwritten\n\n"
-           "A SELECT prints a header line of the column names, each with its type code\n"
-           "in parentheses, then one line per row; columns are separated by tabs. Null\n"
-           "prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS, binary\n"
-           "values as X'hex' (X'' when empty); tab, CR, LF and backslash inside text\n"
-           "print as \\t, \\r, \\n and \\\\. Other statements print nothing. Every value\n"
-           "an INSERT or UPDATE writes is converted to its column's declared type, as\n"
-           "the installation's own writes are (error 6 when it does not fit, 13 when it\n"
-           "cannot be converted; the statement then stores nothing).\n\n"
-           "Exit status: 0 success, 1 the statement or script failed (\"error NUMBER:\n"
-           "DESCRIPTION\" on standard error), 2 usage error.\n\n"
-           "Examples:\n"
-           "  dbquery Mailvoro.mdb \"Select [Service] From [Master]\"\n"
-           "  dbquery --init Shop.mdb shop.sql\n";
-  });
+  app.set_help_flag("-h,--help", "Print this help and exit");
+  app.set_version_flag("--version", "dbquery " + Platform::AppInfo::VersionText(), "Print the version and exit");
+  app.add_flag("--init", init,
+               "Make a new database file PATH from the script file SQL (plain SQLite SQL, run whole in one "
+               "transaction); an existing file is never overwritten");
+  app.add_option("PATH", path, "The database file")->required();
+  app.add_option("SQL", text, "One statement; with --init, the path of the script file")->required();
+  app.footer(kFooter);
+  App::UseHelpFormat(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
