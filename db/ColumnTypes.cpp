@@ -15,8 +15,6 @@ using Platform::RunError;
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
 bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
 
 Variant IntegerValue(std::int64_t value) {
@@ -26,7 +24,7 @@ Variant IntegerValue(std::int64_t value) {
 
 std::string DescribeValue(const Variant& value) {
   if (value.GetKind() == Variant::Kind::Binary) return "(binary data)";
-  return Quote(value.ToText());
+  return Db::Quoted(value.ToText());
 }
 
 // Hands a value to SQLite in the form it is stored: `sink` is called with
@@ -147,7 +145,7 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
   if (value.IsEmpty() || value.IsNull()) return Variant::Null();
   const auto overflow = [&]() {
     Fail(Platform::kErrOverflow, "Overflow: the value " + DescribeValue(value) + " does not fit the column " +
-                                     Quote(column) + ".");
+                                     Db::Quoted(column) + ".");
   };
   // No column of the host holds an infinity.
   const auto finite = [&](double number) {
@@ -187,7 +185,7 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
   } catch (const RunError& error) {
     if (error.Number() == Platform::kErrOverflow) overflow();
     Fail(Platform::kErrTypeMismatch,
-         "Type mismatch: the column " + Quote(column) + " cannot take the value " + DescribeValue(value) + ".");
+         "Type mismatch: the column " + Db::Quoted(column) + " cannot take the value " + DescribeValue(value) + ".");
   }
 }
 

@@ -1,5 +1,7 @@
 #include "DBQuery.h"
 
+#include "Variant.h"
+
 namespace DBQuery {
 
 namespace {
@@ -22,9 +24,9 @@ void Start(const std::string& table, bool dboDialect) {
 std::string Delimited(const std::string& value, std::uint8_t kind) {
   switch (kind) {
     case kKindText:
-      return "'" + value + "'";
+      return Db::Quoted(value);
     case kKindDate:
-      return pendingDbo ? "'" + value + "'" : "#" + value + "#";
+      return pendingDbo ? Db::Quoted(value) : "#" + value + "#";
     default:
       return value;
   }

@@ -20,8 +20,6 @@ using Db::StartsWithNoCase;
   throw Platform::RunError(number, description);
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
@@ -35,7 +33,7 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
 
 [[noreturn]] void FailMoreThanOne(const std::string& sql) {
   Fail(Engine::kErrMultipleStatements,
-       "Only one statement can be run at a time: " + Quote(sql) + " holds more; nothing was run.");
+       "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
 }
 
 // The first keyword of a statement, upper-cased; leading white space,
@@ -211,9 +209,7 @@ std::size_t Writes::ExpressionEnd(std::size_t i, std::initializer_list<std::stri
 }
 
 std::string Writes::StoreTail(int type, const std::string& column) {
-  std::string tail = ", " + std::to_string(type) + ", '";
-  for (char c : column) tail += c == '\'' ? std::string("''") : std::string(1, c);
-  return tail + "')";
+  return ", " + std::to_string(type) + ", " + Db::TextLiteral(column) + ")";
 }
 
 void Writes::Wrap(std::size_t first, std::size_t last, const std::string& column) {
@@ -295,7 +291,7 @@ Statement Writes::InsertQuery(std::size_t source, bool listed, const std::vector
   for (std::size_t i = source; i < tokens_.size(); ++i) {
     depth += Punct(i, '(') ? 1 : Punct(i, ')') ? -1 : 0;
     if (depth == 0 && (Word(i, "RETURNING") || (Word(i, "ON") && Word(i + 1, "CONFLICT")))) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
+      Fail(Engine::kErrSyntax, "The statement " + Db::Quoted(original_) +
                                    " inserts the rows of a query with RETURNING or ON CONFLICT, which is not "
                                    "supported; insert them without it.");
     }
@@ -324,7 +320,7 @@ Statement Writes::Update() {
   if (!Word(i, "SET")) return Result();
   for (++i; i < tokens_.size(); ++i) {
     if (Punct(i, '(')) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
+      Fail(Engine::kErrSyntax, "The statement " + Db::Quoted(original_) +
                                    " sets a list of columns at once, which is not supported; set each column on "
                                    "its own.");
     }
@@ -354,7 +350,7 @@ std::string TranslateSql(const std::string& sql) {
     if (c == '\'' || c == '"' || c == '`' || c == '[') {
       const std::size_t close = sql.find(c == '[' ? ']' : c, i + 1);
       if (close == std::string::npos) {
-        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Quote(sql) +
+        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Db::Quoted(sql) +
                                      " is not closed.");
       }
       out.append(sql, i, close + 1 - i);
@@ -368,7 +364,7 @@ std::string TranslateSql(const std::string& sql) {
     } else if (c == '/' && next == '*') {
       const std::size_t end = sql.find("*/", i + 2);
       if (end == std::string::npos) {
-        Fail(Engine::kErrSyntax, "A comment in the statement " + Quote(sql) + " is not closed.");
+        Fail(Engine::kErrSyntax, "A comment in the statement " + Db::Quoted(sql) + " is not closed.");
       }
       out.append(sql, i, end + 2 - i);
       i = end + 2;
@@ -380,8 +376,8 @@ std::string TranslateSql(const std::string& sql) {
       const auto stored = close == std::string::npos
                               ? std::nullopt
                               : Db::StoredDateText(std::string_view(sql).substr(i + 1, close - i - 1));
-      if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Quote(sql) + ".");
-      out.append("'").append(*stored).append("'");
+      if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Db::Quoted(sql) + ".");
+      out.append(Db::Quoted(*stored));
       i = close + 1;
       expectTop = false;
     } else if (c == '(') {
@@ -416,7 +412,7 @@ std::string TranslateSql(const std::string& sql) {
         if (to == from || (to < n && IsWordChar(sql[to])) ||
             StartsWithNoCase(std::string_view(sql).substr(after), "PERCENT")) {
           Fail(Engine::kErrSyntax,
-               "Syntax error in the statement " + Quote(sql) + ": Top must be followed by a number of rows.");
+               "Syntax error in the statement " + Db::Quoted(sql) + ": Top must be followed by a number of rows.");
         }
         limits.back() = std::string_view(sql).substr(from, to - from);
         i = after;
@@ -442,8 +438,8 @@ Statement Translate(const std::string& sql, const Schema& schema, bool query) {
   std::string translated = TranslateSql(sql);
   const std::string keyword = FirstKeyword(translated);
   if (query ? keyword != "SELECT" : !IsAllowedStatement(keyword)) {
-    Fail(Engine::kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Quote(sql) + "."
-                                   : "The statement " + Quote(sql) +
+    Fail(Engine::kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Db::Quoted(sql) + "."
+                                   : "The statement " + Db::Quoted(sql) +
                                          " is not allowed; only SELECT, INSERT, UPDATE, DELETE, CREATE, DROP and "
                                          "ALTER statements can be run.");
   }

@@ -14,6 +14,8 @@ namespace {
 using Db::Quoted;
 using Platform::RunError;
 
+constexpr int kPagesPerCopyStep = 256;
+
 // A "file:" name for SQLite with every byte that could end the path or
 // start a parameter written as %XX.
 std::string UriOf(const std::string& path) {
@@ -163,6 +165,20 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
   db_.Run("COMMIT");
   open_ = false;
+}
+
+bool Copy(const Database& from, const Database& to, const std::function<bool()>& goOn) {
+  std::unique_ptr<sqlite3_backup, int (*)(sqlite3_backup*)> backup(
+      sqlite3_backup_init(to.Get(), "main", from.Get(), "main"), sqlite3_backup_finish);
+  if (!backup) throw to.Failure(sqlite3_errcode(to.Get()));
+  int rc = SQLITE_OK;
+  while (rc == SQLITE_OK) {
+    if (!goOn()) return false;
+    rc = sqlite3_backup_step(backup.get(), kPagesPerCopyStep);
+  }
+  from.Check(rc);
+  to.Check(sqlite3_backup_finish(backup.release()));
+  return true;
 }
 
 }  // namespace Sqlite

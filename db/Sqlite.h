@@ -7,6 +7,7 @@
 // the store function, column metadata).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,5 +107,10 @@ class Transaction {
   const Database& db_;
   bool open_ = true;
 };
+
+// Copies the whole database of `from`, as its open transaction sees it,
+// into `to` a few pages at a time while `goOn()` answers true; false when
+// it stopped early. Throws as Error().
+bool Copy(const Database& from, const Database& to, const std::function<bool()>& goOn);
 
 }  // namespace Sqlite
