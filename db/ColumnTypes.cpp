@@ -15,8 +15,6 @@ using Platform::RunError;
 
 [[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
 
-bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
-
 Variant IntegerValue(std::int64_t value) {
   if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
   return Variant::Double(static_cast<double>(value));

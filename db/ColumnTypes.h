@@ -16,29 +16,22 @@ struct sqlite3_stmt;
 
 namespace ColumnTypes {
 
-// Field type codes.
-inline constexpr int kTypeEmpty = 0;
+// Field type codes, the ones the engine gives (see TypeFromDeclared).
 inline constexpr int kTypeSmallInt = 2;
 inline constexpr int kTypeInteger = 3;
 inline constexpr int kTypeSingle = 4;
 inline constexpr int kTypeDouble = 5;
 inline constexpr int kTypeCurrency = 6;
 inline constexpr int kTypeDate = 7;
-inline constexpr int kTypeBSTR = 8;
 inline constexpr int kTypeBoolean = 11;
-inline constexpr int kTypeVariant = 12;
 inline constexpr int kTypeUnsignedTinyInt = 17;
 inline constexpr int kTypeGUID = 72;
-inline constexpr int kTypeChar = 129;
-inline constexpr int kTypeWChar = 130;
-inline constexpr int kTypeDBDate = 133;
-inline constexpr int kTypeDBTime = 134;
-inline constexpr int kTypeDBTimeStamp = 135;
-inline constexpr int kTypeVarChar = 200;
-inline constexpr int kTypeLongVarChar = 201;
 inline constexpr int kTypeVarWChar = 202;
 inline constexpr int kTypeLongVarWChar = 203;
 inline constexpr int kTypeLongVarBinary = 205;
+
+// Whether values of the type are text: text, long text and GUID columns.
+inline bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
 
 // The type code of a declared column type: its first word, any case, a
 // size in parentheses ignored; a word the table does not know is text.

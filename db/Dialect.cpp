@@ -36,27 +36,6 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
        "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
 }
 
-// The first keyword of a statement, upper-cased; leading white space,
-// comments and parentheses are skipped.
-std::string FirstKeyword(std::string_view sql) {
-  std::size_t i = 0;
-  while (i < sql.size()) {
-    if (IsSpace(sql[i]) || sql[i] == '(') {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      i = sql.find('\n', i);
-    } else if (sql.substr(i, 2) == "/*") {
-      i = sql.find("*/", i + 2);
-      if (i != std::string_view::npos) i += 2;
-    } else {
-      break;
-    }
-  }
-  std::string word;
-  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
-  return word;
-}
-
 // The statements the program has any use for; ATTACH, DETACH, PRAGMA,
 // VACUUM, transaction control and the rest reach beyond one statement on
 // one file and are refused.
@@ -335,6 +314,25 @@ Statement Writes::Update() {
 }
 
 }  // namespace
+
+std::string FirstKeyword(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    if (IsSpace(sql[i]) || sql[i] == '(') {
+      ++i;
+    } else if (sql.substr(i, 2) == "--") {
+      i = sql.find('\n', i);
+    } else if (sql.substr(i, 2) == "/*") {
+      i = sql.find("*/", i + 2);
+      if (i != std::string_view::npos) i += 2;
+    } else {
+      break;
+    }
+  }
+  std::string word;
+  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
+  return word;
+}
 
 std::string TranslateSql(const std::string& sql) {
   std::string out;

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 
 #include "AppInfo.h"
 #include "Connection.h"
+#include "Dialect.h"
 #include "Engine.h"
 #include "RunError.h"
 #include "Sqlite.h"
@@ -58,33 +58,11 @@ std::string Shown(const Db::Variant& value) {
   }
 }
 
-// Whether the statement returns rows: its first word, after blanks,
-// parentheses and comments, is SELECT.
-bool IsQuery(const std::string& sql) {
-  std::size_t i = 0;
-  for (;;) {
-    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
-    if (sql.compare(i, 2, "--") == 0) {
-      i = sql.find('\n', i);
-    } else if (sql.compare(i, 2, "/*") == 0) {
-      i = sql.find("*/", i + 2);
-      if (i != std::string::npos) i += 2;
-    } else {
-      break;
-    }
-    if (i == std::string::npos) return false;
-  }
-  std::string word;
-  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
-  }
-  return word == "SELECT";
-}
-
 int RunStatement(const std::string& path, const std::string& sql) {
   std::string description;
   std::int32_t number = 0;
-  if (!IsQuery(sql)) {
+  // A statement whose first word is SELECT returns rows.
+  if (Dialect::FirstKeyword(sql) != "SELECT") {
     if (!Connection::ExecuteSql(path, sql, description, number)) return ReportError(number, description);
     return kExitOk;
   }
