@@ -8,11 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "RunError.h"
+#include "Sqlite.h"
 #include "Variant.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace ColumnTypes {
 
@@ -47,20 +46,21 @@ int TypeFromStorage(int storage);
 // `column`.
 Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::string& column);
 
-// The stored value at `index` of the current row, read by its column's type
-// (-1: no declared type); a value that does not fit the type comes back as
-// what it holds.
-Db::Variant ReadValue(sqlite3_stmt* stmt, int index, int type);
+// A stored value (a column of the current row, a function's argument) read
+// by its column's type (-1: no declared type); a value that does not fit
+// the type comes back as what it holds.
+Db::Variant ReadValue(sqlite3_value* stored, int type);
 
-// Binds `value` to parameter `position`; answers SQLite's result code. A
-// zero-length binary value binds as a zero-length blob, never as Null.
-int Bind(sqlite3_stmt* stmt, int position, const Db::Variant& value);
+// Binds `value` to parameter `position`; throws as the statement's
+// connection does. A zero-length binary value binds as a zero-length blob,
+// never as Null.
+void Bind(const Sqlite::Statement& statement, int position, const Db::Variant& value);
 
 // The SQL function through which statements write: kStoreFunction(value,
 // type, 'column') gives `value` converted by ConvertForColumn, or fails the
-// statement. Its error is left in `failure` (cleared by the caller before
-// each statement), so that it reaches the caller with its own number.
+// statement. Its error is left in the connection's `refused`, so that it
+// reaches the caller with its own number.
 inline constexpr const char* kStoreFunction = "store_as";
-int RegisterStoreFunction(sqlite3* db, std::optional<Platform::RunError>* failure);
+void RegisterStoreFunction(const Sqlite::Database& db);
 
 }  // namespace ColumnTypes

@@ -180,7 +180,7 @@ void Database::Open(const std::string& connectionString) {
   handle->scratch = shared && writable;
   handle->rollbacks =
       handle->scratch && Sqlite::Statement(db, "SELECT 1 FROM sqlite_schema WHERE sql LIKE '%ROLLBACK%'").Step();
-  db.Check(ColumnTypes::RegisterStoreFunction(db.Get(), &db.refused));
+  ColumnTypes::RegisterStoreFunction(db);
   sqlite3_set_authorizer(db.Get(), Authorize, handle.get());
   handle_ = std::move(handle);
   path_ = path;

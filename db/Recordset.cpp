@@ -81,7 +81,7 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
     for (int i = 0; i < count; ++i) {
       const auto at = static_cast<std::size_t>(i);
       if (!declared[at] && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
-      row.push_back(ColumnTypes::ReadValue(stmt, i, declared[at] ? columns[at].type : -1));
+      row.push_back(ColumnTypes::ReadValue(sqlite3_column_value(stmt, i), declared[at] ? columns[at].type : -1));
     }
     rows.push_back(std::move(row));
   }
@@ -179,7 +179,7 @@ void Recordset::Update() {
   const Sqlite::Statement statement(handle.db, sql);
   int position = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (assigned_[i]) handle.db.Check(ColumnTypes::Bind(statement.Get(), ++position, newRow_[i]), sql);
+    if (assigned_[i]) ColumnTypes::Bind(statement, ++position, newRow_[i]);
   }
   handle.Write(statement, sql);
   handle.RequireStored(table_);

@@ -51,7 +51,7 @@ const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, c
   int position = 0;
   for (const Dialect::Parameter& parameter : statement.parameters) {
     if (const auto* number = std::get_if<std::int64_t>(&parameter)) {
-      db.Check(sqlite3_bind_int64(kept.Get(), ++position, *number), shown);
+      kept.Check(sqlite3_bind_int64(kept.Get(), ++position, *number));
     } else {
       kept.Bind(++position, std::get<std::string>(parameter));
     }

@@ -132,7 +132,7 @@ Statement::Statement(const Database& db, const std::string& sql, const std::stri
 }
 
 void Statement::Bind(int position, const std::string& text) const {
-  db_->Check(sqlite3_bind_text64(Get(), position, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8), shown_);
+  Check(sqlite3_bind_text64(Get(), position, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
 }
 
 bool Statement::Step() const {

@@ -75,6 +75,8 @@ class Statement {
   sqlite3_stmt* Get() const { return statement_.get(); }
   // Binds text to parameter `position` (from 1).
   void Bind(int position, const std::string& text) const;
+  // Throws as the connection does unless `rc` is a success.
+  void Check(int rc) const { db_->Check(rc, shown_); }
   // Steps once: true at a row, false at the end; throws as Failure().
   bool Step() const;
   // Steps to the end, dropping any rows, and resets for another run.
