@@ -20,7 +20,6 @@ using Db::StartsWithNoCase;
   throw Platform::RunError(number, description);
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -316,22 +315,11 @@ Statement Writes::Update() {
 }  // namespace
 
 std::string FirstKeyword(std::string_view sql) {
-  std::size_t i = 0;
-  while (i < sql.size()) {
-    if (IsSpace(sql[i]) || sql[i] == '(') {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      i = sql.find('\n', i);
-    } else if (sql.substr(i, 2) == "/*") {
-      i = sql.find("*/", i + 2);
-      if (i != std::string_view::npos) i += 2;
-    } else {
-      break;
-    }
+  for (const Token& token : Tokenize(sql)) {
+    if (token.kind == Token::Kind::Word) return Db::UpperAscii(std::string(sql.substr(token.begin, token.end - token.begin)));
+    if (token.kind != Token::Kind::Punct || sql[token.begin] != '(') break;
   }
-  std::string word;
-  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
-  return word;
+  return "";
 }
 
 std::string TranslateSql(const std::string& sql) {

@@ -28,18 +28,11 @@ constexpr int kOpsBetweenClockLooks = 1000;  // virtual machine steps
 constexpr std::size_t kHeaderBytes = 100;
 constexpr unsigned char kWalVersion = 2;  // header bytes 18 and 19 of a file in WAL mode
 
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified {};
-  bool operator==(const FileIdentity& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-  }
-};
-
-FileIdentity IdentityOf(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_size, info.st_mtim}; }
+// Whether two looks at a file see the same file with the same bytes.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
 
 bool Exists(const std::string& path) {
   std::error_code error;
@@ -92,7 +85,7 @@ struct Connection {
       : db(path), timeLimit(limit), deadline(Clock::now() + limit) {}
   Sqlite::Database db;
   bool unlocked = false;  // read without SQLite's locks
-  FileIdentity identity;  // of the file when an unlocked read began
+  struct stat identity {};  // of the file when an unlocked read began
   std::chrono::milliseconds timeLimit;
   Clock::time_point deadline;  // of the whole read
   bool stopped = false;        // a statement was stopped at the deadline
@@ -154,7 +147,7 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   const std::string& opened = connection.db.Opened();
   const bool logged = Exists(opened + "-wal");
   connection.unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !logged;
-  connection.identity = IdentityOf(info);
+  connection.identity = info;
   if (logged && !Exists(opened + "-shm"))
     throw RunError(Engine::kErrCannotOpen,
                    "The database " + Quoted(path) + " cannot be read: its write-ahead log is there without its "
@@ -270,7 +263,7 @@ void Reader::Finish() {
   if (!connection_->unlocked) return;
   struct stat info {};
   const std::string& path = connection_->db.Path();
-  if (::stat(path.c_str(), &info) != 0 || !(IdentityOf(info) == connection_->identity))
+  if (::stat(path.c_str(), &info) != 0 || !SameFile(info, connection_->identity))
     throw RunError(Engine::kErrInUse,
                    "The database " + Quoted(path) + " was changed by another program while it was read; try again.");
 }

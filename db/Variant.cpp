@@ -63,7 +63,7 @@ std::optional<double> ParseNumber(std::string_view text) {
   double value = 0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec == std::errc::result_out_of_range) {
-    ThrowOverflow("the number '" + std::string(text) + "' is too large");
+    ThrowOverflow("the number " + Quoted(std::string(text)) + " is too large");
   }
   if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
   return negative ? -value : value;
