@@ -177,9 +177,8 @@ void Database::Open(const std::string& connectionString) {
   ReadSchema(db);
   db.Run(shared ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL");
   if (writable) SetJournal(db, shared != nullptr);
-  handle->scratch = shared && writable;
   handle->rollbacks =
-      handle->scratch && Sqlite::Statement(db, "SELECT 1 FROM sqlite_schema WHERE sql LIKE '%ROLLBACK%'").Step();
+      shared && writable && Sqlite::Statement(db, "SELECT 1 FROM sqlite_schema WHERE sql LIKE '%ROLLBACK%'").Step();
   ColumnTypes::RegisterStoreFunction(db);
   sqlite3_set_authorizer(db.Get(), Authorize, handle.get());
   handle_ = std::move(handle);

@@ -19,20 +19,17 @@ namespace Engine {
 // Answers the dialect's questions about the file's columns.
 struct Handle final : Dialect::Schema {
   explicit Handle(const std::string& path) : db(path) {}
-  ~Handle();  // commits what is pending; errors are dropped
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
 
   Sqlite::Database db;
   bool readOnly = false;
   dev_t device = 0;  // the file the connection was opened on
   ino_t inode = 0;
   mutable bool internal = false;  // the engine's own look at the schema is running
-  // A scratch file's statements share one transaction, committed by
-  // Commit(). Where a ROLLBACK (a conflict clause, a trigger or the
-  // statement's own) could undo that whole transaction, each statement
-  // commits on its own instead, so that rows before a failure stay.
-  bool scratch = false;
+  // The statements of the scratch file's shared connection share one
+  // transaction, committed by Commit() when the ScratchFile flushes. Where
+  // a ROLLBACK (a conflict clause, a trigger or the statement's own) could
+  // undo that whole transaction, each statement commits on its own
+  // instead, so that rows before a failure stay.
   bool rollbacks = false;
   std::optional<Sqlite::Transaction> pending;
   // The statements run last, prepared: a chart's INSERTs differ only in
@@ -42,8 +39,8 @@ struct Handle final : Dialect::Schema {
   // The statement for `statement`'s text, kept from before or kept from
   // now on, with its parameters bound; `shown` is the caller's text.
   const Sqlite::Statement& Prepared(const Dialect::Statement& statement, const std::string& shown);
-  // Runs a statement that writes `sql` (a scratch file's in its shared
-  // transaction); a failure undoes that statement alone.
+  // Runs a statement whose text is `sql` (on the scratch file's shared
+  // connection, in its transaction); a failure undoes that statement alone.
   void Write(const Sqlite::Statement& statement, const std::string& sql);
   // Throws kErrConstraint when the statement just run changed no row of `table`.
   void RequireStored(const std::string& table) const;

@@ -32,14 +32,6 @@ std::shared_ptr<Handle>* ScratchSlot(const std::string& path) {
   return it == ScratchFiles().end() ? nullptr : &it->second.handle;
 }
 
-Handle::~Handle() {
-  try {
-    Commit();
-  } catch (...) {
-    // A destructor cannot report it; ScratchFile::Flush() does.
-  }
-}
-
 const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, const std::string& shown) {
   auto it = std::find_if(prepared.begin(), prepared.end(), [&](const auto& kept) { return kept.first == statement.sql; });
   if (it == prepared.end()) {
@@ -60,7 +52,7 @@ const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, c
 }
 
 void Handle::Write(const Sqlite::Statement& statement, const std::string& sql) {
-  if (scratch) {
+  if (const std::shared_ptr<Handle>* slot = ScratchSlot(db.Path()); slot && slot->get() == this) {
     rollbacks = rollbacks || Db::UpperAscii(sql).find("ROLLBACK") != std::string::npos;
     if (rollbacks) {
       Commit();
