@@ -7,14 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "EngineErrors.h"
+
 namespace ColumnTypes {
 namespace {
 
 using Db::Variant;
 using Platform::RunError;
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
-
+using Engine::Fail;
 Variant IntegerValue(std::int64_t value) {
   if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
   return Variant::Double(static_cast<double>(value));

@@ -16,10 +16,7 @@ using Db::EqualsNoCase;
 using Db::IsSpace;
 using Db::StartsWithNoCase;
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
-  throw Platform::RunError(number, description);
-}
-
+using Engine::Fail;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -28,11 +25,6 @@ bool IsWordChar(char c) {
 
 void AppendLimit(std::string& out, std::string_view limit, const char* separator) {
   if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
-}
-
-[[noreturn]] void FailMoreThanOne(const std::string& sql) {
-  Fail(Engine::kErrMultipleStatements,
-       "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
 }
 
 // The statements the program has any use for; ATTACH, DETACH, PRAGMA,
@@ -381,7 +373,10 @@ std::string TranslateSql(const std::string& sql) {
       expectTop = false;
     } else if (c == ';') {
       for (std::size_t k = i + 1; k < n; ++k) {
-        if (!IsSpace(sql[k])) FailMoreThanOne(sql);
+        if (!IsSpace(sql[k])) {
+          Fail(Engine::kErrMultipleStatements,
+               "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
+        }
       }
       break;
     } else if (IsWordChar(c)) {

@@ -24,10 +24,6 @@ using Db::StartsWithNoCase;
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
-  throw Platform::RunError(number, description);
-}
-
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);

@@ -7,15 +7,8 @@
 #include "Handle.h"
 
 namespace Engine {
-namespace {
 
 using Db::Quoted;
-
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
-  throw Platform::RunError(number, description);
-}
-
-}  // namespace
 
 std::string Field::Name() const { return recordset_->columns_[recordset_->CheckedIndex(index_)].name; }
 
