@@ -4,7 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
-#include <string_view>
+#include <optional>
 #include <vector>
 
 #include "EngineErrors.h"

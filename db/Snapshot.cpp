@@ -100,28 +100,21 @@ struct Connection {
   void CheckTime() const {
     if (Clock::now() >= deadline) ThrowTimedOut();
   }
+  // SQLite's progress handler: stops the running statement at the deadline.
+  static int StopAtDeadline(void* context) {
+    auto* connection = static_cast<Connection*>(context);
+    connection->stopped = Clock::now() >= connection->deadline;
+    return connection->stopped ? 1 : 0;
+  }
+  // SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
+  // the deadline; a lock not had then is the file being in use.
+  static int WaitForLock(void* context, int attempts) {
+    const auto* connection = static_cast<const Connection*>(context);
+    if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
+    std::this_thread::sleep_for(kBusyPause);
+    return 1;
+  }
 };
-
-namespace {
-
-// SQLite's progress handler: stops the running statement at the deadline.
-int StopAtDeadline(void* context) {
-  auto* connection = static_cast<Connection*>(context);
-  if (Clock::now() < connection->deadline) return 0;
-  connection->stopped = true;
-  return 1;
-}
-
-// SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
-// the deadline; a lock not had then is the file being in use.
-int WaitForLock(void* context, int attempts) {
-  const auto* connection = static_cast<const Connection*>(context);
-  if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
-  std::this_thread::sleep_for(kBusyPause);
-  return 1;
-}
-
-}  // namespace
 
 Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   KeepOwnersDuringReads();
@@ -159,8 +152,8 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   connection.db.Open(SQLITE_OPEN_READONLY, connection.unlocked ? "immutable=1" : "mode=ro&readonly_shm=1");
   sqlite3* raw = connection.db.Get();
   sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  sqlite3_busy_handler(raw, WaitForLock, &connection);
-  sqlite3_progress_handler(raw, kOpsBetweenClockLooks, StopAtDeadline, &connection);
+  sqlite3_busy_handler(raw, Connection::WaitForLock, &connection);
+  sqlite3_progress_handler(raw, kOpsBetweenClockLooks, Connection::StopAtDeadline, &connection);
   // The read transaction starts with the first row read and holds until
   // the end, so every query sees the same state.
   connection.read.emplace(connection.db);
