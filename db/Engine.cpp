@@ -155,7 +155,6 @@ void Database::Open(const std::string& connectionString) {
   if (shared && *shared && (*shared)->device == info.st_dev && (*shared)->inode == info.st_ino &&
       (*shared)->readOnly == !writable) {
     handle_ = *shared;
-    path_ = path;
     return;
   }
 
@@ -178,7 +177,6 @@ void Database::Open(const std::string& connectionString) {
   ColumnTypes::RegisterStoreFunction(db);
   sqlite3_set_authorizer(db.Get(), Authorize, handle.get());
   handle_ = std::move(handle);
-  path_ = path;
   if (shared) *shared = handle_;
 }
 
@@ -187,7 +185,7 @@ void Database::Execute(const std::string& sql) {
   Handle& handle = *handle_;
   const Dialect::Statement translated = Dialect::Translate(sql, handle, false);
   const Sqlite::Statement& statement = handle.Prepared(translated, sql);
-  if (handle.readOnly && !sqlite3_stmt_readonly(statement.Get())) throw Sqlite::Error(nullptr, SQLITE_READONLY, path_, sql);
+  if (handle.readOnly && !sqlite3_stmt_readonly(statement.Get())) throw Sqlite::Error(nullptr, SQLITE_READONLY, handle.db.Path(), sql);
   handle.Write(statement, translated.sql);
   if (translated.rows > 0) handle.RequireStored(translated.table);
 }

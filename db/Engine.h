@@ -42,12 +42,10 @@ class Database {
   void Execute(const std::string& sql);
   int State() const;
   void Close();
-  const std::string& Path() const { return path_; }
 
  private:
   friend class Recordset;
   std::shared_ptr<Handle> handle_;
-  std::string path_;
 };
 
 // Marks the database file at `path` (as the connection string names it) as
