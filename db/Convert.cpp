@@ -13,9 +13,9 @@ Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultVal
     // Only Empty and empty text count as "no default"; a Null default is a
     // default the caller asked for. Without one, a Null falls back by the
     // field's type.
-    if (!defaultValue.IsEmpty() && !(defaultValue.GetKind() == Db::Variant::Kind::Text && defaultValue.ToText().empty())) {
-      return defaultValue;
-    }
+    const bool noDefault =
+        defaultValue.IsEmpty() || (defaultValue.GetKind() == Db::Variant::Kind::Text && defaultValue.ToText().empty());
+    if (!noDefault) return defaultValue;
     if (text) return Db::Variant::Text("");
     if (type == ColumnTypes::kTypeDate) return Db::Variant::Now();
     if (type == ColumnTypes::kTypeBoolean) return Db::Variant::Bool(false);

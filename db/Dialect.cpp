@@ -308,8 +308,9 @@ Statement Writes::Update() {
 
 std::string FirstKeyword(std::string_view sql) {
   for (const Token& token : Tokenize(sql)) {
-    if (token.kind == Token::Kind::Word) return Db::UpperAscii(std::string(sql.substr(token.begin, token.end - token.begin)));
-    if (token.kind != Token::Kind::Punct || sql[token.begin] != '(') break;
+    const std::string_view text = sql.substr(token.begin, token.end - token.begin);
+    if (token.kind == Token::Kind::Word) return Db::UpperAscii(std::string(text));
+    if (text != "(") break;
   }
   return "";
 }

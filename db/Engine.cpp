@@ -113,8 +113,9 @@ std::vector<std::string> Handle::InsertColumns(const std::string& schema, const 
     explicit Internal(const Handle& h) : handle(h) { handle.internal = true; }
     ~Internal() { handle.internal = false; }
   } internal(*this);
-  const Sqlite::Statement statement(db, schema.empty() ? "SELECT name FROM pragma_table_xinfo(?1) WHERE hidden = 0"
-                                                       : "SELECT name FROM pragma_table_xinfo(?1, ?2) WHERE hidden = 0");
+  const Sqlite::Statement statement(db, schema.empty()
+                                            ? "SELECT name FROM pragma_table_xinfo(?1) WHERE hidden = 0"
+                                            : "SELECT name FROM pragma_table_xinfo(?1, ?2) WHERE hidden = 0");
   statement.Bind(1, table);
   if (!schema.empty()) statement.Bind(2, schema);
   std::vector<std::string> columns;
@@ -185,7 +186,9 @@ void Database::Execute(const std::string& sql) {
   Handle& handle = *handle_;
   const Dialect::Statement translated = Dialect::Translate(sql, handle, false);
   const Sqlite::Statement& statement = handle.Prepared(translated, sql);
-  if (handle.readOnly && !sqlite3_stmt_readonly(statement.Get())) throw Sqlite::Error(nullptr, SQLITE_READONLY, handle.db.Path(), sql);
+  if (handle.readOnly && !sqlite3_stmt_readonly(statement.Get())) {
+    throw Sqlite::Error(nullptr, SQLITE_READONLY, handle.db.Path(), sql);
+  }
   handle.Write(statement, translated.sql);
   if (translated.rows > 0) handle.RequireStored(translated.table);
 }

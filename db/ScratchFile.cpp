@@ -33,7 +33,8 @@ std::shared_ptr<Handle>* ScratchSlot(const std::string& path) {
 }
 
 const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, const std::string& shown) {
-  auto it = std::find_if(prepared.begin(), prepared.end(), [&](const auto& kept) { return kept.first == statement.sql; });
+  auto it = std::find_if(prepared.begin(), prepared.end(),
+                         [&](const auto& kept) { return kept.first == statement.sql; });
   if (it == prepared.end()) {
     Sqlite::Statement fresh(db, statement.sql, shown);
     if (prepared.size() >= kPreparedStatements) prepared.erase(prepared.begin());

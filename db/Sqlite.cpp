@@ -45,7 +45,8 @@ RunError Error(sqlite3* db, int rc, const std::string& path, const std::string& 
       return RunError(Engine::kErrInUse,
                       "The database " + Quoted(path) + " is in use by another program; try again when it is closed.");
     case SQLITE_READONLY:
-      return RunError(Engine::kErrCannotOpen, "The database " + Quoted(path) + " is read-only; the change was not saved.");
+      return RunError(Engine::kErrCannotOpen,
+                      "The database " + Quoted(path) + " is read-only; the change was not saved.");
     case SQLITE_CANTOPEN: case SQLITE_PERM:
       return RunError(Engine::kErrCannotOpen,
                       "The database " + Quoted(path) + " cannot be opened for this operation (" + message + ").");
@@ -102,7 +103,9 @@ void Database::Open(int flags, const std::string& uriQuery) {
 
 void Database::Close() { db_.reset(); }
 
-void Database::Run(const std::string& sql) const { Check(sqlite3_exec(Get(), sql.c_str(), nullptr, nullptr, nullptr), sql); }
+void Database::Run(const std::string& sql) const {
+  Check(sqlite3_exec(Get(), sql.c_str(), nullptr, nullptr, nullptr), sql);
+}
 
 RunError Database::Failure(int rc, const std::string& sql) const {
   std::optional<RunError> own = std::move(refused);

@@ -92,7 +92,8 @@ int RunStatement(const std::string& path, const std::string& sql) {
 int InitDatabase(const std::string& path, const std::string& scriptPath) {
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    return ReportError(kErrFileExists, "The file " + Db::Quoted(path) + " already exists; --init makes new files only.");
+    return ReportError(kErrFileExists,
+                       "The file " + Db::Quoted(path) + " already exists; --init makes new files only.");
   }
   std::ifstream scriptFile(scriptPath, std::ios::binary);
   if (!scriptFile || std::filesystem::is_directory(scriptPath, ec)) {
