@@ -44,10 +44,9 @@ struct Token {
   std::size_t begin, end;
 };
 
-std::vector<Token> Tokenize(std::string_view sql) {
-  std::vector<Token> tokens;
+// The token at `i` or after it; nullopt at the end.
+std::optional<Token> NextToken(std::string_view sql, std::size_t i) {
   const std::size_t n = sql.size();
-  std::size_t i = 0;
   while (i < n) {
     const char c = sql[i];
     const char next = i + 1 < n ? sql[i + 1] : '\0';
@@ -62,19 +61,21 @@ std::vector<Token> Tokenize(std::string_view sql) {
       const char close = c == '[' ? ']' : c;
       std::size_t j = i + 1;
       while ((j = std::min(sql.find(close, j), n)) < n && close != ']' && j + 1 < n && sql[j + 1] == close) j += 2;
-      j = std::min(j + 1, n);
-      tokens.push_back({c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, j});
-      i = j;
+      return Token{c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, std::min(j + 1, n)};
     } else if (IsWordChar(c)) {
       std::size_t j = i;
       while (j < n && IsWordChar(sql[j])) ++j;
-      tokens.push_back({Token::Kind::Word, i, j});
-      i = j;
+      return Token{Token::Kind::Word, i, j};
     } else {
-      tokens.push_back({Token::Kind::Punct, i, i + 1});
-      ++i;
+      return Token{Token::Kind::Punct, i, i + 1};
     }
   }
+  return std::nullopt;
+}
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  for (auto token = NextToken(sql, 0); token; token = NextToken(sql, token->end)) tokens.push_back(*token);
   return tokens;
 }
 
@@ -307,12 +308,10 @@ Statement Writes::Update() {
 }  // namespace
 
 std::string FirstKeyword(std::string_view sql) {
-  for (const Token& token : Tokenize(sql)) {
-    const std::string_view text = sql.substr(token.begin, token.end - token.begin);
-    if (token.kind == Token::Kind::Word) return Db::UpperAscii(std::string(text));
-    if (text != "(") break;
-  }
-  return "";
+  auto token = NextToken(sql, 0);
+  while (token && token->kind == Token::Kind::Punct && sql[token->begin] == '(') token = NextToken(sql, token->end);
+  if (!token || token->kind != Token::Kind::Word) return "";
+  return Db::UpperAscii(std::string(sql.substr(token->begin, token->end - token->begin)));
 }
 
 std::string TranslateSql(const std::string& sql) {

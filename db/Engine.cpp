@@ -189,7 +189,7 @@ void Database::Execute(const std::string& sql) {
   if (handle.readOnly && !sqlite3_stmt_readonly(statement.Get())) {
     throw Sqlite::Error(nullptr, SQLITE_READONLY, handle.db.Path(), sql);
   }
-  handle.Write(statement, translated.sql);
+  handle.Write(statement);
   if (translated.rows > 0) handle.RequireStored(translated.table);
 }
 

@@ -37,11 +37,12 @@ struct Handle final : Dialect::Schema {
   std::vector<std::pair<std::string, Sqlite::Statement>> prepared;
 
   // The statement for `statement`'s text, kept from before or kept from
-  // now on, with its parameters bound; `shown` is the caller's text.
+  // now on (noting a ROLLBACK in it), with its parameters bound; `shown`
+  // is the caller's text.
   const Sqlite::Statement& Prepared(const Dialect::Statement& statement, const std::string& shown);
-  // Runs a statement whose text is `sql` (on the scratch file's shared
-  // connection, in its transaction); a failure undoes that statement alone.
-  void Write(const Sqlite::Statement& statement, const std::string& sql);
+  // Runs `statement` (on the scratch file's shared connection, in its
+  // transaction); a failure undoes that statement alone.
+  void Write(const Sqlite::Statement& statement);
   // Throws kErrConstraint when the statement just run changed no row of `table`.
   void RequireStored(const std::string& table) const;
   void Commit();

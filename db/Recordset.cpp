@@ -174,7 +174,7 @@ void Recordset::Update() {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (assigned_[i]) ColumnTypes::Bind(statement, ++position, newRow_[i]);
   }
-  handle.Write(statement, sql);
+  handle.Write(statement);
   handle.RequireStored(table_);
   // The stored row joins the recordset and becomes the current row.
   adding_ = false;

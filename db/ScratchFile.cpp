@@ -37,6 +37,7 @@ const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, c
                          [&](const auto& kept) { return kept.first == statement.sql; });
   if (it == prepared.end()) {
     Sqlite::Statement fresh(db, statement.sql, shown);
+    rollbacks = rollbacks || Db::UpperAscii(statement.sql).find("ROLLBACK") != std::string::npos;
     if (prepared.size() >= kPreparedStatements) prepared.erase(prepared.begin());
     it = prepared.emplace(prepared.end(), statement.sql, std::move(fresh));
   }
@@ -52,9 +53,8 @@ const Sqlite::Statement& Handle::Prepared(const Dialect::Statement& statement, c
   return kept;
 }
 
-void Handle::Write(const Sqlite::Statement& statement, const std::string& sql) {
+void Handle::Write(const Sqlite::Statement& statement) {
   if (const std::shared_ptr<Handle>* slot = ScratchSlot(db.Path()); slot && slot->get() == this) {
-    rollbacks = rollbacks || Db::UpperAscii(sql).find("ROLLBACK") != std::string::npos;
     if (rollbacks) {
       Commit();
     } else if (!pending) {
