@@ -4,8 +4,10 @@
 
 #include <cfloat>
 #include <cmath>
-#include <string_view>
+#include <optional>
 #include <vector>
+
+#include "EngineErrors.h"
 
 namespace ColumnTypes {
 namespace {
@@ -13,12 +15,7 @@ namespace {
 using Db::Variant;
 using Platform::RunError;
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) { throw RunError(number, description); }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
-
+using Engine::Fail;
 Variant IntegerValue(std::int64_t value) {
   if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
   return Variant::Double(static_cast<double>(value));
@@ -26,7 +23,7 @@ Variant IntegerValue(std::int64_t value) {
 
 std::string DescribeValue(const Variant& value) {
   if (value.GetKind() == Variant::Kind::Binary) return "(binary data)";
-  return Quote(value.ToText());
+  return Db::Quoted(value.ToText());
 }
 
 // Hands a value to SQLite in the form it is stored: `sink` is called with
@@ -52,34 +49,15 @@ struct Overloaded : Ts... {
 template <typename... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-// The argument of the store function as a Variant. An integer bound for a
-// text column keeps all its digits.
-Variant ArgumentValue(sqlite3_value* argument, int type) {
-  switch (sqlite3_value_type(argument)) {
-    case SQLITE_NULL: return Variant::Null();
-    case SQLITE_INTEGER: {
-      const sqlite3_int64 number = sqlite3_value_int64(argument);
-      return IsTextType(type) ? Variant::Text(std::to_string(number)) : IntegerValue(number);
-    }
-    case SQLITE_FLOAT: return Variant::Double(sqlite3_value_double(argument));
-    case SQLITE_BLOB: {
-      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(argument));
-      const auto size = static_cast<std::size_t>(sqlite3_value_bytes(argument));
-      return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
-    }
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argument));
-      return Variant::Text(std::string(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(argument))));
-    }
-  }
-}
-
 void StoreAs(sqlite3_context* context, int, sqlite3_value** argv) {
   auto* failure = static_cast<std::optional<RunError>*>(sqlite3_user_data(context));
   try {
     const int type = sqlite3_value_int(argv[1]);
     const auto* column = reinterpret_cast<const char*>(sqlite3_value_text(argv[2]));
-    const Variant stored = ConvertForColumn(ArgumentValue(argv[0], type), type, column ? column : "");
+    // Read as no declared type but text would read it: an integer bound for
+    // a text column keeps all its digits.
+    const Variant stored =
+        ConvertForColumn(ReadValue(argv[0], IsTextType(type) ? type : -1), type, column ? column : "");
     Emit(stored, Overloaded{
                      [&](std::nullptr_t) { return sqlite3_result_null(context), SQLITE_OK; },
                      [&](sqlite3_int64 number) { return sqlite3_result_int64(context, number), SQLITE_OK; },
@@ -147,7 +125,7 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
   if (value.IsEmpty() || value.IsNull()) return Variant::Null();
   const auto overflow = [&]() {
     Fail(Platform::kErrOverflow, "Overflow: the value " + DescribeValue(value) + " does not fit the column " +
-                                     Quote(column) + ".");
+                                     Db::Quoted(column) + ".");
   };
   // No column of the host holds an infinity.
   const auto finite = [&](double number) {
@@ -187,15 +165,15 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
   } catch (const RunError& error) {
     if (error.Number() == Platform::kErrOverflow) overflow();
     Fail(Platform::kErrTypeMismatch,
-         "Type mismatch: the column " + Quote(column) + " cannot take the value " + DescribeValue(value) + ".");
+         "Type mismatch: the column " + Db::Quoted(column) + " cannot take the value " + DescribeValue(value) + ".");
   }
 }
 
-Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
-  switch (sqlite3_column_type(stmt, index)) {
+Variant ReadValue(sqlite3_value* stored, int type) {
+  switch (sqlite3_value_type(stored)) {
     case SQLITE_NULL: return Variant::Null();
     case SQLITE_INTEGER: {
-      const std::int64_t value = sqlite3_column_int64(stmt, index);
+      const std::int64_t value = sqlite3_value_int64(stored);
       switch (type) {
         case kTypeBoolean: return Variant::Bool(value != 0);
         case kTypeCurrency: return Variant::Currency(static_cast<double>(value));
@@ -214,7 +192,7 @@ Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
       return IntegerValue(value);
     }
     case SQLITE_FLOAT: {
-      const double value = sqlite3_column_double(stmt, index);
+      const double value = sqlite3_value_double(stored);
       if (type == kTypeBoolean) return Variant::Bool(value != 0);
       if (type == kTypeCurrency) return Variant::Currency(value);
       if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
@@ -223,13 +201,13 @@ Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
     case SQLITE_BLOB: {
       // A zero-length blob has no bytes to point at: it reads as an empty
       // binary value, not as Null.
-      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, index));
-      const int size = sqlite3_column_bytes(stmt, index);
+      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(stored));
+      const int size = sqlite3_value_bytes(stored);
       return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
     }
     default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
-      std::string value(text ? text : "", text ? static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)) : 0);
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(stored));
+      std::string value(text ? text : "", text ? static_cast<std::size_t>(sqlite3_value_bytes(stored)) : 0);
       if (type == kTypeDate) {
         try {
           return Variant::Date(value);
@@ -242,8 +220,9 @@ Variant ReadValue(sqlite3_stmt* stmt, int index, int type) {
   }
 }
 
-int Bind(sqlite3_stmt* stmt, int position, const Variant& value) {
-  return Emit(value, Overloaded{
+void Bind(const Sqlite::Statement& statement, int position, const Variant& value) {
+  sqlite3_stmt* stmt = statement.Get();
+  statement.Check(Emit(value, Overloaded{
                          [&](std::nullptr_t) { return sqlite3_bind_null(stmt, position); },
                          [&](sqlite3_int64 number) { return sqlite3_bind_int64(stmt, position, number); },
                          [&](double number) { return sqlite3_bind_double(stmt, position, number); },
@@ -256,12 +235,12 @@ int Bind(sqlite3_stmt* stmt, int position, const Variant& value) {
                            if (bytes.empty()) return sqlite3_bind_zeroblob(stmt, position, 0);
                            return sqlite3_bind_blob64(stmt, position, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
                          },
-                     });
+                     }));
 }
 
-int RegisterStoreFunction(sqlite3* db, std::optional<RunError>* failure) {
-  return sqlite3_create_function_v2(db, kStoreFunction, 3, SQLITE_UTF8, failure, StoreAs,
-                                    nullptr, nullptr, nullptr);
+void RegisterStoreFunction(const Sqlite::Database& db) {
+  db.Check(sqlite3_create_function_v2(db.Get(), kStoreFunction, 3, SQLITE_UTF8, &db.refused, StoreAs, nullptr, nullptr,
+                                      nullptr));
 }
 
 }  // namespace ColumnTypes

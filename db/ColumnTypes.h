@@ -5,40 +5,31 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
-#include "RunError.h"
+#include "Sqlite.h"
 #include "Variant.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace ColumnTypes {
 
-// Field type codes.
-inline constexpr int kTypeEmpty = 0;
+// Field type codes, the ones the engine gives (see TypeFromDeclared).
 inline constexpr int kTypeSmallInt = 2;
 inline constexpr int kTypeInteger = 3;
 inline constexpr int kTypeSingle = 4;
 inline constexpr int kTypeDouble = 5;
 inline constexpr int kTypeCurrency = 6;
 inline constexpr int kTypeDate = 7;
-inline constexpr int kTypeBSTR = 8;
 inline constexpr int kTypeBoolean = 11;
-inline constexpr int kTypeVariant = 12;
 inline constexpr int kTypeUnsignedTinyInt = 17;
 inline constexpr int kTypeGUID = 72;
-inline constexpr int kTypeChar = 129;
-inline constexpr int kTypeWChar = 130;
-inline constexpr int kTypeDBDate = 133;
-inline constexpr int kTypeDBTime = 134;
-inline constexpr int kTypeDBTimeStamp = 135;
-inline constexpr int kTypeVarChar = 200;
-inline constexpr int kTypeLongVarChar = 201;
 inline constexpr int kTypeVarWChar = 202;
 inline constexpr int kTypeLongVarWChar = 203;
 inline constexpr int kTypeLongVarBinary = 205;
+
+// Whether values of the type are text: text, long text and GUID columns.
+inline bool IsTextType(int type) { return type == kTypeVarWChar || type == kTypeLongVarWChar || type == kTypeGUID; }
 
 // The type code of a declared column type: its first word, any case, a
 // size in parentheses ignored; a word the table does not know is text.
@@ -54,20 +45,21 @@ int TypeFromStorage(int storage);
 // `column`.
 Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::string& column);
 
-// The stored value at `index` of the current row, read by its column's type
-// (-1: no declared type); a value that does not fit the type comes back as
-// what it holds.
-Db::Variant ReadValue(sqlite3_stmt* stmt, int index, int type);
+// A stored value (a column of the current row, a function's argument) read
+// by its column's type (-1: no declared type); a value that does not fit
+// the type comes back as what it holds.
+Db::Variant ReadValue(sqlite3_value* stored, int type);
 
-// Binds `value` to parameter `position`; answers SQLite's result code. A
-// zero-length binary value binds as a zero-length blob, never as Null.
-int Bind(sqlite3_stmt* stmt, int position, const Db::Variant& value);
+// Binds `value` to parameter `position`; throws as the statement's
+// connection does. A zero-length binary value binds as a zero-length blob,
+// never as Null.
+void Bind(const Sqlite::Statement& statement, int position, const Db::Variant& value);
 
 // The SQL function through which statements write: kStoreFunction(value,
 // type, 'column') gives `value` converted by ConvertForColumn, or fails the
-// statement. Its error is left in `failure` (cleared by the caller before
-// each statement), so that it reaches the caller with its own number.
+// statement. Its error is left in the connection's `refused`, so that it
+// reaches the caller with its own number.
 inline constexpr const char* kStoreFunction = "store_as";
-int RegisterStoreFunction(sqlite3* db, std::optional<Platform::RunError>* failure);
+void RegisterStoreFunction(const Sqlite::Database& db);
 
 }  // namespace ColumnTypes

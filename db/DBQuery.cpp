@@ -1,5 +1,9 @@
 #include "DBQuery.h"
 
+#include <algorithm>
+
+#include "Variant.h"
+
 namespace DBQuery {
 
 namespace {
@@ -20,31 +24,19 @@ void Start(const std::string& table, bool dboDialect) {
 }
 
 std::string Delimited(const std::string& value, std::uint8_t kind) {
-  switch (kind) {
-    case kKindText:
-      return "'" + value + "'";
-    case kKindDate:
-      return pendingDbo ? "'" + value + "'" : "#" + value + "#";
-    default:
-      return value;
-  }
+  if (kind == kKindText || (kind == kKindDate && pendingDbo)) return Db::Quoted(value);
+  return kind == kKindDate ? "#" + value + "#" : value;
 }
 
 }  // namespace
 
 std::string InsertSql(const std::string& column, const std::string& value, std::uint8_t kind, bool first, bool last,
                       const std::string& table, bool dboDialect) {
-  if (first) {
-    Start(table, dboDialect);
-  }
-  const std::string delimited = Delimited(value, kind);
-  if (!last) {
-    pendingColumns += "[" + column + "], ";
-    pendingValues += delimited + ", ";
-    return {};
-  }
-  pendingColumns += "[" + column + "]";
-  pendingValues += delimited;
+  if (first) Start(table, dboDialect);
+  const char* separator = last ? "" : ", ";
+  pendingColumns.append("[").append(column).append("]").append(separator);
+  pendingValues.append(Delimited(value, kind)).append(separator);
+  if (!last) return {};
   const char* prefix = pendingDbo ? "INSERT INTO [dbo]." : "INSERT INTO ";
   return prefix + ("[" + pendingTable + "] (" + pendingColumns + ") VALUES (" + pendingValues + ")");
 }
@@ -54,19 +46,10 @@ std::string UpdateSql(const std::string& column, const std::string& value, std::
   if (first) {
     Start(table, dboDialect);
     pendingCondition = condition;
-    if (dboDialect) {
-      for (char& c : pendingCondition) {
-        if (c == '#') {
-          c = '\'';
-        }
-      }
-    }
+    if (dboDialect) std::replace(pendingCondition.begin(), pendingCondition.end(), '#', '\'');
   }
-  pendingColumns += "[" + column + "] = " + Delimited(value, kind);
-  if (!last) {
-    pendingColumns += ", ";
-    return {};
-  }
+  pendingColumns.append("[").append(column).append("] = ").append(Delimited(value, kind)).append(last ? "" : ", ");
+  if (!last) return {};
   const char* prefix = pendingDbo ? "UPDATE [dbo]." : "UPDATE ";
   return prefix + ("[" + pendingTable + "] SET " + pendingColumns + " WHERE " + pendingCondition);
 }

@@ -16,13 +16,7 @@ using Db::EqualsNoCase;
 using Db::IsSpace;
 using Db::StartsWithNoCase;
 
-[[noreturn]] void Fail(std::int32_t number, const std::string& description) {
-  throw Platform::RunError(number, description);
-}
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+using Engine::Fail;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -31,32 +25,6 @@ bool IsWordChar(char c) {
 
 void AppendLimit(std::string& out, std::string_view limit, const char* separator) {
   if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
-}
-
-[[noreturn]] void FailMoreThanOne(const std::string& sql) {
-  Fail(Engine::kErrMultipleStatements,
-       "Only one statement can be run at a time: " + Quote(sql) + " holds more; nothing was run.");
-}
-
-// The first keyword of a statement, upper-cased; leading white space,
-// comments and parentheses are skipped.
-std::string FirstKeyword(std::string_view sql) {
-  std::size_t i = 0;
-  while (i < sql.size()) {
-    if (IsSpace(sql[i]) || sql[i] == '(') {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      i = sql.find('\n', i);
-    } else if (sql.substr(i, 2) == "/*") {
-      i = sql.find("*/", i + 2);
-      if (i != std::string_view::npos) i += 2;
-    } else {
-      break;
-    }
-  }
-  std::string word;
-  while (i < sql.size() && IsWordChar(sql[i])) word += Upper(sql[i++]);
-  return word;
 }
 
 // The statements the program has any use for; ATTACH, DETACH, PRAGMA,
@@ -76,10 +44,9 @@ struct Token {
   std::size_t begin, end;
 };
 
-std::vector<Token> Tokenize(std::string_view sql) {
-  std::vector<Token> tokens;
+// The token at `i` or after it; nullopt at the end.
+std::optional<Token> NextToken(std::string_view sql, std::size_t i) {
   const std::size_t n = sql.size();
-  std::size_t i = 0;
   while (i < n) {
     const char c = sql[i];
     const char next = i + 1 < n ? sql[i + 1] : '\0';
@@ -94,19 +61,21 @@ std::vector<Token> Tokenize(std::string_view sql) {
       const char close = c == '[' ? ']' : c;
       std::size_t j = i + 1;
       while ((j = std::min(sql.find(close, j), n)) < n && close != ']' && j + 1 < n && sql[j + 1] == close) j += 2;
-      j = std::min(j + 1, n);
-      tokens.push_back({c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, j});
-      i = j;
+      return Token{c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, std::min(j + 1, n)};
     } else if (IsWordChar(c)) {
       std::size_t j = i;
       while (j < n && IsWordChar(sql[j])) ++j;
-      tokens.push_back({Token::Kind::Word, i, j});
-      i = j;
+      return Token{Token::Kind::Word, i, j};
     } else {
-      tokens.push_back({Token::Kind::Punct, i, i + 1});
-      ++i;
+      return Token{Token::Kind::Punct, i, i + 1};
     }
   }
+  return std::nullopt;
+}
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  for (auto token = NextToken(sql, 0); token; token = NextToken(sql, token->end)) tokens.push_back(*token);
   return tokens;
 }
 
@@ -211,9 +180,7 @@ std::size_t Writes::ExpressionEnd(std::size_t i, std::initializer_list<std::stri
 }
 
 std::string Writes::StoreTail(int type, const std::string& column) {
-  std::string tail = ", " + std::to_string(type) + ", '";
-  for (char c : column) tail += c == '\'' ? std::string("''") : std::string(1, c);
-  return tail + "')";
+  return ", " + std::to_string(type) + ", " + Db::TextLiteral(column) + ")";
 }
 
 void Writes::Wrap(std::size_t first, std::size_t last, const std::string& column) {
@@ -295,7 +262,7 @@ Statement Writes::InsertQuery(std::size_t source, bool listed, const std::vector
   for (std::size_t i = source; i < tokens_.size(); ++i) {
     depth += Punct(i, '(') ? 1 : Punct(i, ')') ? -1 : 0;
     if (depth == 0 && (Word(i, "RETURNING") || (Word(i, "ON") && Word(i + 1, "CONFLICT")))) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
+      Fail(Engine::kErrSyntax, "The statement " + Db::Quoted(original_) +
                                    " inserts the rows of a query with RETURNING or ON CONFLICT, which is not "
                                    "supported; insert them without it.");
     }
@@ -324,7 +291,7 @@ Statement Writes::Update() {
   if (!Word(i, "SET")) return Result();
   for (++i; i < tokens_.size(); ++i) {
     if (Punct(i, '(')) {
-      Fail(Engine::kErrSyntax, "The statement " + Quote(original_) +
+      Fail(Engine::kErrSyntax, "The statement " + Db::Quoted(original_) +
                                    " sets a list of columns at once, which is not supported; set each column on "
                                    "its own.");
     }
@@ -340,6 +307,13 @@ Statement Writes::Update() {
 
 }  // namespace
 
+std::string FirstKeyword(std::string_view sql) {
+  auto token = NextToken(sql, 0);
+  while (token && token->kind == Token::Kind::Punct && sql[token->begin] == '(') token = NextToken(sql, token->end);
+  if (!token || token->kind != Token::Kind::Word) return "";
+  return Db::UpperAscii(std::string(sql.substr(token->begin, token->end - token->begin)));
+}
+
 std::string TranslateSql(const std::string& sql) {
   std::string out;
   out.reserve(sql.size() + 16);
@@ -354,7 +328,7 @@ std::string TranslateSql(const std::string& sql) {
     if (c == '\'' || c == '"' || c == '`' || c == '[') {
       const std::size_t close = sql.find(c == '[' ? ']' : c, i + 1);
       if (close == std::string::npos) {
-        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Quote(sql) +
+        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Db::Quoted(sql) +
                                      " is not closed.");
       }
       out.append(sql, i, close + 1 - i);
@@ -368,7 +342,7 @@ std::string TranslateSql(const std::string& sql) {
     } else if (c == '/' && next == '*') {
       const std::size_t end = sql.find("*/", i + 2);
       if (end == std::string::npos) {
-        Fail(Engine::kErrSyntax, "A comment in the statement " + Quote(sql) + " is not closed.");
+        Fail(Engine::kErrSyntax, "A comment in the statement " + Db::Quoted(sql) + " is not closed.");
       }
       out.append(sql, i, end + 2 - i);
       i = end + 2;
@@ -380,8 +354,8 @@ std::string TranslateSql(const std::string& sql) {
       const auto stored = close == std::string::npos
                               ? std::nullopt
                               : Db::StoredDateText(std::string_view(sql).substr(i + 1, close - i - 1));
-      if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Quote(sql) + ".");
-      out.append("'").append(*stored).append("'");
+      if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Db::Quoted(sql) + ".");
+      out.append(Db::Quoted(*stored));
       i = close + 1;
       expectTop = false;
     } else if (c == '(') {
@@ -399,7 +373,10 @@ std::string TranslateSql(const std::string& sql) {
       expectTop = false;
     } else if (c == ';') {
       for (std::size_t k = i + 1; k < n; ++k) {
-        if (!IsSpace(sql[k])) FailMoreThanOne(sql);
+        if (!IsSpace(sql[k])) {
+          Fail(Engine::kErrMultipleStatements,
+               "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
+        }
       }
       break;
     } else if (IsWordChar(c)) {
@@ -416,7 +393,7 @@ std::string TranslateSql(const std::string& sql) {
         if (to == from || (to < n && IsWordChar(sql[to])) ||
             StartsWithNoCase(std::string_view(sql).substr(after), "PERCENT")) {
           Fail(Engine::kErrSyntax,
-               "Syntax error in the statement " + Quote(sql) + ": Top must be followed by a number of rows.");
+               "Syntax error in the statement " + Db::Quoted(sql) + ": Top must be followed by a number of rows.");
         }
         limits.back() = std::string_view(sql).substr(from, to - from);
         i = after;
@@ -442,8 +419,8 @@ Statement Translate(const std::string& sql, const Schema& schema, bool query) {
   std::string translated = TranslateSql(sql);
   const std::string keyword = FirstKeyword(translated);
   if (query ? keyword != "SELECT" : !IsAllowedStatement(keyword)) {
-    Fail(Engine::kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Quote(sql) + "."
-                                   : "The statement " + Quote(sql) +
+    Fail(Engine::kErrSyntax, query ? "Only a SELECT statement can open a recordset, not " + Db::Quoted(sql) + "."
+                                   : "The statement " + Db::Quoted(sql) +
                                          " is not allowed; only SELECT, INSERT, UPDATE, DELETE, CREATE, DROP and "
                                          "ALTER statements can be run.");
   }

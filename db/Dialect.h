@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct Statement {
   std::string table;                   // the table an INSERT or UPDATE writes
   std::size_t rows = 0;                // rows an INSERT ... VALUES gives
 };
+
+// The first keyword of a statement, upper-cased; leading white space,
+// comments and parentheses are skipped.
+std::string FirstKeyword(std::string_view sql);
 
 // Turns one statement into SQLite's text. Text literals and bracketed names
 // are never touched. Throws kErrSyntax or kErrMultipleStatements.

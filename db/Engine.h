@@ -21,7 +21,7 @@ inline constexpr int kStateOpen = 1;
 
 enum class LockType { ReadOnly, Optimistic };
 
-struct Handle;  // an open SQLite connection, shared by its holders
+struct Handle;  // an open SQLite connection, shared by its holders (Handle.h)
 
 // One connection to a database file.
 class Database {
@@ -42,24 +42,22 @@ class Database {
   void Execute(const std::string& sql);
   int State() const;
   void Close();
-  const std::string& Path() const { return path_; }
 
  private:
   friend class Recordset;
   std::shared_ptr<Handle> handle_;
-  std::string path_;
 };
 
 // Marks the database file at `path` (as the connection string names it) as
-// scratch work while the object lives: a working copy rebuilt on every run,
-// which nothing reads until it is copied. Connections to it share one
-// SQLite connection that holds the file locked, and one transaction: each
-// change is seen at once by the program's own connections; a failed
-// statement undoes only itself, whatever its conflict clause; Flush() (or
-// the destructor) commits, closes the connection and forces the file to
-// disk. A killed run may leave the file damaged; the next run rebuilds it.
-// The shared connection is dropped when the path comes to name another
-// file. For the one thread of the program.
+// scratch work while the object lives: a working copy rebuilt on every run
+// in a private folder, which nothing reads until it is copied. Connections
+// to it share one SQLite connection and one transaction: each change is
+// seen at once by the program's own connections; a failed statement undoes
+// only itself, whatever its conflict clause, and the rows before it stay;
+// Flush() (or the destructor) commits and closes the connection, leaving
+// the disk to the copy. A killed run may leave the file damaged; the next
+// run rebuilds it. The shared connection is dropped when the path comes to
+// name another file. For the one thread of the program.
 class ScratchFile {
  public:
   explicit ScratchFile(const std::string& path);
@@ -67,8 +65,8 @@ class ScratchFile {
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
-  // Throws kErrCannotOpen or kErrEngine when the file cannot be written to
-  // disk. A file that is gone is fine.
+  // Throws as the engine does when the commit fails. A file that is gone
+  // is fine.
   void Flush();
 
  private:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "RunError.h"
 
@@ -23,5 +24,10 @@ inline constexpr std::int32_t kErrBadConnectionString = 3706;  // provider not k
 inline constexpr std::int32_t kErrNotADatabase = 3343;      // the file is not a database
 inline constexpr std::int32_t kErrEngine = 3146;            // any other failure of the engine
 inline constexpr std::int32_t kErrObjectClosed = 3704;      // the connection or recordset is closed
+
+// Throws Platform::RunError with `number` and `description`.
+[[noreturn]] inline void Fail(std::int32_t number, const std::string& description) {
+  throw Platform::RunError(number, description);
+}
 
 }  // namespace Engine

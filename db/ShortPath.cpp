@@ -11,6 +11,7 @@
 
 #include "EngineErrors.h"
 #include "RunError.h"
+#include "Variant.h"
 
 namespace ShortPath {
 namespace {
@@ -67,11 +68,11 @@ Alias::Alias(const std::string& path) : path_(Canonical(path)) {
   if (path_.size() <= kDirectLimit || path_[0] != '/') return;
   std::string folder = TemporaryRoot() + "/atv-db-XXXXXX";
   const auto fail = [&](const std::string& what) {
-    throw Platform::RunError(Engine::kErrCannotOpen, "The database '" + path + "' cannot be opened: its path is too "
-                                                     "long for the database engine, and " + what + " (" +
+    throw Platform::RunError(Engine::kErrCannotOpen, "The database " + Db::Quoted(path) + " cannot be opened: its path "
+                                                     "is too long for the database engine, and " + what + " (" +
                                                      std::strerror(errno) + ").");
   };
-  if (!::mkdtemp(folder.data())) fail("no short alias could be made in '" + TemporaryRoot() + "'");
+  if (!::mkdtemp(folder.data())) fail("no short alias could be made in " + Db::Quoted(TemporaryRoot()));
   const std::string link = folder + "/" + kLinkName;
   const std::string target = slash == 0 ? "/" : path_.substr(0, slash);
   if (::symlink(target.c_str(), link.c_str()) != 0) {

@@ -7,93 +7,36 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "EngineErrors.h"
-#include "RunError.h"
-#include "ShortPath.h"
+#include "Sqlite.h"
 #include "Variant.h"
 
 namespace Snapshot {
 namespace {
 
+using Db::Quoted;
 using Platform::RunError;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);  // for one lock
 constexpr auto kBusyPause = std::chrono::milliseconds(10);
 constexpr int kOpsBetweenClockLooks = 1000;  // virtual machine steps
-constexpr int kPagesPerCopyStep = 256;
 constexpr std::size_t kHeaderBytes = 100;
 constexpr unsigned char kWalVersion = 2;  // header bytes 18 and 19 of a file in WAL mode
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-struct CloseDb {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct Finalize {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Db = std::unique_ptr<sqlite3, CloseDb>;
-using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
-
-[[noreturn]] void Throw(sqlite3* db, int rc, const std::string& path) {
-  const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  switch (rc & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      throw RunError(Engine::kErrInUse, "The database " + Quote(path) + " is in use by another program: " + message);
-    case SQLITE_NOTADB:
-      throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
-    case SQLITE_CANTOPEN:
-      throw RunError(Engine::kErrCannotOpen, "The database " + Quote(path) + " cannot be opened.");
-    default:
-      throw RunError(Engine::kErrEngine, "The database " + Quote(path) + " cannot be read: " + message);
-  }
+// Whether two looks at a file see the same file with the same bytes.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
-
-// A "file:" name for SQLite with every byte that could end the path or
-// start a parameter written as %XX.
-std::string UriOf(const std::string& path) {
-  std::string uri = "file:";
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-                       c == '/' || c == '.' || c == '-' || c == '_';
-    if (plain) {
-      uri += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      uri += escaped;
-    }
-  }
-  return uri;
-}
-
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  struct timespec modified {};
-  bool operator==(const FileIdentity& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-  }
-};
-
-FileIdentity IdentityOf(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_size, info.st_mtim}; }
 
 bool Exists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-void Run(sqlite3* db, const char* sql, const std::string& path) {
-  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) Throw(db, rc, path);
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
 // "10 seconds", "1 second", "0.25 seconds".
@@ -138,99 +81,82 @@ struct Reading {
 }  // namespace
 
 struct Connection {
-  std::string path;
-  std::unique_ptr<ShortPath::Alias> name;  // what SQLite opened; outlives the connection
-  Db db;
+  Connection(const std::string& path, std::chrono::milliseconds limit)
+      : db(path), timeLimit(limit), deadline(Clock::now() + limit) {}
+  Sqlite::Database db;
   bool unlocked = false;  // read without SQLite's locks
-  FileIdentity identity;  // of the file when an unlocked read began
-  std::chrono::milliseconds timeLimit{};
+  struct stat identity {};  // of the file when an unlocked read began
+  std::chrono::milliseconds timeLimit;
   Clock::time_point deadline;  // of the whole read
   bool stopped = false;        // a statement was stopped at the deadline
+  std::optional<Sqlite::Transaction> read;  // never committed: it only reads
 
   [[noreturn]] void ThrowTimedOut() const {
-    throw RunError(Engine::kErrEngine, "The database " + Quote(path) + " took longer than " + SecondsText(timeLimit) +
+    throw RunError(Engine::kErrEngine, "The database " + Quoted(db.Path()) + " took longer than " +
+                                           SecondsText(timeLimit) +
                                            " to read, and the read was stopped; it may hold a view or a query "
                                            "that never ends.");
   }
   void CheckTime() const {
     if (Clock::now() >= deadline) ThrowTimedOut();
   }
-  // Throws for `rc`, as the time limit when it stopped the statement.
-  [[noreturn]] void Fail(int rc) const {
-    if ((rc & 0xff) == SQLITE_INTERRUPT && stopped) ThrowTimedOut();
-    Throw(db.get(), rc, path);
+  // SQLite's progress handler: stops the running statement at the deadline.
+  static int StopAtDeadline(void* context) {
+    auto* connection = static_cast<Connection*>(context);
+    connection->stopped = Clock::now() >= connection->deadline;
+    return connection->stopped ? 1 : 0;
+  }
+  // SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
+  // the deadline; a lock not had then is the file being in use.
+  static int WaitForLock(void* context, int attempts) {
+    const auto* connection = static_cast<const Connection*>(context);
+    if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
+    std::this_thread::sleep_for(kBusyPause);
+    return 1;
   }
 };
 
-namespace {
-
-// SQLite's progress handler: stops the running statement at the deadline.
-int StopAtDeadline(void* context) {
-  auto* connection = static_cast<Connection*>(context);
-  if (Clock::now() < connection->deadline) return 0;
-  connection->stopped = true;
-  return 1;
-}
-
-// SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
-// the deadline; a lock not had then is the file being in use.
-int WaitForLock(void* context, int attempts) {
-  const auto* connection = static_cast<const Connection*>(context);
-  if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
-  std::this_thread::sleep_for(kBusyPause);
-  return 1;
-}
-
-}  // namespace
-
-Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit)
-    : connection_(std::make_unique<Connection>()) {
+Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   KeepOwnersDuringReads();
   const Reading reading;
-  connection_->path = path;
-  connection_->timeLimit = timeLimit;
-  connection_->deadline = Clock::now() + timeLimit;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0)
-    throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quote(path) + ".");
-  if (!S_ISREG(info.st_mode)) throw RunError(Engine::kErrNotAFile, "The path " + Quote(path) + " is not a file.");
+    throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quoted(path) + ".");
+  if (!S_ISREG(info.st_mode)) throw RunError(Engine::kErrNotAFile, "The path " + Quoted(path) + " is not a file.");
   std::array<unsigned char, kHeaderBytes> header{};
   {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(path) + " cannot be read.");
+    if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
     const ssize_t count = ::read(fd, header.data(), header.size());
     ::close(fd);
-    if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(path) + " cannot be read.");
+    if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
     if (count != static_cast<ssize_t>(header.size()))
-      throw RunError(Engine::kErrNotADatabase, "The file " + Quote(path) + " is not a database.");
+      throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   }
+  connection_ = std::make_unique<Connection>(path, timeLimit);
+  Connection& connection = *connection_;
   // SQLite looks for the log and the shared memory beside the file the
   // name resolves to.
-  connection_->name = std::make_unique<ShortPath::Alias>(path);
-  const std::string& opened = connection_->name->Path();
+  const std::string& opened = connection.db.Opened();
   const bool logged = Exists(opened + "-wal");
-  connection_->unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !logged;
-  connection_->identity = IdentityOf(info);
+  connection.unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !logged;
+  connection.identity = info;
   if (logged && !Exists(opened + "-shm"))
     throw RunError(Engine::kErrCannotOpen,
-                   "The database " + Quote(path) + " cannot be read: its write-ahead log is there without its "
+                   "The database " + Quoted(path) + " cannot be read: its write-ahead log is there without its "
                    "shared-memory file, which reading it would make. Opening the database once in its own program "
                    "puts that right.");
 
-  sqlite3* raw = nullptr;
   // mode=ro: the file is opened read-only; readonly_shm=1: so is the
   // shared-memory file of a file in WAL mode.
-  const std::string uri = UriOf(opened) + (connection_->unlocked ? "?immutable=1" : "?mode=ro&readonly_shm=1");
-  const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, connection_->name->Vfs());
-  connection_->db.reset(raw);
-  if (rc != SQLITE_OK) Throw(raw, rc, path);
-  sqlite3_extended_result_codes(raw, 1);
+  connection.db.Open(SQLITE_OPEN_READONLY, connection.unlocked ? "immutable=1" : "mode=ro&readonly_shm=1");
+  sqlite3* raw = connection.db.Get();
   sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  sqlite3_busy_handler(raw, WaitForLock, connection_.get());
-  sqlite3_progress_handler(raw, kOpsBetweenClockLooks, StopAtDeadline, connection_.get());
+  sqlite3_busy_handler(raw, Connection::WaitForLock, &connection);
+  sqlite3_progress_handler(raw, kOpsBetweenClockLooks, Connection::StopAtDeadline, &connection);
   // The read transaction starts with the first row read and holds until
   // the end, so every query sees the same state.
-  Run(raw, "BEGIN", path);
+  connection.read.emplace(connection.db);
   Query("SELECT count(*) FROM sqlite_schema");
 }
 
@@ -239,11 +165,11 @@ Reader::~Reader() {
 }
 
 void Reader::Close() {
-  if (!connection_->db) return;
+  if (!connection_->db.Get()) return;
   const Reading reading;
-  sqlite3_progress_handler(connection_->db.get(), 0, nullptr, nullptr);
-  sqlite3_exec(connection_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  connection_->db.reset();
+  sqlite3_progress_handler(connection_->db.Get(), 0, nullptr, nullptr);
+  connection_->read.reset();
+  connection_->db.Close();
 }
 
 Rows Reader::Query(const std::string& sql, const std::vector<std::string>& parameters) {
@@ -257,36 +183,32 @@ std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::v
   const Reading reading;
   Connection& connection = *connection_;
   connection.CheckTime();
-  sqlite3* db = connection.db.get();
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
-  Statement statement(raw);
-  if (rc != SQLITE_OK) connection.Fail(rc);
-  for (std::size_t i = 0; i < parameters.size(); ++i)
-    sqlite3_bind_text(raw, static_cast<int>(i + 1), parameters[i].c_str(), static_cast<int>(parameters[i].size()),
-                      SQLITE_TRANSIENT);
-  std::vector<std::string> names;
-  const int columns = sqlite3_column_count(raw);
-  for (int c = 0; c < columns; ++c) names.emplace_back(sqlite3_column_name(raw, c));
-  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-    std::vector<Cell> row;
-    for (int c = 0; c < columns; ++c) {
-      switch (sqlite3_column_type(raw, c)) {
-        case SQLITE_NULL: row.emplace_back(std::nullopt); break;
-        case SQLITE_BLOB:
-          row.emplace_back(::Db::HexLiteral(static_cast<const std::uint8_t*>(sqlite3_column_blob(raw, c)),
-                                          static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
-          break;
-        default: {
-          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
-          row.emplace_back(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
+  try {
+    const Sqlite::Statement statement(connection.db, sql);
+    sqlite3_stmt* raw = statement.Get();
+    for (std::size_t i = 0; i < parameters.size(); ++i) statement.Bind(static_cast<int>(i + 1), parameters[i]);
+    std::vector<std::string> names;
+    const int columns = sqlite3_column_count(raw);
+    for (int c = 0; c < columns; ++c) names.emplace_back(sqlite3_column_name(raw, c));
+    while (statement.Step()) {
+      std::vector<Cell> row;
+      for (int c = 0; c < columns; ++c) {
+        switch (sqlite3_column_type(raw, c)) {
+          case SQLITE_NULL: row.emplace_back(std::nullopt); break;
+          case SQLITE_BLOB:
+            row.emplace_back(::Db::HexLiteral(static_cast<const std::uint8_t*>(sqlite3_column_blob(raw, c)),
+                                            static_cast<std::size_t>(sqlite3_column_bytes(raw, c))));
+            break;
+          default: row.emplace_back(statement.Text(c));
         }
       }
+      each(std::move(row));
     }
-    each(std::move(row));
+    return names;
+  } catch (const RunError&) {
+    if (connection.stopped) connection.ThrowTimedOut();
+    throw;
   }
-  if (rc != SQLITE_DONE) connection.Fail(rc);
-  return names;
 }
 
 namespace {
@@ -316,37 +238,27 @@ void Reader::CopyTo(const std::string& destination) {
   const Reading reading;
   connection_->CheckTime();
   const int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quote(destination) + " cannot be made.");
+  if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(destination) + " cannot be made.");
   ::close(fd);
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(UriOf(destination).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
-  Db target(raw);
-  if (rc != SQLITE_OK) Throw(raw, rc, destination);
+  Sqlite::Database target(destination);
+  target.Open(SQLITE_OPEN_READWRITE);
   // A private copy: nothing to gain from waiting for the disk.
-  Run(raw, "PRAGMA synchronous=OFF", destination);
-  sqlite3_backup* backup = sqlite3_backup_init(raw, "main", connection_->db.get(), "main");
-  if (!backup) Throw(raw, sqlite3_errcode(raw), destination);
+  target.Run("PRAGMA synchronous=OFF");
   // A few pages at a time, looking at the clock in between; every step
   // reads the state this read began with, as its transaction is open.
-  bool late = false;
-  do {
-    late = Clock::now() >= connection_->deadline;
-  } while (!late && (rc = sqlite3_backup_step(backup, kPagesPerCopyStep)) == SQLITE_OK);
-  const int finished = sqlite3_backup_finish(backup);
-  if (late) connection_->ThrowTimedOut();
-  if (rc != SQLITE_DONE) Throw(connection_->db.get(), rc, connection_->path);
-  if (finished != SQLITE_OK) Throw(raw, finished, destination);
+  if (!Sqlite::Copy(connection_->db, target, [&] { return Clock::now() < connection_->deadline; }))
+    connection_->ThrowTimedOut();
 }
 
 void Reader::Finish() {
-  if (!connection_->db) return;
+  if (!connection_->db.Get()) return;
   Close();
   if (!connection_->unlocked) return;
   struct stat info {};
-  const std::string& path = connection_->path;
-  if (::stat(path.c_str(), &info) != 0 || !(IdentityOf(info) == connection_->identity))
+  const std::string& path = connection_->db.Path();
+  if (::stat(path.c_str(), &info) != 0 || !SameFile(info, connection_->identity))
     throw RunError(Engine::kErrInUse,
-                   "The database " + Quote(path) + " was changed by another program while it was read; try again.");
+                   "The database " + Quoted(path) + " was changed by another program while it was read; try again.");
 }
 
 }  // namespace Snapshot

@@ -63,7 +63,7 @@ std::optional<double> ParseNumber(std::string_view text) {
   double value = 0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec == std::errc::result_out_of_range) {
-    ThrowOverflow("the number '" + std::string(text) + "' is too large");
+    ThrowOverflow("the number " + Quoted(std::string(text)) + " is too large");
   }
   if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
   return negative ? -value : value;
@@ -298,7 +298,7 @@ Variant Variant::Date(const std::string& value) {
     shaped = kPattern[i] == '0' ? (value[i] >= '0' && value[i] <= '9') : value[i] == kPattern[i];
   }
   const auto stored = shaped ? StoredDateText(value) : std::nullopt;
-  if (!stored) ThrowMismatch("'" + value + "' is not a date");
+  if (!stored) ThrowMismatch(Quoted(value) + " is not a date");
   return Make(Kind::Date, *stored);
 }
 
@@ -344,7 +344,7 @@ double Variant::ToDouble() const {
     case Kind::Text: {
       const auto& text = std::get<std::string>(value_);
       if (const auto number = ParseNumber(text)) return *number;
-      ThrowMismatch("'" + text + "' is not a number");
+      ThrowMismatch(Quoted(text) + " is not a number");
     }
     case Kind::Binary: ThrowMismatch("binary data is not a number");
   }
@@ -382,7 +382,7 @@ bool Variant::ToBool() const {
       if (EqualsNoCase(trimmed, "True")) return true;
       if (EqualsNoCase(trimmed, "False")) return false;
       if (const auto number = ParseNumber(text)) return *number != 0;
-      ThrowMismatch("'" + text + "' is not True or False");
+      ThrowMismatch(Quoted(text) + " is not True or False");
     }
     case Kind::Date: case Kind::Binary: ThrowMismatch("the value is not True or False");
     default: return ToDouble() != 0;
@@ -396,7 +396,7 @@ std::string Variant::ToDateText() const {
     case Kind::Text: {
       const auto& text = std::get<std::string>(value_);
       if (auto stored = StoredDateText(text)) return *stored;
-      ThrowMismatch("'" + text + "' is not a date");
+      ThrowMismatch(Quoted(text) + " is not a date");
     }
     case Kind::Empty: case Kind::Binary: ThrowMismatch("the value is not a date");
     default: return DateTextFromSerial(ToDouble());

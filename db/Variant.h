@@ -81,6 +81,9 @@ bool IsNumericText(const std::string& text);
 std::string QuotedName(const std::string& name);
 // `text` as an SQL text literal in apostrophes, any apostrophe in it doubled.
 std::string TextLiteral(const std::string& text);
+// `text` between apostrophes as it stands, as messages name a file, a table
+// or a value: 'TARNVEL-GND'.
+inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Binary data as an SQL literal in upper-case hex: X'00FF' (X'' when empty).
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);

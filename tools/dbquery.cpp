@@ -3,20 +3,22 @@
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
 #include "AppInfo.h"
 #include "Connection.h"
+#include "Dialect.h"
 #include "Engine.h"
 #include "Help.h"
 #include "RunError.h"
+#include "Sqlite.h"
 
 namespace {
 
@@ -57,33 +59,11 @@ std::string Shown(const Db::Variant& value) {
   }
 }
 
-// Whether the statement returns rows: its first word, after blanks,
-// parentheses and comments, is SELECT.
-bool IsQuery(const std::string& sql) {
-  std::size_t i = 0;
-  for (;;) {
-    while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
-    if (sql.compare(i, 2, "--") == 0) {
-      i = sql.find('\n', i);
-    } else if (sql.compare(i, 2, "/*") == 0) {
-      i = sql.find("*/", i + 2);
-      if (i != std::string::npos) i += 2;
-    } else {
-      break;
-    }
-    if (i == std::string::npos) return false;
-  }
-  std::string word;
-  while (i < sql.size() && std::isalpha(static_cast<unsigned char>(sql[i]))) {
-    word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
-  }
-  return word == "SELECT";
-}
-
 int RunStatement(const std::string& path, const std::string& sql) {
   std::string description;
   std::int32_t number = 0;
-  if (!IsQuery(sql)) {
+  // A statement whose first word is SELECT returns rows.
+  if (Dialect::FirstKeyword(sql) != "SELECT") {
     if (!Connection::ExecuteSql(path, sql, description, number)) return ReportError(number, description);
     return kExitOk;
   }
@@ -108,46 +88,39 @@ int RunStatement(const std::string& path, const std::string& sql) {
   return kExitOk;
 }
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
 // The script runs whole in one transaction; a script that fails leaves no
 // file behind.
 int InitDatabase(const std::string& path, const std::string& scriptPath) {
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-    return ReportError(kErrFileExists, "The file '" + path + "' already exists; --init makes new files only.");
+    return ReportError(kErrFileExists,
+                       "The file " + Db::Quoted(path) + " already exists; --init makes new files only.");
   }
   std::ifstream scriptFile(scriptPath, std::ios::binary);
   if (!scriptFile || std::filesystem::is_directory(scriptPath, ec)) {
-    return ReportError(Platform::kErrFileNotFound, "Could not find file '" + scriptPath + "'.");
+    return ReportError(Platform::kErrFileNotFound, "Could not find file " + Db::Quoted(scriptPath) + ".");
   }
   std::ostringstream script;
   script << scriptFile.rdbuf();
 
-  // SQLite reads "file:" names as URIs; "./" keeps the path a plain name.
-  const std::string fileName = path.rfind("file:", 0) == 0 ? "./" + path : path;
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  std::unique_ptr<sqlite3, DbCloser> db(raw);
-  std::string failure;
-  if (rc != SQLITE_OK) {
-    failure = "The database '" + path + "' cannot be made: " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".";
-  } else {
+  std::optional<Platform::RunError> failure;
+  try {
+    Sqlite::Database db(path);
+    db.Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     const std::string all = "PRAGMA journal_mode=DELETE; BEGIN;\n" + script.str() + "\n;COMMIT;";
     char* message = nullptr;
-    if (sqlite3_exec(db.get(), all.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-      failure = "The script '" + scriptPath + "' failed: " + (message ? message : "unknown error") +
-                "; no database was made.";
+    if (sqlite3_exec(db.Get(), all.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+      failure.emplace(Engine::kErrEngine, "The script " + Db::Quoted(scriptPath) + " failed: " +
+                                              (message ? message : "unknown error") + "; no database was made.");
     }
     sqlite3_free(message);
+  } catch (const Platform::RunError& error) {
+    failure = error;
   }
-  if (failure.empty()) return kExitOk;
-  db.reset();
+  if (!failure) return kExitOk;
   std::filesystem::remove(path, ec);
   std::filesystem::remove(path + "-journal", ec);
-  return ReportError(Engine::kErrEngine, failure);
+  return ReportError(failure->Number(), failure->Description());
 }
 
 const char kFooter[] =
