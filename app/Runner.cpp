@@ -199,10 +199,8 @@ struct Tick {
 // A chart line the import stores, by the import's own rule: its second
 // field is a number (the header's is a column name).
 bool IsZoneRow(std::string_view line) {
-  std::string field2, field3, field4, description;
-  std::int32_t number = 0;
-  return Carrier::SplitCsvLine(std::string(line), field2, field3, field4, description, number) &&
-         Db::IsNumericText(field2);
+  const auto fields = Carrier::SplitCsvLine(std::string(line));
+  return fields && fields->IsRow();
 }
 
 std::optional<long long> Count(std::string_view digits) {
@@ -586,18 +584,20 @@ bool IsZipCode(const std::string& zip) {
 }
 
 // Plays the window: loads the form, types the path, presses the add button.
-int InstallService(Platform::ScriptedUi& ui, const std::string& hostDbPath) {
+int InstallService(Platform::ScriptedUi& ui, const std::string& hostDbPath, std::vector<ShopState::Item>& items) {
   RecordingView view(ui, Platform::AppInfo::DefaultHostDbPath());
   MainForm form(view);
   view.Attach(form);
   form.Form_Load();
   view.SetPathText(hostDbPath);
   if (!view.AddEnabled()) return kExitDisabled;
-  return form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded : kExitFailed;
+  const AddOutcome outcome = form.cmdAddService_Click();
+  items = form.Told();
+  return outcome == AddOutcome::Succeeded ? kExitSucceeded : kExitFailed;
 }
 
 // The removal with the outcome told as the add command tells its own.
-int RemoveService(const ShopState::Service& service, const std::string& hostDbPath,
+int RemoveService(const Carrier::Service& service, const std::string& hostDbPath,
                   std::vector<ShopState::Item>& items) {
   if (!Files_::LocateFile(hostDbPath, false)) return kExitDisabled;
   const Platform::BusyPointer busy;
@@ -673,7 +673,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   };
   Platform::UiInstallation installation(ui);
 
-  const ShopState::Service service = InstalledService();
+  const Carrier::Service service = InstalledService();
   Summary summary;
   summary.mode = verify ? "verify" : remove ? "remove" : "install";
   summary.dryRun = dryRun;
@@ -699,9 +699,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       summary.status = RemoveService(service, target, summary.items);
     } else if (copied) {
       // The steps tell what they do as they do it.
-      Carrier::Report report;
-      summary.status = InstallService(ui, target);
-      summary.items = std::move(report.Items());
+      summary.status = InstallService(ui, target, summary.items);
     }
     // Told in the order the steps ran; shown as the shop holds them: the
     // record, the button, the files, then the chart.

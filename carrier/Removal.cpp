@@ -56,19 +56,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // Whether the database at `path` holds the service's table: the zone table
 // (a ZONE column) or the rate table (an LBS column). Throws for any error
 // but that the file is no database.
-std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& service, std::size_t index,
+std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service, std::size_t index,
                                                  const std::string& path) {
   const std::string what = index == 0 ? "zone table" : "rate table";
   try {
     Snapshot::Reader reader(path);
     // A view or anything else under the table's name is not the carrier's.
-    const bool table = reader.IsTable(service.serviceCode);
+    const bool table = reader.IsTable(service.code);
     const auto rows = table ? reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
-                                           {service.serviceCode, index == 0 ? "ZONE" : "LBS"})
+                                           {service.code, index == 0 ? "ZONE" : "LBS"})
                             : Snapshot::Rows{};
     reader.Finish();
     if (table && rows.rows.at(0).at(0) == "1") return std::nullopt;
-    return "no " + what + " '" + service.serviceCode + "'";
+    return "no " + what + " '" + service.code + "'";
   } catch (const RunError& error) {
     if (error.Number() != Engine::kErrNotADatabase) throw;
     return "not a database";
@@ -77,7 +77,7 @@ std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& servi
 
 // Step 1 for the shop file `index` of ShopFiles. Throws RunError when the
 // file cannot be read to tell.
-FileLook LookAt(const ShopState::Service& service, std::size_t index, const std::string& hostDbPath) {
+FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::string& hostDbPath) {
   const std::string name = service.ShopFiles().at(index);
   const std::string path = Beside(hostDbPath, name);
   FileLook look{.item = {.name = name, .result = "kept"}};
@@ -313,11 +313,7 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
 // answers the error's description.
 std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
                                    const std::string& failureText) {
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  if (Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber)) return std::nullopt;
-  MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
-  return errorDescription;
+  return Carrier::Attempt(failureText, false, [&](bool&) { Connection::ExecuteSql(hostDbPath, sql); });
 }
 
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
@@ -419,7 +415,7 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
 // that stopped before the shop changed or part-way: the missing ones are
 // unchanged, for `reason`; `unreadable` names the file step 1 could not
 // read, if any.
-void Complete(const ShopState::Service& service, std::size_t first, const std::string& reason,
+void Complete(const Carrier::Service& service, std::size_t first, const std::string& reason,
               std::vector<Item>& items, const std::string& unreadable = "", const std::string& why = "") {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
@@ -432,16 +428,16 @@ bool Failed(const Item& item) { return item.result == "refused" || item.result =
 
 }  // namespace
 
-bool Remove(const ShopState::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
-  const std::string what = service.carrierName + " '" + service.serviceCode + "' service from ";
-  const std::string code = TextLiteral(service.serviceCode);
+bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
+  const std::string what = service.carrierName + " '" + service.code + "' service from ";
+  const std::string code = TextLiteral(service.code);
   const std::string failureText = "Failed to remove the service...";
   const auto files = service.ShopFiles();
   const std::size_t first = items.size();
   try {
     const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
     const int answer = Platform::CurrentUi().MsgBox(
-        "Would you like to remove " + service.serviceType + " '" + service.serviceCode + "' service from your Mailvoro ?",
+        "Would you like to remove " + service.type + " '" + service.code + "' service from your Mailvoro ?",
         Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
     if (answer != Platform::kAnswerOk) {
       Complete(service, first, "the operator cancelled", items);

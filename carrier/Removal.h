@@ -77,6 +77,6 @@ namespace Removal {
 //
 // True when the service is out and no file removal failed (a kept file is
 // no failure). Never throws.
-bool Remove(const ShopState::Service& service, const std::string& hostDbPath, std::vector<Carrier::Item>& items);
+bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Carrier::Item>& items);
 
 }  // namespace Removal

@@ -42,10 +42,10 @@ int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
   Item item{.name = "record", .result = "ok"};
-  const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.serviceCode});
+  const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.code});
   if (rows.rows.empty()) return {.name = "record", .result = "missing", .detail = "no record in [Master]"};
-  for (const auto& expected : Carrier::MasterOverrides(service.serviceType, service.serviceCode, service.carrierName)) {
-    const int c = ColumnIndex(rows, expected.upperName);
+  for (const auto& expected : Carrier::MasterOverrides(service)) {
+    const int c = ColumnIndex(rows, UpperAscii(expected.name));
     if (c < 0) continue;
     const Cell& cell = rows.rows[0][static_cast<std::size_t>(c)];
     bool same;
@@ -68,7 +68,7 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
 
 Item VerifyButton(const Service& service, Snapshot::Reader& reader) {
   const auto rows = reader.Query("SELECT count(*) FROM [Panel] WHERE " + Carrier::AnyButtonIs("?"),
-                                 std::vector<std::string>(7, service.serviceCode));
+                                 std::vector<std::string>(7, service.code));
   if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = "ok"};
   return {.name = "button", .result = "missing", .detail = "no [Panel] button carries the service"};
 }
@@ -84,18 +84,15 @@ std::string Number(const std::string& text) {
 // The rows the chart of `originZip` imports, as the import reads them:
 // numbers only, up to the first line that is no chart line.
 std::vector<std::string> ChartRows(const Service& service, const std::string& originZip, std::string& chartName) {
-  if (!Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip, chartName))
-    throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
+  chartName = Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip).value_or("");
+  if (chartName.empty()) throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
   Files_::InputFile file;
   file.Open(InProgramFolder("Data") + Platform::AppInfo::PathSeparator() + chartName);
   std::vector<std::string> rows;
-  std::string field2, field3, field4, description;
-  std::int32_t number = 0;
   while (!file.AtEnd()) {
-    if (!Carrier::SplitCsvLine(file.ReadLine(), field2, field3, field4, description, number)) break;
-    if (!Db::IsNumericText(field2)) continue;
-    if (!Db::IsNumericText(field3) || !Db::IsNumericText(field4)) break;
-    rows.push_back(Number(field2) + "," + Number(field3) + "," + Number(field4));
+    const auto line = Carrier::SplitCsvLine(file.ReadLine());
+    if (!line || (line->IsRow() && line->NotNumber())) break;
+    if (line->IsRow()) rows.push_back(Number(line->field2) + "," + Number(line->field3) + "," + Number(line->field4));
   }
   std::sort(rows.begin(), rows.end());
   return rows;
@@ -112,7 +109,7 @@ Item VerifyFile(const Service& service, std::size_t index, const std::string& pa
     if (Files_::SameBytes(path, InProgramFolder(name))) return {.name = name, .result = "ok"};
     return {.name = name, .result = "differs", .detail = "differs from the program's"};
   }
-  const std::string& table = service.serviceCode;
+  const std::string& table = service.code;
   Snapshot::Reader reader(path);
   if (!reader.IsTable(table)) return {.name = name, .result = "differs", .detail = "'" + table + "' is not a table"};
   std::vector<std::string> rows;
@@ -199,12 +196,6 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 }  // namespace
-
-std::vector<std::string> Service::ShopFiles() const {
-  std::vector<std::string> files = {zonesFile, servicesFile};
-  files.insert(files.end(), supportFiles.begin(), supportFiles.end());
-  return files;
-}
 
 std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, const std::string& originZip) {
   std::vector<Item> items;

@@ -15,19 +15,9 @@
 
 namespace ShopState {
 
-// The names of the service and of the carrier's files, as the add command
-// holds them.
-struct Service {
-  std::string carrierName, serviceType, serviceCode;
-  std::string emptyZonesFile, zonesFile, servicesFile;
-  std::vector<std::string> supportFiles;  // the manifest report, the logo, the label layout
-  // The five files an installation puts next to the shop database: the
-  // zones and services databases, then the support files.
-  std::vector<std::string> ShopFiles() const;
-};
-
 // What became of one item, or how it was found (Carrier::Item).
 using Item = Carrier::Item;
+using Carrier::Service;
 
 // Whether the service is installed as an installation leaves it, item by
 // item ("ok" or why not): the record with the values AddServiceToMaster

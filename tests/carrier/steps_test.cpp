@@ -1,5 +1,7 @@
 // The installation steps, each called straight on databases and files made
-// for the case. The cases are the JSON files beside this one.
+// for the case. The cases are the JSON files beside this one. A step of a
+// run works on a Run of the service below in the shop HOST; what it
+// prepared is put in place when it succeeds.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,20 +15,59 @@ using Scenario::BoolStep;
 using Scenario::Results;
 using Args = std::vector<std::string>;
 
+const Carrier::Service kService = {"TARNVEL-GND", "TARN-VEL", "Tarn-Vel Ground", "TARN-VEL", "FEDEX-GND",
+                                   "TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
+                                   {"TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}};
+
+Results OnRun(const Carrier::Service& service, const std::string& host, bool (*step)(Carrier::Run&)) {
+  Carrier::Report report;
+  Carrier::Run run(service, host, report);
+  const bool done = step(run);
+  if (done && run.Commit()) run.End(true);
+  return Scenario::Bool(done);
+}
+
+// STEP HOST.
+Scenario::Steps::mapped_type RunStep(bool (*step)(Carrier::Run&)) {
+  return [step](Scenario::Context&, const Args& a) { return OnRun(kService, a.at(0), step); };
+}
+
 const Scenario::Steps kSteps = {
-    {"AddCarrierService", BoolStep<8>(Carrier::AddCarrierService)},
-    {"CheckCarrierDatabases", BoolStep<2>(Carrier::CheckCarrierDatabases)},
-    {"InstallLogo", BoolStep<1>(Carrier::InstallLogo)},
-    {"InstallLabelLayout", BoolStep<1>(Carrier::InstallLabelLayout)},
+    // AddCarrierService TYPE DESCRIPTION CODE CARRIER TEMPLATE HOST ZONES SERVICES
+    {"AddCarrierService",
+     [](Scenario::Context&, const Args& a) {
+       Carrier::Service s = kService;
+       s.type = a.at(0), s.description = a.at(1), s.code = a.at(2), s.carrierName = a.at(3), s.templateService = a.at(4);
+       s.zonesFile = Files_::NameOf(a.at(6)), s.servicesFile = Files_::NameOf(a.at(7));
+       return OnRun(s, a.at(5), Carrier::AddCarrierService);
+     }},
+    {"CheckCarrierDatabases", RunStep(Carrier::CheckCarrierDatabases)},
+    {"InstallSupportFiles", RunStep(Carrier::InstallSupportFiles)},
     {"ServiceInMaster", BoolStep<2>(Carrier::ServiceInMaster)},
     {"ServiceInPanel", BoolStep<2>(Carrier::ServiceInPanel)},
     {"TableHasZones", BoolStep<2>(Carrier::TableHasZones)},
     {"TableHasRates", BoolStep<2>(Carrier::TableHasRates)},
-    {"ImportZoneChart", BoolStep<3>(Carrier::ImportZoneChart)},
-    {"PrepareZoneDatabase", BoolStep<4>(Carrier::PrepareZoneDatabase)},
-    {"AddServiceToPanel", BoolStep<4>(Carrier::AddServiceToPanel)},
-    {"AddServiceToMaster", BoolStep<5>(Carrier::AddServiceToMaster)},
-    {"AddZone6", BoolStep<5>(Carrier::AddZone6)},
+    {"ImportZoneChart",
+     [](Scenario::Context&, const Args& a) {
+       Carrier::Report report;
+       return Scenario::Bool(Carrier::ImportZoneChart(a.at(0), a.at(1), a.at(2), report));
+     }},
+    {"PrepareZoneDatabase", RunStep(Carrier::PrepareZoneDatabase)},
+    // AddServiceToPanel DESCRIPTION CODE CARRIER HOST
+    {"AddServiceToPanel",
+     [](Scenario::Context&, const Args& a) {
+       Carrier::Service s = kService;
+       s.description = a.at(0), s.code = a.at(1), s.carrierName = a.at(2);
+       return OnRun(s, a.at(3), Carrier::AddServiceToPanel);
+     }},
+    // AddServiceToMaster TYPE CODE CARRIER TEMPLATE HOST
+    {"AddServiceToMaster",
+     [](Scenario::Context&, const Args& a) {
+       Carrier::Service s = kService;
+       s.type = a.at(0), s.code = a.at(1), s.carrierName = a.at(2), s.templateService = a.at(3);
+       return OnRun(s, a.at(4), Carrier::AddServiceToMaster);
+     }},
+    {"AddZone6", RunStep(Carrier::AddZone6)},
     // ToWorking FILE NAME / FromWorking NAME FILE: the working copy of NAME
     // set from FILE, or copied out to FILE.
     {"ToWorking",
@@ -42,9 +83,8 @@ const Scenario::Steps kSteps = {
      }},
     {"ZoneChartForZip",
      [](Scenario::Context&, const Args& a) {
-       std::string fileName = "stale";
-       const bool found = Carrier::ZoneChartForZip(a.at(0), a.at(1), fileName);
-       return Results{found ? "true" : "false", fileName};
+       const auto fileName = Carrier::ZoneChartForZip(a.at(0), a.at(1));
+       return Results{fileName ? "true" : "false", fileName.value_or("")};
      }},
 };
 
