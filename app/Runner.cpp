@@ -501,7 +501,7 @@ std::string Outcome(int status) {
 std::string SummaryJson(const Summary& summary) {
   nlohmann::ordered_json items = nlohmann::ordered_json::array();
   for (const auto& item : summary.items) {
-    nlohmann::ordered_json j = {{"item", item.name}, {"result", item.result}};
+    nlohmann::ordered_json j = {{"item", item.name}, {"result", Carrier::Word(item.result)}};
     if (!item.detail.empty()) j["detail"] = item.detail;
     if (item.rows >= 0) j["rows"] = item.rows;
     for (const auto& change : item.changes)
@@ -523,7 +523,7 @@ std::string SummaryReadable(const Summary& summary) {
     for (const auto& change : item.changes)
       detail += (detail.empty() ? "" : ", ") + change.column + " " + change.before + " -> " + change.after;
     if (item.rows >= 0) detail += (detail.empty() ? "" : ", ") + std::to_string(item.rows) + " rows";
-    line += "; " + item.name + " " + item.result + (detail.empty() ? "" : " (" + OneLine(detail) + ")");
+    line += "; " + item.name + " " + Carrier::Word(item.result) + (detail.empty() ? "" : " (" + OneLine(detail) + ")");
   }
   return line;
 }
@@ -681,7 +681,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (verify) {
     summary.items = ShopState::Verify(service, hostDbPath, *zipOption ? zip : "");
     const bool installed = std::all_of(summary.items.begin(), summary.items.end(),
-                                       [](const ShopState::Item& item) { return item.result == "ok"; });
+                                       [](const ShopState::Item& item) { return item.result == Carrier::Result::Ok; });
     summary.status = installed ? kExitSucceeded : kExitFailed;
   } else {
     std::string target = hostDbPath;
@@ -721,7 +721,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     err << kProgramName << ": the ZIP code question was cancelled: no --zip was given\n";
   }
   for (const auto& item : summary.items) {
-    if (item.result == "refused" && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
+    if (item.result == Carrier::Result::Refused && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
       err << kProgramName << ": " << item.name << ": " << real(WhyRefused(item.detail)) << '\n';
   }
   // A ZIP code of another form may still be found (010001 is 10001), so

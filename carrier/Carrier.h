@@ -28,6 +28,16 @@ struct Service {
   std::vector<std::string> ShopFiles() const;
 };
 
+// What became of an item. A change: Added, Extended, Created, Replaced,
+// Removed, Cleared. No change: Unchanged, Kept (a removal leaves a file
+// that is not the carrier's), Refused (the step failed and changed
+// nothing), Unreadable (what the item is could not be read). The chart:
+// Imported, None. A check: Ok, Missing, Differs.
+enum class Result { Added, Extended, Created, Replaced, Removed, Cleared,
+                    Unchanged, Kept, Refused, Unreadable, Imported, None, Ok, Missing, Differs };
+// The result's word in the runner's summary: "added", "extended", ...
+const char* Word(Result result);
+
 // What a step did to one item of the shop, told as it happens, for the
 // runner's summary: the [Master] record ("record"), the [Panel] button
 // ("button"), each carrier file beside the shop database by its name, and
@@ -37,12 +47,7 @@ struct Item {
     std::string column{}, before{}, after{};
   };
   std::string name{};
-  // A change: added, extended, created, replaced, removed, cleared.
-  // No change: unchanged, kept (a removal leaves a file that is not the
-  // carrier's), refused (the step failed and changed nothing), unreadable
-  // (what the item is could not be read). The chart: imported, none. A
-  // check: ok, missing, differs.
-  std::string result{};
+  Result result = Result::Unchanged;
   std::string detail{};           // for a person: which row, why, which chart
   std::vector<Change> changes{};  // a changed record: each column, old and new
   std::int64_t rows = -1;         // the chart: rows imported into the zone table

@@ -44,7 +44,7 @@ std::string Run::ShopPath(const std::string& name) const { return Files_::Beside
 
 bool Run::CopyFailed(const std::string& source, const std::string& destination, const std::string& description) {
   Files_::TellCopyFailed(source, destination);
-  report_.Tell({.name = Files_::NameOf(destination), .result = "refused", .detail = description});
+  report_.Tell({.name = Files_::NameOf(destination), .result = Result::Refused, .detail = description});
   return false;
 }
 
@@ -99,23 +99,23 @@ void Run::End(bool hostChanged) {
 
 void Run::TellFiles(const char* notPlacedDetail) {
   auto& items = report_.Items();
-  const auto told = [&](const std::string& name, const char* result) {
+  const auto told = [&](const std::string& name, Result result) {
     return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == name && i.result == result; });
   };
   for (const auto& staged : staged_) {
     const auto& copy = *staged.copy;
-    Item item{.name = Files_::NameOf(staged.destination), .result = "unchanged"};
-    if (told(item.name, "refused")) continue;  // its copy failed where it was put in place
-    if (copy.Placed()) item.result = copy.Replaces() ? "replaced" : "created";
+    Item item{.name = Files_::NameOf(staged.destination), .result = Result::Unchanged};
+    if (told(item.name, Result::Refused)) continue;  // its copy failed where it was put in place
+    if (copy.Placed()) item.result = copy.Replaces() ? Result::Replaced : Result::Created;
     else if (copy.Changes()) item.detail = notPlacedDetail;
     report_.Tell(std::move(item));
   }
   // A chart whose zones database changed nothing in the shop was not installed.
   const bool placedAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Placed(); });
   const bool changesAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Changes(); });
-  if (!placedAny && changesAny && told("chart", "imported")) {
+  if (!placedAny && changesAny && told("chart", Result::Imported)) {
     for (auto& item : items)
-      if (item.name == "chart") item = {.name = "chart", .result = "none", .detail = item.detail + "; not installed", .rows = item.rows};
+      if (item.name == "chart") item = {.name = "chart", .result = Result::None, .detail = item.detail + "; not installed", .rows = item.rows};
   }
 }
 

@@ -26,11 +26,14 @@ std::vector<std::string> Service::ShopFiles() const {
   return files;
 }
 
+const char* Word(Result result) {
+  static const char* const kWords[] = {"added",   "extended", "created", "replaced",   "removed",  "cleared", "unchanged", "kept",
+                                       "refused", "unreadable", "imported", "none", "ok", "missing", "differs"};
+  return kWords[static_cast<int>(result)];
+}
+
 bool Changed(const std::vector<Item>& items) {
-  static const char* const kChanges[] = {"added", "extended", "created", "replaced", "removed", "cleared"};
-  return std::any_of(items.begin(), items.end(), [](const Item& item) {
-    return std::find(std::begin(kChanges), std::end(kChanges), item.result) != std::end(kChanges);
-  });
+  return std::any_of(items.begin(), items.end(), [](const Item& item) { return item.result <= Result::Cleared; });
 }
 
 void Report::Tell(Item item) {
@@ -87,11 +90,11 @@ bool AddCarrierService(Run& run) {
     // A lookup that could not tell leaves its half alone, and the half
     // fails: nothing is added twice, and no failure reads as success.
     const auto inMaster = FindInMaster(service.code, hostDbPath);
-    if (!inMaster) run.Told().Tell({.name = "record", .result = "unreadable", .detail = "the [Master] lookup failed"});
+    if (!inMaster) run.Told().Tell({.name = "record", .result = Result::Unreadable, .detail = "the [Master] lookup failed"});
     masterResult = inMaster && (*inMaster ? AddZone6(run) : AddServiceToMaster(run));
     const auto inPanel = FindInPanel(service.code, hostDbPath);
-    if (!inPanel) run.Told().Tell({.name = "button", .result = "unreadable", .detail = "the [Panel] lookup failed"});
-    if (inPanel && *inPanel) run.Told().Tell({.name = "button", .result = "unchanged"});
+    if (!inPanel) run.Told().Tell({.name = "button", .result = Result::Unreadable, .detail = "the [Panel] lookup failed"});
+    if (inPanel && *inPanel) run.Told().Tell({.name = "button", .result = Result::Unchanged});
     const bool added = inPanel && !*inPanel && AddServiceToPanel(run);
     panelResult = inPanel && (*inPanel || added);
     hostChanged = masterResult || added;

@@ -35,7 +35,7 @@ bool TableCanBeRead(const std::string& tableName, const std::string& column, con
 bool HostStep(Run& run, const char* item, const std::string& failureText,
               const std::function<void(bool& statement)>& body) {
   const auto error = Attempt(failureText, true, body);
-  if (error) run.Told().Tell({.name = item, .result = "refused", .detail = *error});
+  if (error) run.Told().Tell({.name = item, .result = Result::Refused, .detail = *error});
   return !error;
 }
 
@@ -188,7 +188,7 @@ bool AddServiceToPanel(Run& run) {
              statement = true;
              Connection::ExecuteSql(run.HostDbPath(), sql);
              added = true;
-             run.Told().Tell({.name = "button", .result = "added", .detail = "PanelIndex " + std::to_string(next)});
+             run.Told().Tell({.name = "button", .result = Result::Added, .detail = "PanelIndex " + std::to_string(next)});
            });
   return added;
 }
@@ -218,7 +218,7 @@ bool AddServiceToMaster(Run& run) {
         }
         targetRecords->Update();
         SetStatus("Finished adding service successfully!");
-        run.Told().Tell({.name = "record", .result = "added"});
+        run.Told().Tell({.name = "record", .result = Result::Added});
       });
 }
 
@@ -235,7 +235,7 @@ bool AddZone6(Run& run) {
     statement = false;
     SetStatus("Finished adding new Zone# 6 successfully!");
   });
-  if (done) run.Told().Tell({.name = "record", .result = changes.empty() ? "unchanged" : "extended", .changes = changes});
+  if (done) run.Told().Tell({.name = "record", .result = changes.empty() ? Result::Unchanged : Result::Extended, .changes = changes});
   return done;
 }
 

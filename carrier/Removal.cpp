@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "AppInfo.h"
@@ -23,6 +24,7 @@ namespace Removal {
 namespace {
 
 using Carrier::Item;
+using Carrier::Result;
 using Platform::RunError;
 using Snapshot::Cell;
 
@@ -44,8 +46,8 @@ RunError LookFailed(const std::string& path) {
 // file it was, so that step 4 removes only that one.
 struct FileLook {
   Item item;
-  bool carriers = false;
   struct stat identity {};
+  bool Carriers() const { return item.result == Result::Removed; }
 };
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -80,10 +82,10 @@ std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service
 FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::string& hostDbPath) {
   const std::string name = service.ShopFiles().at(index);
   const std::string path = Beside(hostDbPath, name);
-  FileLook look{.item = {.name = name, .result = "kept"}};
+  FileLook look{.item = {.name = name, .result = Result::Kept}};
   if (::lstat(path.c_str(), &look.identity) != 0) {
     if (errno != ENOENT) throw LookFailed(path);
-    look.item = {.name = name, .result = "unchanged", .detail = "absent"};
+    look.item = {.name = name, .result = Result::Unchanged, .detail = "absent"};
     return look;
   }
   const struct stat& info = look.identity;
@@ -105,8 +107,7 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   } else if (!Files_::SameBytes(path, programPath)) {
     look.item.detail = "differs from the program folder's";
   }
-  look.carriers = look.item.detail.empty();
-  if (look.carriers) look.item.result = "removed";  // once step 4 has done it
+  if (look.item.detail.empty()) look.item.result = Result::Removed;  // once step 4 has done it
   return look;
 }
 
@@ -115,18 +116,18 @@ void RemoveFile(FileLook& look, const std::string& path) {
   struct stat now {};
   const bool there = ::lstat(path.c_str(), &now) == 0;
   if (!there && errno == ENOENT) {
-    look.item = {.name = look.item.name, .result = "unchanged", .detail = "absent"};
+    look.item = {.name = look.item.name, .result = Result::Unchanged, .detail = "absent"};
     return;
   }
   // One that cannot be looked at is left to the removal to refuse.
   if (there && !SameFile(now, look.identity)) {
-    look.item = {.name = look.item.name, .result = "kept", .detail = "changed after it was looked at"};
+    look.item = {.name = look.item.name, .result = Result::Kept, .detail = "changed after it was looked at"};
     return;
   }
   std::string errorDescription;
   std::int32_t errorNumber = 0;
   if (!Files_::RemoveFileChecked(path, errorDescription, errorNumber, true))
-    look.item = {.name = look.item.name, .result = "refused", .detail = errorDescription};
+    look.item = {.name = look.item.name, .result = Result::Refused, .detail = errorDescription};
 }
 
 // The host database.
@@ -171,16 +172,8 @@ std::optional<std::string> DefaultLiteral(const Cell& declared) {
 // What an installation stores in `column` of its own [Panel] row, as an
 // SQL literal of the value the column's declared type keeps.
 std::optional<std::string> InstalledLiteral(const Column& column) {
-  static const struct {
-    const char* upperName;
-    Db::Variant value;
-  } kInstalled[] = {{"DOMESTIC", Db::Variant::Int32(1)},
-                    {"ICON", Db::Variant::Int32(4)},
-                    {"MESSAGE", Db::Variant::Text("Domestic")},
-                    {"FORECOLOR", Db::Variant::Int32(0)},
-                    {"BACKCOLOR", Db::Variant::Int32(-2147483633)}};
-  for (const auto& installed : kInstalled) {
-    if (Db::UpperAscii(column.name) != installed.upperName) continue;
+  for (const auto& installed : Carrier::PanelInstallValues()) {
+    if (Db::UpperAscii(column.name) != Db::UpperAscii(installed.name)) continue;
     try {
       const Db::Variant stored =
           column.type.empty() ? installed.value
@@ -235,10 +228,9 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
   const Column* sv1 = find("SV1");
   for (const auto& column : columns) {
     const std::string upper = Db::UpperAscii(column.name);
-    bool own = upper == "PANELINDEX";
-    for (int button = 1; button <= kButtons; ++button)
-      own = own || upper == "SV" + std::to_string(button) || upper == "BD" + std::to_string(button);
-    if (own) continue;
+    const bool button = upper.size() == 3 && (upper.starts_with("SV") || upper.starts_with("BD")) &&
+                        upper[2] >= '1' && upper[2] < '1' + kButtons;
+    if (button || upper == "PANELINDEX") continue;
     const auto installed = sv1 ? InstalledLiteral(column) : std::nullopt;
     sql.onlyService += " And (" + IsEmpty(column) +
                        (installed ? " Or (" + Db::QuotedName(sv1->name) + " = " + code + " And " +
@@ -320,12 +312,12 @@ Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std:
                    const std::string& failureText) {
   if (!found.records) {
     MsgBox_::ShowProcessFailed(found.masterError, failureText, "");
-    return {.name = "record", .result = "unreadable", .detail = found.masterError};
+    return {.name = "record", .result = Result::Unreadable, .detail = found.masterError};
   }
-  if (*found.records == 0) return {.name = "record", .result = "unchanged", .detail = "no record in [Master]"};
+  if (*found.records == 0) return {.name = "record", .result = Result::Unchanged, .detail = "no record in [Master]"};
   if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
-    return {.name = "record", .result = "refused", .detail = *error};
-  return {.name = "record", .result = "removed",
+    return {.name = "record", .result = Result::Refused, .detail = *error};
+  return {.name = "record", .result = Result::Removed,
           .detail = std::to_string(*found.records) + (*found.records == 1 ? " record" : " records")};
 }
 
@@ -335,15 +327,17 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
   return text;
 }
 
-// "PanelIndex 5 (SV4), 6 (SV1, SV2)".
-std::string ClearedRows(const std::vector<const PanelRow*>& rows) {
+// "PanelIndex 5 (SV4), 6 (SV1, SV2)": the buttons of `rows` that `pick`
+// keeps; empty when it keeps none.
+std::string ClearedRows(const std::vector<const PanelRow*>& rows, const std::function<bool(int)>& pick) {
   std::vector<std::string> parts;
   for (const PanelRow* row : rows) {
     std::vector<std::string> buttons;
-    for (const int button : row->buttons) buttons.push_back("SV" + std::to_string(button));
-    parts.push_back(row->key + " (" + Joined(buttons) + ")");
+    for (const int button : row->buttons)
+      if (pick(button)) buttons.push_back("SV" + std::to_string(button));
+    if (!buttons.empty()) parts.push_back(row->key + " (" + Joined(buttons) + ")");
   }
-  return "PanelIndex " + Joined(parts);
+  return parts.empty() ? "" : "PanelIndex " + Joined(parts);
 }
 
 // Step 3; `done` tells whether no button of the service is left.
@@ -352,62 +346,41 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   done = false;
   if (!found.rows) {
     MsgBox_::ShowProcessFailed(found.panelError, failureText, "");
-    return {.name = "button", .result = "unreadable", .detail = found.panelError};
+    return {.name = "button", .result = Result::Unreadable, .detail = found.panelError};
   }
   std::vector<std::string> removed;
   std::vector<const PanelRow*> cleared;
   for (const auto& row : *found.rows) {
-    if (row.goes) {
-      removed.push_back(row.key);
-    } else {
-      cleared.push_back(&row);
-    }
+    if (row.goes) removed.push_back(row.key);
+    else cleared.push_back(&row);
   }
   if (removed.empty() && cleared.empty()) {
     done = true;
-    return {.name = "button", .result = "unchanged", .detail = "no [Panel] button carries the service"};
+    return {.name = "button", .result = Result::Unchanged, .detail = "no [Panel] button carries the service"};
   }
   if (!removed.empty()) {
     if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
-      return {.name = "button", .result = "refused", .detail = *error};
+      return {.name = "button", .result = Result::Refused, .detail = *error};
   }
   // Button by button: a row is named cleared once all its buttons are.
   std::optional<std::string> error;
-  int failedButton = 0;
+  int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
   for (int button = 1; button <= kButtons && !error; ++button) {
-    bool used = false;
-    for (const PanelRow* row : cleared)
-      used = used || std::find(row->buttons.begin(), row->buttons.end(), button) != row->buttons.end();
-    if (!used) continue;
+    if (std::none_of(cleared.begin(), cleared.end(), [&](const PanelRow* row) { return std::ranges::count(row->buttons, button); }))
+      continue;
     const std::string n = std::to_string(button);
     error = Execute(hostDbPath, "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = " + code,
                     failureText);
     if (error) failedButton = button;
   }
+  done = !error;
   std::vector<std::string> parts;
   if (!removed.empty()) parts.push_back("removed PanelIndex " + Joined(removed));
-  if (!error) {
-    done = true;
-    if (!cleared.empty()) parts.push_back("cleared " + ClearedRows(cleared));
-    return {.name = "button", .result = removed.empty() ? "cleared" : "removed", .detail = Joined(parts, "; ")};
-  }
-  // Buttons before the failed one are cleared, that one and those after not.
-  std::vector<PanelRow> clearedPart, left;
-  for (const PanelRow* row : cleared) {
-    PanelRow before{.key = row->key}, after{.key = row->key};
-    for (const int button : row->buttons) (button < failedButton ? before : after).buttons.push_back(button);
-    if (!before.buttons.empty()) clearedPart.push_back(before);
-    if (!after.buttons.empty()) left.push_back(after);
-  }
-  const auto pointers = [](const std::vector<PanelRow>& rows) {
-    std::vector<const PanelRow*> out;
-    for (const auto& row : rows) out.push_back(&row);
-    return out;
-  };
-  if (!clearedPart.empty()) parts.push_back("cleared " + ClearedRows(pointers(clearedPart)));
-  parts.push_back("not cleared " + ClearedRows(pointers(left)) + ": " + *error);
+  const std::string clearedPart = ClearedRows(cleared, [&](int button) { return button < failedButton; });
+  if (!clearedPart.empty()) parts.push_back("cleared " + clearedPart);
+  if (error) parts.push_back("not cleared " + ClearedRows(cleared, [&](int button) { return button >= failedButton; }) + ": " + *error);
   const bool changed = !removed.empty() || !clearedPart.empty();
-  return {.name = "button", .result = !changed ? "refused" : removed.empty() ? "cleared" : "removed",
+  return {.name = "button", .result = !changed ? Result::Refused : removed.empty() ? Result::Cleared : Result::Removed,
           .detail = Joined(parts, "; ")};
 }
 
@@ -420,11 +393,11 @@ void Complete(const Carrier::Service& service, std::size_t first, const std::str
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
   for (std::size_t i = items.size() - first; i < names.size(); ++i)
-    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = "unreadable", .detail = why}
-                                           : Item{.name = names[i], .result = "unchanged", .detail = reason});
+    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = Result::Unreadable, .detail = why}
+                                           : Item{.name = names[i], .result = Result::Unchanged, .detail = reason});
 }
 
-bool Failed(const Item& item) { return item.result == "refused" || item.result == "unreadable"; }
+bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
 
 }  // namespace
 
@@ -465,9 +438,9 @@ bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std:
       // Each unreadable table shows its box; the other is left as it is.
       const std::string reason = "the removal stopped: the shop database could not be read whole";
       bool unused = false;
-      items.push_back(found.records ? Item{.name = "record", .result = "unchanged", .detail = reason}
+      items.push_back(found.records ? Item{.name = "record", .result = Result::Unchanged, .detail = reason}
                                     : RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
-      items.push_back(found.rows ? Item{.name = "button", .result = "unchanged", .detail = reason}
+      items.push_back(found.rows ? Item{.name = "button", .result = Result::Unchanged, .detail = reason}
                                  : RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", unused));
       Complete(service, first, reason, items);
       return false;
@@ -481,11 +454,11 @@ bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std:
     bool filesDone = true;
     for (std::size_t i = 0; i < files.size(); ++i) {
       FileLook& look = looks[i];
-      if (look.carriers) {
+      if (look.Carriers()) {
         if (shopDone) {
           RemoveFile(look, Beside(hostDbPath, files[i]));
         } else {
-          look.item = {.name = files[i], .result = "unchanged", .detail = "kept while the shop still refers to it"};
+          look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
         }
       }
       filesDone = filesDone && !Failed(look.item);

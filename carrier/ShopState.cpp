@@ -41,9 +41,9 @@ int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
 }
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
-  Item item{.name = "record", .result = "ok"};
+  Item item{.name = "record", .result = Result::Ok};
   const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.code});
-  if (rows.rows.empty()) return {.name = "record", .result = "missing", .detail = "no record in [Master]"};
+  if (rows.rows.empty()) return {.name = "record", .result = Result::Missing, .detail = "no record in [Master]"};
   for (const auto& expected : Carrier::MasterOverrides(service)) {
     const int c = ColumnIndex(rows, UpperAscii(expected.name));
     if (c < 0) continue;
@@ -59,7 +59,7 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
                                                                    : stored == expected.value.ToDouble());
     }
     if (same) continue;
-    item.result = "differs";
+    item.result = Result::Differs;
     item.detail += (item.detail.empty() ? "" : ", ") + rows.columns[static_cast<std::size_t>(c)] + " is " + Shown(cell) +
                    ", expected " + expected.value.ToText();
   }
@@ -69,8 +69,8 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
 Item VerifyButton(const Service& service, Snapshot::Reader& reader) {
   const auto rows = reader.Query("SELECT count(*) FROM [Panel] WHERE " + Carrier::AnyButtonIs("?"),
                                  std::vector<std::string>(7, service.code));
-  if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = "ok"};
-  return {.name = "button", .result = "missing", .detail = "no [Panel] button carries the service"};
+  if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = Result::Ok};
+  return {.name = "button", .result = Result::Missing, .detail = "no [Panel] button carries the service"};
 }
 
 // A number as the engine compares it, so that 40, 40.0 and ' 40' agree.
@@ -101,33 +101,33 @@ std::vector<std::string> ChartRows(const Service& service, const std::string& or
 Item VerifyFile(const Service& service, std::size_t index, const std::string& path, const std::string& originZip) {
   const std::string name = service.ShopFiles()[index];
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return {.name = name, .result = "missing"};
-  if (!S_ISREG(info.st_mode)) return {.name = name, .result = "differs", .detail = "not an ordinary file"};
+  if (::lstat(path.c_str(), &info) != 0) return {.name = name, .result = Result::Missing};
+  if (!S_ISREG(info.st_mode)) return {.name = name, .result = Result::Differs, .detail = "not an ordinary file"};
   if (static_cast<std::uint64_t>(info.st_size) > Files_::kMostCarrierFileBytes)
-    return {.name = name, .result = "differs", .detail = "larger than any carrier file"};
+    return {.name = name, .result = Result::Differs, .detail = "larger than any carrier file"};
   if (index != 0) {
-    if (Files_::SameBytes(path, InProgramFolder(name))) return {.name = name, .result = "ok"};
-    return {.name = name, .result = "differs", .detail = "differs from the program's"};
+    if (Files_::SameBytes(path, InProgramFolder(name))) return {.name = name, .result = Result::Ok};
+    return {.name = name, .result = Result::Differs, .detail = "differs from the program's"};
   }
   const std::string& table = service.code;
   Snapshot::Reader reader(path);
-  if (!reader.IsTable(table)) return {.name = name, .result = "differs", .detail = "'" + table + "' is not a table"};
+  if (!reader.IsTable(table)) return {.name = name, .result = Result::Differs, .detail = "'" + table + "' is not a table"};
   std::vector<std::string> rows;
   reader.ForEachRow("SELECT [LOZIP], [HIZIP], [ZONE] FROM " + Db::QuotedName(table), {}, [&](std::vector<Cell>&& row) {
     rows.push_back(Number(Shown(row.at(0))) + "," + Number(Shown(row.at(1))) + "," + Number(Shown(row.at(2))));
   });
   reader.Finish();
-  if (rows.empty()) return {.name = name, .result = "differs", .detail = "the zone table '" + table + "' is empty"};
-  if (originZip.empty()) return {.name = name, .result = "ok"};
+  if (rows.empty()) return {.name = name, .result = Result::Differs, .detail = "the zone table '" + table + "' is empty"};
+  if (originZip.empty()) return {.name = name, .result = Result::Ok};
   std::string chartName;
   const std::vector<std::string> expected = ChartRows(service, originZip, chartName);
   std::sort(rows.begin(), rows.end());
   if (rows != expected)
     return {.name = name,
-            .result = "differs",
+            .result = Result::Differs,
             .detail = "the zone table holds " + std::to_string(rows.size()) + " rows, not the " +
                       std::to_string(expected.size()) + " of " + chartName};
-  return {.name = name, .result = "ok", .detail = chartName};
+  return {.name = name, .result = Result::Ok, .detail = chartName};
 }
 
 // Runs `check` and turns any error into an item that says why it could
@@ -137,7 +137,7 @@ Item Checked(const std::string& name, Check&& check) {
   try {
     return check();
   } catch (const std::exception& error) {
-    return {.name = name, .result = "unreadable", .detail = error.what()};
+    return {.name = name, .result = Result::Unreadable, .detail = error.what()};
   }
 }
 

@@ -17,6 +17,7 @@ namespace ShopState {
 
 // What became of one item, or how it was found (Carrier::Item).
 using Item = Carrier::Item;
+using Carrier::Result;
 using Carrier::Service;
 
 // Whether the service is installed as an installation leaves it, item by

@@ -193,7 +193,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
     scratch.Flush();
   });
   const bool imported = !error && stored;
-  report.Tell({.name = "chart", .result = imported ? "imported" : "refused", .detail = Files_::NameOf(chartPath), .rows = rows});
+  report.Tell({.name = "chart", .result = imported ? Result::Imported : Result::Refused, .detail = Files_::NameOf(chartPath), .rows = rows});
   return imported;
 }
 
