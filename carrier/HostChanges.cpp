@@ -209,6 +209,7 @@ bool AddServiceToMaster(Run& run) {
         const int count = templateRecords->FieldCount();
         for (int i = 0; i < count; ++i) {
           SetStatus(kAddingSettings + std::to_string(i) + " of " + std::to_string(count));
+          Platform::CurrentUi().Progress("Adding service settings", i + 1, count);
           const Engine::Field column = templateRecords->Fields(i);
           const std::string name = Db::UpperAscii(column.Name());
           const auto match = std::find_if(overrides.begin(), overrides.end(),

@@ -181,14 +181,15 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
         MsgBox_::ShowProcessFailed("", "Failed to parse read line from Tarn-Vel 'csv' file...", "");
         break;
       }
+      auto& ui = Platform::CurrentUi();
       if (fields->IsRow()) {
         stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...", false,
                           [&](bool&) { StoreRow(*fields, line, zonesDbPath, tableName); });
         if (!stored) break;
-        ++rows;
+        ui.Progress("Importing zones", ++rows, -1);
       }
       status.assign(kImportingZones).append(line);
-      Platform::CurrentUi().SetStatusText(status);
+      ui.SetStatusText(status);
     }
     scratch.Flush();
   });
