@@ -23,8 +23,7 @@ struct Service {
   std::string templateService;  // the [Master] record the new one copies
   std::string emptyZonesFile, zonesFile, servicesFile;
   std::vector<std::string> supportFiles;  // the manifest report, the logo, the label layout
-  // The five files an installation puts next to the shop database: the
-  // zones and services databases, then the support files.
+  // The five files beside the shop database: the zones and services databases, then the support files.
   std::vector<std::string> ShopFiles() const;
 };
 
@@ -38,10 +37,9 @@ enum class Result { Added, Extended, Created, Replaced, Removed, Cleared,
 // The result's word in the runner's summary: "added", "extended", ...
 const char* Word(Result result);
 
-// What a step did to one item of the shop, told as it happens, for the
-// runner's summary: the [Master] record ("record"), the [Panel] button
-// ("button"), each carrier file beside the shop database by its name, and
-// the zone chart ("chart").
+// What a step did to one item of the shop, told as it happens: the [Master]
+// record ("record"), the [Panel] button ("button"), each carrier file by
+// its name, and the zone chart ("chart").
 struct Item {
   struct Change {
     std::string column{}, before{}, after{};
@@ -61,8 +59,7 @@ inline constexpr char kAddingSettings[] = "Adding service settings ";
 // Whether any item says the shop changed.
 bool Changed(const std::vector<Item>& items);
 
-// The items the steps tell (the runner's summary); a later item of the
-// same name takes the place of the earlier one.
+// The items the steps tell; a later item of a name replaces the earlier.
 class Report {
  public:
   void Tell(Item item);
@@ -73,24 +70,22 @@ class Report {
 };
 
 // The one way a step fails with a box: runs `body`; when it throws, shows
-// the box "Process has failed !" with `failureText` (empty: that title's
-// words) and the error's description, and answers the description. With
-// `statusToo` the description is also left in the status panel, unless the
-// body had set its `statement` flag: a statement the database refused is
-// told by the box alone. Answers nothing when the body ran through.
+// "Process has failed !" with `failureText` and the error's description,
+// which it answers. With `statusToo` the description also goes to the
+// status panel unless the body had set `statement` (a statement the
+// database refused is told by the box alone). Nothing when the body ran.
 std::optional<std::string> Attempt(const std::string& failureText, bool statusToo,
                                    const std::function<void(bool& statement)>& body);
 
-// One installation of `service` into the shop database at `hostDbPath`,
-// while the object lives. It holds the shop folder's installation lock
-// (Files_::FolderLock), tells what the steps do to `report`, and keeps the
-// carrier's files that the steps prepare beside their destinations: they
-// take their places only at Commit(), which the driver calls just before
-// it changes the host database, and End() then lets the old files go when
-// the host database changed, or puts them back when it did not. A Run that
-// dies without Commit() leaves every file of the folder as it was;
-// committed and not ended, it keeps the new files. Throws
-// Platform::RunError when the lock cannot be had.
+// One installation of `service` into the shop database at `hostDbPath`
+// while the object lives: it holds the shop folder's installation lock,
+// tells what the steps do to `report`, and keeps the carrier's files the
+// steps prepare beside their destinations. They take their places only at
+// Commit(), just before the host database changes; End() then lets the old
+// files go when the host database changed, or puts them back. A Run that
+// dies without Commit() leaves the folder as it was; committed and not
+// ended, it keeps the new files. Throws Platform::RunError when the lock
+// cannot be had.
 class Run {
  public:
   Run(Service service, std::string hostDbPath, Report& report);
@@ -100,12 +95,11 @@ class Run {
 
   const Service& Installed() const { return service_; }
   const std::string& HostDbPath() const { return hostDbPath_; }
-  // The carrier file `name` beside the shop database.
-  std::string ShopPath(const std::string& name) const;
+  std::string ShopPath(const std::string& name) const;  // the file `name` beside the shop database
   Report& Told() { return report_; }
 
-  // Copies `source` to a temporary file beside `destination` for Commit();
-  // a failure shows the copy box, is told as "refused" and answers false.
+  // Copies `source` beside `destination` for Commit(); a failure shows the
+  // copy box, is told as refused and answers false.
   bool Stage(const std::string& source, const std::string& destination);
   // Where the bytes prepared for `destination` can be read until Commit().
   std::string Prepared(const std::string& destination) const;
@@ -128,74 +122,62 @@ class Run {
   bool ended_ = false;
 };
 
-// The installation driver: checks the service tables of the carrier's
-// databases as they will be put in place, asks the operator, then brings
-// the service into [Master] (new record or zone 6) and onto a [Panel]
-// button. True only when both halves are in place.
+// The driver: checks the service tables of the carrier's databases as they
+// will be put in place, asks the operator, then brings the service into
+// [Master] (new record or zone 6) and onto a [Panel] button. True only
+// when both halves are in place.
 bool AddCarrierService(Run& run);
 bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, const std::string& servicesDbPath);
 
 // The zone chart: the origin ZIP question, then the working zones database
-// made afresh from the empty one and the chart of that ZIP code imported.
+// made afresh from the empty one with the chart of that ZIP code imported.
 std::optional<std::string> AskOriginZip(const std::string& carrierName);
 bool PrepareZoneDatabase(Run& run);
-
-// The process's own copy of a carrier file, `name` in a private folder that
-// no other user can open: the working zones database is rebuilt there by
-// every run, and copied to the host folder from there.
+// The process's own copy of a carrier file in a private folder no other
+// user can open: the working zones database is rebuilt there by each run.
 std::string WorkingFile(const std::string& name);
+// The chart file of a ZIP code of 1 to 9 digits (spaces around allowed),
+// always ending in ".csv"; nothing, silently, for any other text.
+std::optional<std::string> ZoneChartForZip(const std::string& dbPath, const std::string& zip);
+// Reads only a plain file name in the program folder's Data folder; any
+// other path is refused like an unreadable chart, and so are a file that
+// is not an ordinary file and a line over Files_::kMostLineBytes. A
+// malformed line ends the import without making it fail; a failed INSERT,
+// or a zone row with a field that is not a number, makes it fail.
+bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName,
+                     Report& report);
+// One chart line's fields 2 to 4 (low ZIP, high ZIP, zone); nothing for a
+// line of fewer than four fields, which ends the chart. It is a zone row
+// when its second field is a number (a header's is a column name).
+struct ChartLine {
+  std::string field2, field3, field4;
+  bool IsRow() const;
+  int NotNumber() const;  // the first of fields 3 and 4 that is not a number, else 0
+};
+std::optional<ChartLine> SplitCsvLine(const std::string& line);
 
 // The carrier's files, from the program folder (the zones database from
 // its working copy), prepared for the run's commit beside the shop.
 bool CheckCarrierDatabases(Run& run);
 bool InstallSupportFiles(Run& run);
 
-// Lookups. The host lookups answer true when their query fails (the
-// driver then changes nothing in that half); the carrier lookups answer
-// whether the table can be read. A failed query shows its box.
-bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath);
-bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath);
-// Whether a row was found; nothing when the query failed.
+// Lookups, each showing its box when the query fails: whether the service
+// is in the host tables (nothing when the query failed), whether the
+// carrier's table can be read.
 std::optional<bool> FindInMaster(const std::string& serviceCode, const std::string& hostDbPath);
 std::optional<bool> FindInPanel(const std::string& serviceCode, const std::string& hostDbPath);
-// "[SV1] = VALUE Or [SV2] = VALUE ... Or [SV7] = VALUE": a [Panel] row that
-// carries VALUE (an SQL literal or a parameter mark) on one of its buttons.
-std::string AnyButtonIs(const std::string& value);
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
+// "[SV1] = VALUE Or ... Or [SV7] = VALUE": a [Panel] row that carries VALUE
+// (an SQL literal or a parameter mark) on one of its buttons.
+std::string AnyButtonIs(const std::string& value);
 
-// Zone chart import. ZoneChartForZip looks up only a ZIP code of 1 to 9
-// digits (surrounding spaces allowed) and answers nothing, silently, for
-// any other text; the file name it finds always ends in ".csv".
-// ImportZoneChart reads only a plain file name in the program folder's
-// Data folder; any other path is refused like an unreadable chart, and so
-// are a file that is not an ordinary file and a line over
-// Files_::kMostLineBytes. A malformed line ends the import without making
-// it fail; a failed INSERT, or a zone line whose third or fourth field is
-// not a number, makes it fail. It tells the chart item to `report`.
-std::optional<std::string> ZoneChartForZip(const std::string& dbPath, const std::string& zip);
-bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName,
-                     Report& report);
-
-// One chart line as the import reads it: its fields 2 to 4 (low ZIP, high
-// ZIP, zone); nothing for a line of fewer than four fields, which ends the
-// chart. A line is a zone row when its second field is a number (a
-// header's is a column name); a zone row whose third or fourth field is
-// not a number fails the import.
-struct ChartLine {
-  std::string field2, field3, field4;
-  bool IsRow() const;
-  // The first of fields 3 and 4 that is not a number: 3 or 4; else 0.
-  int NotNumber() const;
-};
-std::optional<ChartLine> SplitCsvLine(const std::string& line);
-
-// The changes to the host database.
-bool AddServiceToPanel(Run& run);
+// The changes to the host database, and the columns they set to values of
+// their own: AddServiceToMaster's instead of the template's,
+// AddServiceToPanel's beside the button.
 bool AddServiceToMaster(Run& run);
 bool AddZone6(Run& run);
-// A column that a step sets to a value of its own: AddServiceToMaster's
-// instead of the template's, AddServiceToPanel's beside the button.
+bool AddServiceToPanel(Run& run);
 struct ColumnValue {
   std::string name;
   Db::Variant value;

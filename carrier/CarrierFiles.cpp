@@ -23,20 +23,11 @@ Run::Run(Service service, std::string hostDbPath, Report& report)
       lock_(Files_::FolderOfPath(hostDbPath_)) {}
 
 Run::~Run() {
-  if (committed_ && !ended_) {
-    // Placed and never ended: the new files stay, as after a later failure.
-    for (auto& staged : staged_) {
-      try {
-        staged.copy->Settle();
-      } catch (...) {
-      }
-    }
-  }
-  if (!ended_) {
-    try {
-      TellFiles("not put in place: the run ended before the shop database was changed");
-    } catch (...) {
-    }
+  // Not ended: nothing committed stays in place; placed files stay new, as
+  // after a later failure.
+  try {
+    End(true);
+  } catch (...) {
   }
 }
 

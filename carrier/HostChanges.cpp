@@ -61,59 +61,21 @@ std::vector<Item::Change> Zone6Changes(const std::string& hostDbPath) {
 
 std::vector<ColumnValue> MasterOverrides(const Service& service) {
   const auto n = [](std::int16_t v) { return Variant::Int16(v); };
-  return {
-      {"Shipper#", n(0)},
-      {"Carrier", Variant::Text(service.carrierName)},
-      {"Type", Variant::Text(service.type)},
-      {"SERVICE", Variant::Text(service.code)},
-      {"ZONE-TBL", Variant::Text(service.code)},
-      {"DESCRIPTION", Variant::Text(service.type)},
-      {"PosDept", Variant::Text(service.type)},
-      {"UPSCODE", Variant::Text("SP")},
-      {"ServiceIndicator", Variant::Text("")},
-      {"ServiceIcon", Variant::Text("")},
-      {"CANADA", Variant::Bool(false)},
-      {"ACTCOD", n(7)},
-      {"COD", n(7)},
-      {"ACTDELC", n(2)},
-      {"ACK", n(2)},
-      {"ACTDELSIG", n(2)},
-      {"ACK-S", n(2)},
-      {"ACTFuel", n(4)},
-      {"Fuel", n(4)},
-      {"RETAIL", n(0)},
-      {"ACTDVBASE", n(100)},
-      {"DVRateUpTo", n(0)},
-      {"DVRateUpToCost", n(0)},
-      {"DVRateUpToCharge", n(0)},
-      {"ACTDVINC", n(100)},
-      {"ACTDECVAL", Variant::Double(0.5)},
-      {"DV", Variant::Double(0.5)},
-      {"ABResCost", n(0)},
-      {"ABResCharge", n(0)},
-      {"USEDIMWEIGHT", n(0)},
-      {"SaturdayDelivery", n(0)},
-      {"SaturdayPickup", n(0)},
-      {"FreightService", n(0)},
-      {"ResidentialService", n(0)},
-      {"LetterExpress", n(0)},
-      {"PopupEnabled", n(0)},
-      {"DontRequireConsignee", n(0)},
-      {"DontRequireShipper", n(0)},
-      {"Disabled", n(0)},
-      {"Kiosk", n(0)},
-      {"AIR", n(0)},
-      {"ABSATRED", n(25)},
-      {"ABSATPURED", n(25)},
-      {"ABSATBLACK", n(30)},
-      {"ABSATPUBLACK", n(30)},
-      {"ABCANUpToCostAP", n(34)},
-      {"ABCANUpToChargeAP", n(34)},
-      {"ABBlackResCost", n(38)},
-      {"ABBlackResCharge", n(38)},
-      {"ACTAP", n(40)},
-      {"AP", n(40)},
-  };
+  const auto text = [](const std::string& v) { return Variant::Text(v); };
+  return {{"Shipper#", n(0)}, {"Carrier", text(service.carrierName)}, {"Type", text(service.type)},
+          {"SERVICE", text(service.code)}, {"ZONE-TBL", text(service.code)}, {"DESCRIPTION", text(service.type)},
+          {"PosDept", text(service.type)}, {"UPSCODE", text("SP")}, {"ServiceIndicator", text("")},
+          {"ServiceIcon", text("")}, {"CANADA", Variant::Bool(false)}, {"ACTCOD", n(7)}, {"COD", n(7)},
+          {"ACTDELC", n(2)}, {"ACK", n(2)}, {"ACTDELSIG", n(2)}, {"ACK-S", n(2)}, {"ACTFuel", n(4)}, {"Fuel", n(4)},
+          {"RETAIL", n(0)}, {"ACTDVBASE", n(100)}, {"DVRateUpTo", n(0)}, {"DVRateUpToCost", n(0)},
+          {"DVRateUpToCharge", n(0)}, {"ACTDVINC", n(100)}, {"ACTDECVAL", Variant::Double(0.5)},
+          {"DV", Variant::Double(0.5)}, {"ABResCost", n(0)}, {"ABResCharge", n(0)}, {"USEDIMWEIGHT", n(0)},
+          {"SaturdayDelivery", n(0)}, {"SaturdayPickup", n(0)}, {"FreightService", n(0)},
+          {"ResidentialService", n(0)}, {"LetterExpress", n(0)}, {"PopupEnabled", n(0)},
+          {"DontRequireConsignee", n(0)}, {"DontRequireShipper", n(0)}, {"Disabled", n(0)}, {"Kiosk", n(0)},
+          {"AIR", n(0)}, {"ABSATRED", n(25)}, {"ABSATPURED", n(25)}, {"ABSATBLACK", n(30)},
+          {"ABSATPUBLACK", n(30)}, {"ABCANUpToCostAP", n(34)}, {"ABCANUpToChargeAP", n(34)},
+          {"ABBlackResCost", n(38)}, {"ABBlackResCharge", n(38)}, {"ACTAP", n(40)}, {"AP", n(40)}};
 }
 
 std::vector<ColumnValue> PanelInstallValues() {
@@ -124,24 +86,12 @@ std::vector<ColumnValue> PanelInstallValues() {
           {"BackColor", Variant::Int32(-2147483633)}};  // the button face colour, 0x8000000F
 }
 
-// Lookups: the host lookups answer yes when they cannot tell, so that
-// nothing is added twice; the carrier lookups ask whether the table can be
-// read.
-
 std::optional<bool> FindInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
   return Lookup(hostDbPath, "Select [Service] From [Master] Where [Service] = " + Db::TextLiteral(serviceCode));
 }
 
 std::optional<bool> FindInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
   return Lookup(hostDbPath, "Select * From [Panel] Where " + AnyButtonIs(Db::TextLiteral(serviceCode)));
-}
-
-bool ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
-  return FindInMaster(serviceCode, hostDbPath).value_or(true);
-}
-
-bool ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
-  return FindInPanel(serviceCode, hostDbPath).value_or(true);
 }
 
 std::string AnyButtonIs(const std::string& value) {

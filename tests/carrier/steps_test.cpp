@@ -27,6 +27,14 @@ Results OnRun(const Carrier::Service& service, const std::string& host, bool (*s
   return Scenario::Bool(done);
 }
 
+// STEP CODE PATH: "true", "false", or "failed" when the query failed.
+Scenario::Steps::mapped_type Found(std::optional<bool> (*find)(const std::string&, const std::string&)) {
+  return [find](Scenario::Context&, const Args& a) {
+    const auto found = find(a.at(0), a.at(1));
+    return Results{found ? Scenario::Bool(*found)[0] : "failed"};
+  };
+}
+
 // STEP HOST.
 Scenario::Steps::mapped_type RunStep(bool (*step)(Carrier::Run&)) {
   return [step](Scenario::Context&, const Args& a) { return OnRun(kService, a.at(0), step); };
@@ -43,8 +51,8 @@ const Scenario::Steps kSteps = {
      }},
     {"CheckCarrierDatabases", RunStep(Carrier::CheckCarrierDatabases)},
     {"InstallSupportFiles", RunStep(Carrier::InstallSupportFiles)},
-    {"ServiceInMaster", BoolStep<2>(Carrier::ServiceInMaster)},
-    {"ServiceInPanel", BoolStep<2>(Carrier::ServiceInPanel)},
+    {"FindInMaster", Found(Carrier::FindInMaster)},
+    {"FindInPanel", Found(Carrier::FindInPanel)},
     {"TableHasZones", BoolStep<2>(Carrier::TableHasZones)},
     {"TableHasRates", BoolStep<2>(Carrier::TableHasRates)},
     {"ImportZoneChart",
