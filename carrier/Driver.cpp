@@ -7,18 +7,6 @@
 #include "Ui.h"
 
 namespace Carrier {
-namespace {
-
-void ShowCannotAddService(const Service& service, const std::string& databaseKind) {
-  const std::string& carrier = service.carrierName;
-  Platform::CurrentUi().MsgBox("You need the new " + carrier + " '" + service.code + "' service table to be added to your " +
-                                   carrier + " " + databaseKind +
-                                   " database to continue.\r\rPlease contact Mailvoro Support to update your " + carrier +
-                                   " " + databaseKind + " database...",
-                               Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
-}
-
-}  // namespace
 
 std::vector<std::string> Service::ShopFiles() const {
   std::vector<std::string> files = {zonesFile, servicesFile};
@@ -60,15 +48,15 @@ std::optional<std::string> Attempt(const std::string& failureText, bool statusTo
 }
 
 bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, const std::string& servicesDbPath) {
-  if (!TableHasZones(service.code, zonesDbPath)) {
-    ShowCannotAddService(service, "Zones");
-    return false;
-  }
-  if (!TableHasRates(service.code, servicesDbPath)) {
-    ShowCannotAddService(service, "Services");
-    return false;
-  }
-  return true;
+  const bool zones = TableHasZones(service.code, zonesDbPath);
+  if (zones && TableHasRates(service.code, servicesDbPath)) return true;
+  const std::string& carrier = service.carrierName;
+  const std::string kind = zones ? "Services" : "Zones";
+  Platform::CurrentUi().MsgBox("You need the new " + carrier + " '" + service.code + "' service table to be added to your " +
+                                   carrier + " " + kind + " database to continue.\r\rPlease contact Mailvoro Support to update your " +
+                                   carrier + " " + kind + " database...",
+                               Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
+  return false;
 }
 
 bool AddCarrierService(Run& run) {

@@ -25,11 +25,6 @@ std::optional<bool> Lookup(const std::string& dbPath, const std::string& sql) {
   return found;
 }
 
-// Whether `column` of `tableName` can be read: an empty table counts.
-bool TableCanBeRead(const std::string& tableName, const std::string& column, const std::string& dbPath) {
-  return Lookup(dbPath, "Select Top 1 [" + column + "] From [" + tableName + "]").has_value();
-}
-
 // A change to the host database that fails as Attempt tells, with the
 // item it leaves as it was told "refused".
 bool HostStep(Run& run, const char* item, const std::string& failureText,
@@ -101,12 +96,13 @@ std::string AnyButtonIs(const std::string& value) {
   return condition;
 }
 
+// Whether the column of the table can be read: an empty table counts.
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
-  return TableCanBeRead(tableName, "ZONE", zonesDbPath);
+  return Lookup(zonesDbPath, "Select Top 1 [ZONE] From [" + tableName + "]").has_value();
 }
 
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath) {
-  return TableCanBeRead(tableName, "LBS", servicesDbPath);
+  return Lookup(servicesDbPath, "Select Top 1 [LBS] From [" + tableName + "]").has_value();
 }
 
 // The changes to the host database. A statement the database refuses shows

@@ -4,21 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <functional>
-#include <optional>
 
 #include "AppInfo.h"
 #include "ColumnTypes.h"
 #include "Connection.h"
 #include "EngineErrors.h"
-#include "Files_.h"
 #include "MsgBox_.h"
 #include "RunError.h"
 #include "Snapshot.h"
 #include "Ui.h"
-#include "Variant.h"
 
 namespace Removal {
 namespace {
@@ -28,19 +23,15 @@ using Carrier::Result;
 using Platform::RunError;
 using Snapshot::Cell;
 
+using Carrier::Attempt;
+
+const std::string failureText = "Failed to remove the service...";
 constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
 constexpr int kButtons = 7;
 
 using Db::TextLiteral;
 using Files_::Beside;
 using Snapshot::Shown;
-
-RunError LookFailed(const std::string& path) {
-  return RunError(Platform::kErrPathFileAccess,
-                  "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
-}
-
-// The carrier's files.
 
 // One file as step 1 found it: its item so far, whether it goes, and the
 // file it was, so that step 4 removes only that one.
@@ -84,7 +75,8 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   const std::string path = Beside(hostDbPath, name);
   FileLook look{.item = {.name = name, .result = Result::Kept}};
   if (::lstat(path.c_str(), &look.identity) != 0) {
-    if (errno != ENOENT) throw LookFailed(path);
+    if (errno != ENOENT)
+      throw RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
     look.item = {.name = name, .result = Result::Unchanged, .detail = "absent"};
     return look;
   }
@@ -129,8 +121,6 @@ void RemoveFile(FileLook& look, const std::string& path) {
   if (!Files_::RemoveFileChecked(path, errorDescription, errorNumber, true))
     look.item = {.name = look.item.name, .result = Result::Refused, .detail = errorDescription};
 }
-
-// The host database.
 
 // A column of [Panel] as pragma_table_info tells it.
 struct Column {
@@ -399,79 +389,72 @@ void Complete(const Carrier::Service& service, std::size_t first, const std::str
 
 bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
 
+// The removal under the folder's lock.
+bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items,
+                  std::size_t first) {
+  const std::string what = "Failed to remove " + service.carrierName + " '" + service.code + "' service from ";
+  const std::string masterFailure = what + "Master table...", panelFailure = what + "Panel table...";
+  const std::string code = TextLiteral(service.code);
+  const auto files = service.ShopFiles();
+  const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
+  const int answer = Platform::CurrentUi().MsgBox(
+      "Would you like to remove " + service.type + " '" + service.code + "' service from your Mailvoro ?",
+      Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
+  if (answer != Platform::kAnswerOk) {
+    Complete(service, first, "the operator cancelled", items);
+    return false;
+  }
+
+  // 1. Every file is looked at before the shop changes.
+  std::vector<FileLook> looks;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (const auto error = Attempt(failureText, false, [&](bool&) { looks.push_back(LookAt(service, i, hostDbPath)); })) {
+      Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
+      return false;
+    }
+  }
+
+  // 2 and 3. The records, then the buttons.
+  // Both tables are read before either changes: a shop that cannot be
+  // read whole is left as it is, so that a rerun can finish.
+  const Found found = ReadShop(hostDbPath, code);
+  if (!found.records || !found.rows) {
+    // Each unreadable table shows its box; the other is left as it is.
+    const std::string reason = "the removal stopped: the shop database could not be read whole";
+    bool unused = false;
+    items.push_back(found.records ? Item{.name = "record", .result = Result::Unchanged, .detail = reason}
+                                  : RemoveRecords(found, hostDbPath, code, masterFailure));
+    items.push_back(found.rows ? Item{.name = "button", .result = Result::Unchanged, .detail = reason}
+                               : RemoveButtons(found, hostDbPath, code, panelFailure, unused));
+    Complete(service, first, reason, items);
+    return false;
+  }
+  items.push_back(RemoveRecords(found, hostDbPath, code, masterFailure));
+  bool buttonsDone = false;
+  items.push_back(RemoveButtons(found, hostDbPath, code, panelFailure, buttonsDone));
+  const bool shopDone = !Failed(items[first]) && buttonsDone;
+
+  // 4. The files go only once nothing in the shop refers to them.
+  bool filesDone = true;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    FileLook& look = looks[i];
+    if (look.Carriers() && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
+    else if (look.Carriers()) look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
+    filesDone = filesDone && !Failed(look.item);
+    items.push_back(std::move(look.item));
+  }
+  return shopDone && filesDone;
+}
+
 }  // namespace
 
 bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
-  const std::string what = service.carrierName + " '" + service.code + "' service from ";
-  const std::string code = TextLiteral(service.code);
-  const std::string failureText = "Failed to remove the service...";
-  const auto files = service.ShopFiles();
+  bool removed = false;
   const std::size_t first = items.size();
-  try {
-    const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
-    const int answer = Platform::CurrentUi().MsgBox(
-        "Would you like to remove " + service.type + " '" + service.code + "' service from your Mailvoro ?",
-        Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
-    if (answer != Platform::kAnswerOk) {
-      Complete(service, first, "the operator cancelled", items);
-      return false;
-    }
-
-    // 1. Every file is looked at before the shop changes.
-    std::vector<FileLook> looks;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      try {
-        looks.push_back(LookAt(service, i, hostDbPath));
-      } catch (const RunError& error) {
-        MsgBox_::ShowProcessFailed(error.Description(), failureText, "");
-        Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i],
-                 error.Description());
-        return false;
-      }
-    }
-
-    // 2 and 3. The records, then the buttons.
-    // Both tables are read before either changes: a shop that cannot be
-    // read whole is left as it is, so that a rerun can finish.
-    const Found found = ReadShop(hostDbPath, code);
-    if (!found.records || !found.rows) {
-      // Each unreadable table shows its box; the other is left as it is.
-      const std::string reason = "the removal stopped: the shop database could not be read whole";
-      bool unused = false;
-      items.push_back(found.records ? Item{.name = "record", .result = Result::Unchanged, .detail = reason}
-                                    : RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
-      items.push_back(found.rows ? Item{.name = "button", .result = Result::Unchanged, .detail = reason}
-                                 : RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", unused));
-      Complete(service, first, reason, items);
-      return false;
-    }
-    items.push_back(RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
-    bool buttonsDone = false;
-    items.push_back(RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", buttonsDone));
-    const bool shopDone = !Failed(items[first]) && buttonsDone;
-
-    // 4. The files go only once nothing in the shop refers to them.
-    bool filesDone = true;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      FileLook& look = looks[i];
-      if (look.Carriers()) {
-        if (shopDone) {
-          RemoveFile(look, Beside(hostDbPath, files[i]));
-        } else {
-          look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
-        }
-      }
-      filesDone = filesDone && !Failed(look.item);
-      items.push_back(std::move(look.item));
-    }
-    return shopDone && filesDone;
-  } catch (const std::exception& error) {
-    // A lock not had within a minute, or an error past every step's own
-    // handling.
-    MsgBox_::ShowProcessFailed(error.what(), failureText, "");
-    Complete(service, first, error.what(), items);
-    return false;
-  }
+  // A lock not had within a minute, or an error past every step's own handling.
+  if (const auto error = Attempt(failureText, false, [&](bool&) { removed = RemoveLocked(service, hostDbPath, items, first); }))
+    Complete(service, first, *error, items);
+  return removed;
 }
 
 }  // namespace Removal

@@ -11,43 +11,31 @@
 #include <optional>
 
 #include "AppInfo.h"
-#include "Carrier.h"
 #include "EngineErrors.h"
-#include "Files_.h"
 #include "RunError.h"
-#include "Variant.h"
 
 namespace ShopState {
 namespace {
 
 namespace fs = std::filesystem;
-using Platform::RunError;
-using Snapshot::Cell;
-
-constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
-
+using Db::UpperAscii;
 using Files_::Beside;
-
+using Platform::RunError;
 using Platform::AppInfo::InProgramFolder;
-
+using Snapshot::Cell;
 using Snapshot::Shown;
 
-using Db::UpperAscii;
-
-int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
-  for (std::size_t c = 0; c < rows.columns.size(); ++c)
-    if (UpperAscii(rows.columns[c]) == upperName) return static_cast<int>(c);
-  return -1;
-}
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
   Item item{.name = "record", .result = Result::Ok};
   const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.code});
   if (rows.rows.empty()) return {.name = "record", .result = Result::Missing, .detail = "no record in [Master]"};
   for (const auto& expected : Carrier::MasterOverrides(service)) {
-    const int c = ColumnIndex(rows, UpperAscii(expected.name));
-    if (c < 0) continue;
-    const Cell& cell = rows.rows[0][static_cast<std::size_t>(c)];
+    const auto column = std::find_if(rows.columns.begin(), rows.columns.end(),
+                                     [&](const std::string& c) { return UpperAscii(c) == UpperAscii(expected.name); });
+    if (column == rows.columns.end()) continue;
+    const Cell& cell = rows.rows[0][static_cast<std::size_t>(column - rows.columns.begin())];
     bool same;
     if (expected.value.GetKind() == Db::Variant::Kind::Text) {
       same = cell.value_or("") == expected.value.ToText();
@@ -60,7 +48,7 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
     }
     if (same) continue;
     item.result = Result::Differs;
-    item.detail += (item.detail.empty() ? "" : ", ") + rows.columns[static_cast<std::size_t>(c)] + " is " + Shown(cell) +
+    item.detail += (item.detail.empty() ? "" : ", ") + *column + " is " + Shown(cell) +
                    ", expected " + expected.value.ToText();
   }
   return item;
@@ -214,30 +202,25 @@ std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, 
 }
 
 PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
-    : folder_(std::make_unique<Files_::PrivateFolder>("plan")), hostDbPath_(hostDbPath) {
-  const char separator = Platform::AppInfo::PathSeparator();
-  const std::string shop = folder_->Path() + separator + "shop";
-  copyHostDbPath_ = shop + separator + Files_::NameOf(hostDbPath);
-  copyFolder_ = shop;
-  hostFolder_ = Files_::FolderOfPath(hostDbPath);
+    : folder_("plan"),
+      hostDbPath_(hostDbPath),
+      hostFolder_(Files_::FolderOfPath(hostDbPath)),
+      copyFolder_(folder_.Path() + Platform::AppInfo::PathSeparator() + "shop"),
+      copyHostDbPath_(copyFolder_ + Platform::AppInfo::PathSeparator() + Files_::NameOf(hostDbPath)) {
   try {
-    fs::create_directory(shop);
-    const std::string& hostFolder = hostFolder_;
+    fs::create_directory(copyFolder_);
     CopyShopFile(hostDbPath, copyHostDbPath_, true);
     MirrorWritable(hostDbPath, copyHostDbPath_);
-    const auto files = service.ShopFiles();
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      const std::string from = hostFolder + separator + files[i], to = shop + separator + files[i];
+    for (const auto& name : service.ShopFiles()) {
+      const std::string from = Beside(hostDbPath, name), to = Beside(copyHostDbPath_, name);
       CopyShopFile(from, to, false);
       MirrorWritable(from, to);
     }
-    MirrorWritable(hostFolder, shop);
+    MirrorWritable(hostFolder_, copyFolder_);
   } catch (const fs::filesystem_error& error) {
     throw RunError(Platform::kErrPathFileAccess, std::string("Path/File access error: ") + error.what());
   }
 }
-
-PrivateCopy::~PrivateCopy() = default;
 
 std::string PrivateCopy::RealPaths(std::string text) const {
   ReplaceAll(text, copyHostDbPath_, hostDbPath_);

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +42,6 @@ std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, 
 class PrivateCopy {
  public:
   PrivateCopy(const Service& service, const std::string& hostDbPath);
-  ~PrivateCopy();
   PrivateCopy(const PrivateCopy&) = delete;
   PrivateCopy& operator=(const PrivateCopy&) = delete;
 
@@ -52,9 +50,8 @@ class PrivateCopy {
   std::string RealPaths(std::string text) const;
 
  private:
-  std::unique_ptr<Files_::PrivateFolder> folder_;
-  std::string hostDbPath_, copyHostDbPath_;
-  std::string hostFolder_, copyFolder_;  // the folders of the two, made once: every event is rewritten
+  Files_::PrivateFolder folder_;
+  std::string hostDbPath_, hostFolder_, copyFolder_, copyHostDbPath_;  // made once: every event is rewritten
 };
 
 }  // namespace ShopState
