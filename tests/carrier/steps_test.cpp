@@ -1,7 +1,5 @@
 // The installation steps, each called straight on databases and files made
-// for the case. The cases are the JSON files beside this one. A step of a
-// run works on a Run of the service below in the shop HOST; what it
-// prepared is put in place when it succeeds.
+// for the case. The cases are the JSON files beside this one.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,38 +17,32 @@ const Carrier::Service kService = {"TARNVEL-GND", "TARN-VEL", "Tarn-Vel Ground",
                                    "TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
                                    {"TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}};
 
-Results OnRun(const Carrier::Service& service, const std::string& host, bool (*step)(Carrier::Run&)) {
-  Carrier::Report report;
-  Carrier::Run run(service, host, report);
-  const bool done = step(run);
-  if (done && run.Commit()) run.End(true);
-  return Scenario::Bool(done);
-}
-
-// STEP CODE PATH: "true", "false", or "failed" when the query failed.
-Scenario::Steps::mapped_type Found(std::optional<bool> (*find)(const std::string&, const std::string&)) {
-  return [find](Scenario::Context&, const Args& a) {
-    const auto found = find(a.at(0), a.at(1));
-    return Results{found ? Scenario::Bool(*found)[0] : "failed"};
+// STEP HOST [DESCRIPTION]: the step on a Run of kService (with that
+// description) in the shop HOST; what it prepared is put in place when it succeeds.
+Scenario::Steps::mapped_type OnRun(bool (*step)(Carrier::Run&)) {
+  return [step](Scenario::Context&, const Args& a) {
+    Carrier::Service service = kService;
+    if (a.size() > 1) service.description = a[1];
+    Carrier::Report report;
+    Carrier::Run run(service, a.at(0), report);
+    const bool done = step(run);
+    if (done && run.Commit()) run.End(true);
+    return Scenario::Bool(done);
   };
 }
 
-// STEP HOST.
-Scenario::Steps::mapped_type RunStep(bool (*step)(Carrier::Run&)) {
-  return [step](Scenario::Context&, const Args& a) { return OnRun(kService, a.at(0), step); };
+// STEP CODE PATH: "true", "false", or "failed" when the query failed.
+auto Found(std::optional<bool> (*find)(const std::string&, const std::string&)) {
+  return [find](Scenario::Context&, const Args& a) {
+    const auto found = find(a.at(0), a.at(1));
+    return Results{!found ? "failed" : *found ? "true" : "false"};
+  };
 }
 
 const Scenario::Steps kSteps = {
-    // AddCarrierService TYPE DESCRIPTION CODE CARRIER TEMPLATE HOST ZONES SERVICES
-    {"AddCarrierService",
-     [](Scenario::Context&, const Args& a) {
-       Carrier::Service s = kService;
-       s.type = a.at(0), s.description = a.at(1), s.code = a.at(2), s.carrierName = a.at(3), s.templateService = a.at(4);
-       s.zonesFile = Files_::NameOf(a.at(6)), s.servicesFile = Files_::NameOf(a.at(7));
-       return OnRun(s, a.at(5), Carrier::AddCarrierService);
-     }},
-    {"CheckCarrierDatabases", RunStep(Carrier::CheckCarrierDatabases)},
-    {"InstallSupportFiles", RunStep(Carrier::InstallSupportFiles)},
+    {"AddCarrierService", OnRun(Carrier::AddCarrierService)},
+    {"CheckCarrierDatabases", OnRun(Carrier::CheckCarrierDatabases)},
+    {"InstallSupportFiles", OnRun(Carrier::InstallSupportFiles)},
     {"FindInMaster", Found(Carrier::FindInMaster)},
     {"FindInPanel", Found(Carrier::FindInPanel)},
     {"TableHasZones", BoolStep<2>(Carrier::TableHasZones)},
@@ -60,22 +52,10 @@ const Scenario::Steps kSteps = {
        Carrier::Report report;
        return Scenario::Bool(Carrier::ImportZoneChart(a.at(0), a.at(1), a.at(2), report));
      }},
-    {"PrepareZoneDatabase", RunStep(Carrier::PrepareZoneDatabase)},
-    // AddServiceToPanel DESCRIPTION CODE CARRIER HOST
-    {"AddServiceToPanel",
-     [](Scenario::Context&, const Args& a) {
-       Carrier::Service s = kService;
-       s.description = a.at(0), s.code = a.at(1), s.carrierName = a.at(2);
-       return OnRun(s, a.at(3), Carrier::AddServiceToPanel);
-     }},
-    // AddServiceToMaster TYPE CODE CARRIER TEMPLATE HOST
-    {"AddServiceToMaster",
-     [](Scenario::Context&, const Args& a) {
-       Carrier::Service s = kService;
-       s.type = a.at(0), s.code = a.at(1), s.carrierName = a.at(2), s.templateService = a.at(3);
-       return OnRun(s, a.at(4), Carrier::AddServiceToMaster);
-     }},
-    {"AddZone6", RunStep(Carrier::AddZone6)},
+    {"PrepareZoneDatabase", OnRun(Carrier::PrepareZoneDatabase)},
+    {"AddServiceToPanel", OnRun(Carrier::AddServiceToPanel)},
+    {"AddServiceToMaster", OnRun(Carrier::AddServiceToMaster)},
+    {"AddZone6", OnRun(Carrier::AddZone6)},
     // ToWorking FILE NAME / FromWorking NAME FILE: the working copy of NAME
     // set from FILE, or copied out to FILE.
     {"ToWorking",
