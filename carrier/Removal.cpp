@@ -18,20 +18,18 @@
 namespace Removal {
 namespace {
 
+using Carrier::Attempt;
 using Carrier::Item;
 using Carrier::Result;
-using Platform::RunError;
-using Snapshot::Cell;
-
-using Carrier::Attempt;
-
-const std::string failureText = "Failed to remove the service...";
-constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
-constexpr int kButtons = 7;
-
 using Db::TextLiteral;
 using Files_::Beside;
+using Platform::RunError;
+using Snapshot::Cell;
 using Snapshot::Shown;
+
+constexpr char kFailureText[] = "Failed to remove the service...";
+constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
+constexpr int kButtons = 7;
 
 // One file as step 1 found it: its item so far, whether it goes, and the
 // file it was, so that step 4 removes only that one.
@@ -295,7 +293,7 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
 // answers the error's description.
 std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
                                    const std::string& failureText) {
-  return Carrier::Attempt(failureText, false, [&](bool&) { Connection::ExecuteSql(hostDbPath, sql); });
+  return Carrier::Attempt(kFailureText, false, [&](bool&) { Connection::ExecuteSql(hostDbPath, sql); });
 }
 
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
@@ -408,7 +406,7 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   // 1. Every file is looked at before the shop changes.
   std::vector<FileLook> looks;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (const auto error = Attempt(failureText, false, [&](bool&) { looks.push_back(LookAt(service, i, hostDbPath)); })) {
+    if (const auto error = Attempt(kFailureText, false, [&](bool&) { looks.push_back(LookAt(service, i, hostDbPath)); })) {
       Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
       return false;
     }
@@ -452,7 +450,7 @@ bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std:
   bool removed = false;
   const std::size_t first = items.size();
   // A lock not had within a minute, or an error past every step's own handling.
-  if (const auto error = Attempt(failureText, false, [&](bool&) { removed = RemoveLocked(service, hostDbPath, items, first); }))
+  if (const auto error = Attempt(kFailureText, false, [&](bool&) { removed = RemoveLocked(service, hostDbPath, items, first); }))
     Complete(service, first, *error, items);
   return removed;
 }
