@@ -71,11 +71,8 @@ class Report {
 
 // The one way a step fails with a box: runs `body`; when it throws, shows
 // "Process has failed !" with `failureText` and the error's description,
-// which it answers. With `statusToo` the description also goes to the
-// status panel unless the body had set `statement` (a statement the
-// database refused is told by the box alone). Nothing when the body ran.
-std::optional<std::string> Attempt(const std::string& failureText, bool statusToo,
-                                   const std::function<void(bool& statement)>& body);
+// and answers the description. Nothing when the body ran through.
+std::optional<std::string> Attempt(const std::string& failureText, const std::function<void()>& body);
 
 // One installation of `service` into the shop database at `hostDbPath`
 // while the object lives: it holds the shop folder's installation lock,

@@ -30,12 +30,10 @@ void Report::Tell(Item item) {
   else items_.push_back(std::move(item));
 }
 
-std::optional<std::string> Attempt(const std::string& failureText, bool statusToo,
-                                   const std::function<void(bool& statement)>& body) {
-  bool statement = false;
+std::optional<std::string> Attempt(const std::string& failureText, const std::function<void()>& body) {
   std::string description;
   try {
-    body(statement);
+    body();
     return std::nullopt;
   } catch (const std::exception& error) {
     description = error.what();
@@ -43,7 +41,6 @@ std::optional<std::string> Attempt(const std::string& failureText, bool statusTo
     description = "An unexpected error has occurred.";
   }
   MsgBox_::ShowProcessFailed(description, failureText, "");
-  if (statusToo && !statement) Platform::CurrentUi().SetStatusText(description);
   return description;
 }
 

@@ -21,17 +21,22 @@ void SetStatus(const std::string& text) { Platform::CurrentUi().SetStatusText(te
 
 std::optional<bool> Lookup(const std::string& dbPath, const std::string& sql) {
   std::optional<bool> found;
-  Attempt("", false, [&](bool&) { found = Connection::RecordsExist(dbPath, sql); });
+  Attempt("", [&] { found = Connection::RecordsExist(dbPath, sql); });
   return found;
 }
 
-// A change to the host database that fails as Attempt tells, with the
-// item it leaves as it was told "refused".
+// A change to the host database: it fails as Attempt tells, the item it
+// leaves as it was told refused. The error also goes to the status panel
+// unless the body had set `statement`: a statement the database refused
+// is told by the box alone.
 bool HostStep(Run& run, const char* item, const std::string& failureText,
               const std::function<void(bool& statement)>& body) {
-  const auto error = Attempt(failureText, true, body);
-  if (error) run.Told().Tell({.name = item, .result = Result::Refused, .detail = *error});
-  return !error;
+  bool statement = false;
+  const auto error = Attempt(failureText, [&] { body(statement); });
+  if (!error) return true;
+  if (!statement) SetStatus(*error);
+  run.Told().Tell({.name = item, .result = Result::Refused, .detail = *error});
+  return false;
 }
 
 // The zone 6 columns of the service's record that its update will change,
@@ -104,9 +109,6 @@ bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath)
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath) {
   return Lookup(servicesDbPath, "Select Top 1 [LBS] From [" + tableName + "]").has_value();
 }
-
-// The changes to the host database. A statement the database refuses shows
-// the step's box alone; any other error also leaves it in the status panel.
 
 bool AddServiceToPanel(Run& run) {
   const Service& service = run.Installed();

@@ -293,7 +293,7 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
 // answers the error's description.
 std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
                                    const std::string& failureText) {
-  return Carrier::Attempt(kFailureText, false, [&](bool&) { Connection::ExecuteSql(hostDbPath, sql); });
+  return Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); });
 }
 
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
@@ -406,7 +406,7 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   // 1. Every file is looked at before the shop changes.
   std::vector<FileLook> looks;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (const auto error = Attempt(kFailureText, false, [&](bool&) { looks.push_back(LookAt(service, i, hostDbPath)); })) {
+    if (const auto error = Attempt(kFailureText, [&] { looks.push_back(LookAt(service, i, hostDbPath)); })) {
       Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
       return false;
     }
@@ -450,7 +450,7 @@ bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std:
   bool removed = false;
   const std::size_t first = items.size();
   // A lock not had within a minute, or an error past every step's own handling.
-  if (const auto error = Attempt(kFailureText, false, [&](bool&) { removed = RemoveLocked(service, hostDbPath, items, first); }))
+  if (const auto error = Attempt(kFailureText, [&] { removed = RemoveLocked(service, hostDbPath, items, first); }))
     Complete(service, first, *error, items);
   return removed;
 }

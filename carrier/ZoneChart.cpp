@@ -168,7 +168,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
   Engine::ScratchFile scratch(zonesDbPath);
   std::int64_t rows = 0;
   bool stored = true;
-  const auto error = Attempt("Failed to read Tarn-Vel 'csv' file...", false, [&](bool&) {
+  const auto error = Attempt("Failed to read Tarn-Vel 'csv' file...", [&] {
     CheckChartPath(chartPath);
     Files_::InputFile file;
     file.Open(chartPath);
@@ -183,8 +183,7 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
       }
       auto& ui = Platform::CurrentUi();
       if (fields->IsRow()) {
-        stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...", false,
-                          [&](bool&) { StoreRow(*fields, line, zonesDbPath, tableName); });
+        stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...", [&] { StoreRow(*fields, line, zonesDbPath, tableName); });
         if (!stored) break;
         ui.Progress("Importing zones", ++rows, -1);
       }
