@@ -124,11 +124,9 @@ class Run {
 // [Master] (new record or zone 6) and onto a [Panel] button. True only
 // when both halves are in place.
 bool AddCarrierService(Run& run);
-bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, const std::string& servicesDbPath);
 
 // The zone chart: the origin ZIP question, then the working zones database
 // made afresh from the empty one with the chart of that ZIP code imported.
-std::optional<std::string> AskOriginZip(const std::string& carrierName);
 bool PrepareZoneDatabase(Run& run);
 // The process's own copy of a carrier file in a private folder no other
 // user can open: the working zones database is rebuilt there by each run.

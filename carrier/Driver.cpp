@@ -7,6 +7,21 @@
 #include "Ui.h"
 
 namespace Carrier {
+namespace {
+
+bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, const std::string& servicesDbPath) {
+  const bool zones = TableHasZones(service.code, zonesDbPath);
+  if (zones && TableHasRates(service.code, servicesDbPath)) return true;
+  const std::string& carrier = service.carrierName;
+  const std::string kind = zones ? "Services" : "Zones";
+  Platform::CurrentUi().MsgBox("You need the new " + carrier + " '" + service.code + "' service table to be added to your " +
+                                   carrier + " " + kind + " database to continue.\r\rPlease contact Mailvoro Support to update your " +
+                                   carrier + " " + kind + " database...",
+                               Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
+  return false;
+}
+
+}  // namespace
 
 std::vector<std::string> Service::ShopFiles() const {
   std::vector<std::string> files = {zonesFile, servicesFile};
@@ -42,18 +57,6 @@ std::optional<std::string> Attempt(const std::string& failureText, const std::fu
   }
   MsgBox_::ShowProcessFailed(description, failureText, "");
   return description;
-}
-
-bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, const std::string& servicesDbPath) {
-  const bool zones = TableHasZones(service.code, zonesDbPath);
-  if (zones && TableHasRates(service.code, servicesDbPath)) return true;
-  const std::string& carrier = service.carrierName;
-  const std::string kind = zones ? "Services" : "Zones";
-  Platform::CurrentUi().MsgBox("You need the new " + carrier + " '" + service.code + "' service table to be added to your " +
-                                   carrier + " " + kind + " database to continue.\r\rPlease contact Mailvoro Support to update your " +
-                                   carrier + " " + kind + " database...",
-                               Platform::kMbOkOnly | Platform::kMbInformation, "Cannot Add the Service");
-  return false;
 }
 
 bool AddCarrierService(Run& run) {

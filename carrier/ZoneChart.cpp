@@ -82,8 +82,6 @@ void StoreRow(const ChartLine& fields, const std::string& line, const std::strin
                          DBQuery::InsertSql("ZONE", fields.field4, DBQuery::kKindLiteral, false, true, tableName, false));
 }
 
-}  // namespace
-
 std::optional<std::string> AskOriginZip(const std::string& carrierName) {
   auto zip = Platform::CurrentUi().InputBox(
       "This utility will install " + carrierName + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
@@ -91,6 +89,8 @@ std::optional<std::string> AskOriginZip(const std::string& carrierName) {
   if (zip && zip->empty()) zip.reset();
   return zip;
 }
+
+}  // namespace
 
 std::string WorkingFile(const std::string& name) {
   static Files_::PrivateFolder folder("work");
