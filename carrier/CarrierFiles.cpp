@@ -104,10 +104,9 @@ void Run::TellFiles(const char* notPlacedDetail) {
   // A chart whose zones database changed nothing in the shop was not installed.
   const bool placedAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Placed(); });
   const bool changesAny = std::any_of(staged_.begin(), staged_.end(), [](const Staged& s) { return s.copy->Changes(); });
-  if (!placedAny && changesAny && told("chart", Result::Imported)) {
-    for (auto& item : items)
-      if (item.name == "chart") item = {.name = "chart", .result = Result::None, .detail = item.detail + "; not installed", .rows = item.rows};
-  }
+  const auto chart = std::find_if(items.begin(), items.end(), [](const Item& i) { return i.name == "chart"; });
+  if (!placedAny && changesAny && chart != items.end() && chart->result == Result::Imported)
+    *chart = {.name = "chart", .result = Result::None, .detail = chart->detail + "; not installed", .rows = chart->rows};
 }
 
 bool CheckCarrierDatabases(Run& run) {

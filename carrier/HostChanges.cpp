@@ -42,18 +42,16 @@ bool HostStep(Run& run, const char* item, const std::string& failureText,
 // The zone 6 columns of the service's record that its update will change,
 // read just before it; a value that cannot be read counts as changing.
 std::vector<Item::Change> Zone6Changes(const std::string& hostDbPath) {
-  const char* const columns[] = {"ACTAP", "AP"};
-  std::string before[] = {"?", "?"};
+  std::vector<Item::Change> changes = {{"ACTAP", "?", "40"}, {"AP", "?", "40"}};
   try {
     const auto recordset = Connection::OpenRecordset(
         hostDbPath, std::string("Select [ACTAP], [AP] From [Master] Where ") + kZone6Condition, true);
-    for (int i = 0; i < 2 && !recordset->IsEOF(); ++i)
-      before[i] = Convert::FieldValue(recordset->Fields(columns[i]), Variant::Text("Null"), true).ToText();
+    for (auto& change : changes)
+      if (!recordset->IsEOF())
+        change.before = Convert::FieldValue(recordset->Fields(change.column), Variant::Text("Null"), true).ToText();
   } catch (const std::exception&) {
   }
-  std::vector<Item::Change> changes;
-  for (int i = 0; i < 2; ++i)
-    if (before[i] != "40") changes.push_back({columns[i], before[i], "40"});
+  std::erase_if(changes, [](const Item::Change& change) { return change.before == "40"; });
   return changes;
 }
 
