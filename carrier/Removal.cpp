@@ -74,7 +74,8 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   FileLook look{.item = {.name = name, .result = Result::Kept}};
   if (::lstat(path.c_str(), &look.identity) != 0) {
     if (errno != ENOENT)
-      throw RunError(Platform::kErrPathFileAccess, "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
+      throw RunError(Platform::kErrPathFileAccess,
+                     "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
     look.item = {.name = name, .result = Result::Unchanged, .detail = "absent"};
     return look;
   }

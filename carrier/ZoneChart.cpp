@@ -183,7 +183,8 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
       }
       auto& ui = Platform::CurrentUi();
       if (fields->IsRow()) {
-        stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...", [&] { StoreRow(*fields, line, zonesDbPath, tableName); });
+        stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...",
+                          [&] { StoreRow(*fields, line, zonesDbPath, tableName); });
         if (!stored) break;
         ui.Progress("Importing zones", ++rows, -1);
       }
@@ -193,7 +194,8 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
     scratch.Flush();
   });
   const bool imported = !error && stored;
-  report.Tell({.name = "chart", .result = imported ? Result::Imported : Result::Refused, .detail = Files_::NameOf(chartPath), .rows = rows});
+  report.Tell({.name = "chart", .result = imported ? Result::Imported : Result::Refused,
+               .detail = Files_::NameOf(chartPath), .rows = rows});
   return imported;
 }
 
