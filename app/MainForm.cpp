@@ -12,20 +12,6 @@
 namespace App {
 namespace {
 
-// The carrier and the service this program installs, handed down to the
-// steps as arguments.
-const std::string kCarrierName = "TARN-VEL";
-const std::string kServiceType = "TARN-VEL";
-const std::string kServiceCode = "TARNVEL-GND";
-const std::string kServiceDescription = "Tarn-Vel Ground";
-const std::string kTemplateService = "FEDEX-GND";
-const std::string kEmptyZonesFile = "TarnVel_Zones_Empty.mdb";
-const std::string kZonesFile = "TarnVel_Zones.mdb";
-const std::string kServicesFile = "TarnVel_Services.mdb";
-const std::string kManifestReportFile = "TarnVelEODManifest.rpt";
-const std::string kLogoFile = "TarnVel.jpg";
-const std::string kLabelLayoutFile = "TarnVel_Generic.lab";
-
 const std::string kCaption = "Add TARN-VEL Service ";
 const std::string kDialogTitle = "Locate Mailvoro.mdb";
 const std::string kDialogFilterDescription = "Mailvoro Database (Mailvoro.mdb)";
@@ -39,9 +25,16 @@ const std::string kProcessFailedText = "Failed to add the service...";
 
 }  // namespace
 
-ShopState::Service InstalledService() {
-  return {kCarrierName, kServiceType,  kServiceCode, kEmptyZonesFile,
-          kZonesFile,   kServicesFile, {kManifestReportFile, kLogoFile, kLabelLayoutFile}};
+Carrier::Service InstalledService() {
+  return {.code = "TARNVEL-GND",
+          .type = "TARN-VEL",
+          .description = "Tarn-Vel Ground",
+          .carrierName = "TARN-VEL",
+          .templateService = "FEDEX-GND",
+          .emptyZonesFile = "TarnVel_Zones_Empty.mdb",
+          .zonesFile = "TarnVel_Zones.mdb",
+          .servicesFile = "TarnVel_Services.mdb",
+          .supportFiles = {"TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}};
 }
 
 void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
@@ -74,23 +67,12 @@ void MainForm::cmdCD_Click() {
 }
 
 bool MainForm::AddService() {
-  const std::string hostDbPath = view_.PathText();
-  const std::string hostFolder = Files_::FolderOfPath(hostDbPath);
-  const std::string folder = hostFolder + Platform::AppInfo::PathSeparator();
-  const std::string zonesDbPath = folder + kZonesFile;
-  const std::string servicesDbPath = folder + kServicesFile;
+  told_.Items().clear();
   // One installation at a time into one shop's folder; the carrier's files
   // take their places only when the host database changes.
-  const Carrier::Run run(hostFolder);
-
-  const bool added =
-      Carrier::PrepareZoneDatabase(kCarrierName, kEmptyZonesFile, kZonesFile, kServiceCode) &&
-      Carrier::CheckCarrierDatabases(zonesDbPath, servicesDbPath) &&
-      Carrier::InstallManifestReport(folder + kManifestReportFile) &&
-      Carrier::InstallLogo(folder + kLogoFile) && Carrier::InstallLabelLayout(folder + kLabelLayoutFile) &&
-      Carrier::AddCarrierService(kServiceType, kServiceDescription, kServiceCode, kCarrierName, kTemplateService,
-                                 hostDbPath, zonesDbPath, servicesDbPath);
-
+  Carrier::Run run(InstalledService(), view_.PathText(), told_);
+  const bool added = Carrier::PrepareZoneDatabase(run) && Carrier::CheckCarrierDatabases(run) &&
+                     Carrier::InstallSupportFiles(run) && Carrier::AddCarrierService(run);
   ShowOutcome(added, kSucceededText, kFailedText, kAddServiceTitle);
   return added;
 }

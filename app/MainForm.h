@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ShopState.h"
+#include "Carrier.h"
 
 namespace App {
 
@@ -24,7 +24,7 @@ class FormView {
 };
 
 // The service and the carrier's files that the add command installs.
-ShopState::Service InstalledService();
+Carrier::Service InstalledService();
 
 // Ends a run as the add command ends its own: the status text ("Finished
 // successfully !" or `failedText`), then the outcome's box under `title`.
@@ -45,6 +45,8 @@ class MainForm {
   void cmdCD_Click();
   // One whole installation. Never throws.
   AddOutcome cmdAddService_Click();
+  // What the steps of the last installation did.
+  const std::vector<Carrier::Item>& Told() { return told_.Items(); }
 
  private:
   // The installation steps and the final report; run-time errors pass out.
@@ -52,6 +54,7 @@ class MainForm {
 
   FormView& view_;
   std::string dialogFileName_;  // the dialog's file name lives as long as the window
+  Carrier::Report told_;
 };
 
 }  // namespace App

@@ -56,7 +56,6 @@ class RecordingView final : public FormView {
 // Plays the window: loads the form, types the path, presses the add button.
 // The steps tell what they do as they do it.
 int Install(Platform::ScriptedUi& ui, const std::string& hostDbPath, std::vector<ShopState::Item>& items) {
-  Carrier::Report report;
   RecordingView view(ui, Platform::AppInfo::DefaultHostDbPath());
   MainForm form(view);
   view.Attach(form);
@@ -65,12 +64,12 @@ int Install(Platform::ScriptedUi& ui, const std::string& hostDbPath, std::vector
   const int status = !view.AddEnabled()                                       ? kExitDisabled
                      : form.cmdAddService_Click() == AddOutcome::Succeeded ? kExitSucceeded
                                                                            : kExitFailed;
-  items = std::move(report.Items());
+  items = form.Told();
   return status;
 }
 
 // The removal with the outcome told as the add command tells its own.
-int Remove(const ShopState::Service& service, const std::string& hostDbPath, std::vector<ShopState::Item>& items) {
+int Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<ShopState::Item>& items) {
   if (!Files_::LocateFile(hostDbPath, false)) return kExitDisabled;
   const Platform::BusyPointer busy;
   const bool removed = Removal::Remove(service, hostDbPath, items);
@@ -79,17 +78,17 @@ int Remove(const ShopState::Service& service, const std::string& hostDbPath, std
   return removed ? kExitSucceeded : kExitFailed;
 }
 
-int Verify(const ShopState::Service& service, const Options& options, std::vector<ShopState::Item>& items) {
+int Verify(const Carrier::Service& service, const Options& options, std::vector<ShopState::Item>& items) {
   items = ShopState::Verify(service, options.hostDbPath, options.zip.value_or(""));
   const bool installed =
-      std::all_of(items.begin(), items.end(), [](const ShopState::Item& item) { return item.result == "ok"; });
+      std::all_of(items.begin(), items.end(), [](const ShopState::Item& item) { return item.result == Carrier::Result::Ok; });
   return installed ? kExitSucceeded : kExitFailed;
 }
 
 // A dry run's private copy of the shop, or none when the shop names no
 // file (the run then ends as the real one would) or cannot be copied (told
 // in the failure box; false).
-bool CopyForDryRun(const ShopState::Service& service, const std::string& hostDbPath,
+bool CopyForDryRun(const Carrier::Service& service, const std::string& hostDbPath,
                    std::optional<ShopState::PrivateCopy>& copy) {
   if (!Files_::LocateFile(hostDbPath, false)) return true;
   try {
@@ -130,7 +129,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   };
   Platform::UiInstallation installation(ui);
 
-  const ShopState::Service service = InstalledService();
+  const Carrier::Service service = InstalledService();
   const auto shopFiles = service.ShopFiles();
   Summary summary{.mode = options.verify ? "verify" : options.remove ? "remove" : "install", .dryRun = options.dryRun};
   if (options.verify) {

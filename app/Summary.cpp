@@ -23,7 +23,7 @@ std::string Outcome(int status) {
 std::string Json(const Summary& summary) {
   nlohmann::ordered_json items = nlohmann::ordered_json::array();
   for (const auto& item : summary.items) {
-    nlohmann::ordered_json j = {{"item", item.name}, {"result", item.result}};
+    nlohmann::ordered_json j = {{"item", item.name}, {"result", Carrier::Word(item.result)}};
     if (!item.detail.empty()) j["detail"] = item.detail;
     if (item.rows >= 0) j["rows"] = item.rows;
     for (const auto& change : item.changes)
@@ -45,7 +45,7 @@ std::string Readable(const Summary& summary) {
     for (const auto& change : item.changes)
       detail += (detail.empty() ? "" : ", ") + change.column + " " + change.before + " -> " + change.after;
     if (item.rows >= 0) detail += (detail.empty() ? "" : ", ") + std::to_string(item.rows) + " rows";
-    line += "; " + item.name + " " + item.result + (detail.empty() ? "" : " (" + OneLine(detail) + ")");
+    line += "; " + item.name + " " + Carrier::Word(item.result) + (detail.empty() ? "" : " (" + OneLine(detail) + ")");
   }
   return line;
 }
@@ -132,7 +132,7 @@ std::vector<std::string> Reasons(const Summary& summary, const Options& options,
     reasons.push_back("the ZIP code question was cancelled: no --zip was given");
   }
   for (const auto& item : summary.items) {
-    if (item.result == "refused" && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
+    if (item.result == Carrier::Result::Refused && std::find(shopFiles.begin(), shopFiles.end(), item.name) != shopFiles.end())
       reasons.push_back(item.name + ": " + WhyRefused(item.detail));
   }
   // A ZIP code of another form may still be found (010001 is 10001), so

@@ -4,49 +4,40 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <optional>
 
 #include "AppInfo.h"
 #include "ColumnTypes.h"
 #include "Connection.h"
 #include "DatabaseLocks.h"
 #include "EngineErrors.h"
-#include "Files_.h"
 #include "MsgBox_.h"
 #include "RunError.h"
 #include "Snapshot.h"
 #include "Ui.h"
-#include "Variant.h"
 
 namespace Removal {
 namespace {
 
+using Carrier::Attempt;
 using Carrier::Item;
-using Platform::RunError;
-using Snapshot::Cell;
-
-constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
-constexpr int kButtons = 7;
-
+using Carrier::Result;
 using Db::TextLiteral;
 using Files_::Beside;
+using Platform::RunError;
+using Snapshot::Cell;
 using Snapshot::Shown;
 
-RunError LookFailed(const std::string& path) {
-  return RunError(Platform::kErrPathFileAccess,
-                  "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
-}
-
-// The carrier's files.
+constexpr char kFailureText[] = "Failed to remove the service...";
+constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
+constexpr int kButtons = 7;
 
 // One file as step 1 found it: its item so far, whether it goes, and the
 // file it was, so that step 4 removes only that one.
 struct FileLook {
   Item item;
-  bool carriers = false;
   struct stat identity {};
+  bool Carriers() const { return item.result == Result::Removed; }
 };
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -57,19 +48,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // Whether the database at `path` holds the service's table: the zone table
 // (a ZONE column) or the rate table (an LBS column). Throws for any error
 // but that the file is no database.
-std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& service, std::size_t index,
+std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service, std::size_t index,
                                                  const std::string& path) {
   const std::string what = index == 0 ? "zone table" : "rate table";
   try {
     Snapshot::Reader reader(path);
     // A view or anything else under the table's name is not the carrier's.
-    const bool table = reader.IsTable(service.serviceCode);
+    const bool table = reader.IsTable(service.code);
     const auto rows = table ? reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
-                                           {service.serviceCode, index == 0 ? "ZONE" : "LBS"})
+                                           {service.code, index == 0 ? "ZONE" : "LBS"})
                             : Snapshot::Rows{};
     reader.Finish();
     if (table && rows.rows.at(0).at(0) == "1") return std::nullopt;
-    return "no " + what + " '" + service.serviceCode + "'";
+    return "no " + what + " '" + service.code + "'";
   } catch (const RunError& error) {
     if (error.Number() != Engine::kErrNotADatabase) throw;
     return "not a database";
@@ -78,13 +69,15 @@ std::optional<std::string> DatabaseIsNotCarriers(const ShopState::Service& servi
 
 // Step 1 for the shop file `index` of ShopFiles. Throws RunError when the
 // file cannot be read to tell.
-FileLook LookAt(const ShopState::Service& service, std::size_t index, const std::string& hostDbPath) {
+FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::string& hostDbPath) {
   const std::string name = service.ShopFiles().at(index);
   const std::string path = Beside(hostDbPath, name);
-  FileLook look{.item = {.name = name, .result = "kept"}};
+  FileLook look{.item = {.name = name, .result = Result::Kept}};
   if (::lstat(path.c_str(), &look.identity) != 0) {
-    if (errno != ENOENT) throw LookFailed(path);
-    look.item = {.name = name, .result = "unchanged", .detail = "absent"};
+    if (errno != ENOENT)
+      throw RunError(Platform::kErrPathFileAccess,
+                     "Path/File access error: '" + path + "' cannot be looked at: " + std::strerror(errno) + ".");
+    look.item = {.name = name, .result = Result::Unchanged, .detail = "absent"};
     return look;
   }
   const struct stat& info = look.identity;
@@ -106,8 +99,7 @@ FileLook LookAt(const ShopState::Service& service, std::size_t index, const std:
   } else if (!Files_::SameBytes(path, programPath)) {
     look.item.detail = "differs from the program folder's";
   }
-  look.carriers = look.item.detail.empty();
-  if (look.carriers) look.item.result = "removed";  // once step 4 has done it
+  if (look.item.detail.empty()) look.item.result = Result::Removed;  // once step 4 has done it
   return look;
 }
 
@@ -116,23 +108,21 @@ void RemoveFile(FileLook& look, const std::string& path) {
   struct stat now {};
   const bool there = ::lstat(path.c_str(), &now) == 0;
   if (!there && errno == ENOENT) {
-    look.item = {.name = look.item.name, .result = "unchanged", .detail = "absent"};
+    look.item = {.name = look.item.name, .result = Result::Unchanged, .detail = "absent"};
     return;
   }
   // One that cannot be looked at is left to the removal to refuse.
   if (there && !SameFile(now, look.identity)) {
-    look.item = {.name = look.item.name, .result = "kept", .detail = "changed after it was looked at"};
+    look.item = {.name = look.item.name, .result = Result::Kept, .detail = "changed after it was looked at"};
     return;
   }
   try {
     Files_::RemoveFileChecked(path, Db::kDatabaseLocks);
   } catch (const std::exception& error) {
     MsgBox_::ShowRemoveFailed(path);
-    look.item = {.name = look.item.name, .result = "refused", .detail = error.what()};
+    look.item = {.name = look.item.name, .result = Result::Refused, .detail = error.what()};
   }
 }
-
-// The host database.
 
 // A column of [Panel] as pragma_table_info tells it.
 struct Column {
@@ -174,16 +164,8 @@ std::optional<std::string> DefaultLiteral(const Cell& declared) {
 // What an installation stores in `column` of its own [Panel] row, as an
 // SQL literal of the value the column's declared type keeps.
 std::optional<std::string> InstalledLiteral(const Column& column) {
-  static const struct {
-    const char* upperName;
-    Db::Variant value;
-  } kInstalled[] = {{"DOMESTIC", Db::Variant::Int32(1)},
-                    {"ICON", Db::Variant::Int32(4)},
-                    {"MESSAGE", Db::Variant::Text("Domestic")},
-                    {"FORECOLOR", Db::Variant::Int32(0)},
-                    {"BACKCOLOR", Db::Variant::Int32(-2147483633)}};
-  for (const auto& installed : kInstalled) {
-    if (Db::UpperAscii(column.name) != installed.upperName) continue;
+  for (const auto& installed : Carrier::PanelInstallValues()) {
+    if (Db::UpperAscii(column.name) != Db::UpperAscii(installed.name)) continue;
     try {
       const Db::Variant stored =
           column.type.empty() ? installed.value
@@ -238,10 +220,9 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
   const Column* sv1 = find("SV1");
   for (const auto& column : columns) {
     const std::string upper = Db::UpperAscii(column.name);
-    bool own = upper == "PANELINDEX";
-    for (int button = 1; button <= kButtons; ++button)
-      own = own || upper == "SV" + std::to_string(button) || upper == "BD" + std::to_string(button);
-    if (own) continue;
+    const bool button = upper.size() == 3 && (upper.starts_with("SV") || upper.starts_with("BD")) &&
+                        upper[2] >= '1' && upper[2] < '1' + kButtons;
+    if (button || upper == "PANELINDEX") continue;
     const auto installed = sv1 ? InstalledLiteral(column) : std::nullopt;
     sql.onlyService += " And (" + IsEmpty(column) +
                        (installed ? " Or (" + Db::QuotedName(sv1->name) + " = " + code + " And " +
@@ -316,23 +297,19 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
 // answers the error's description.
 std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
                                    const std::string& failureText) {
-  std::string errorDescription;
-  std::int32_t errorNumber = 0;
-  if (Connection::ExecuteSql(hostDbPath, sql, errorDescription, errorNumber)) return std::nullopt;
-  MsgBox_::ShowProcessFailed(errorDescription, failureText, "");
-  return errorDescription;
+  return Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); });
 }
 
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
                    const std::string& failureText) {
   if (!found.records) {
     MsgBox_::ShowProcessFailed(found.masterError, failureText, "");
-    return {.name = "record", .result = "unreadable", .detail = found.masterError};
+    return {.name = "record", .result = Result::Unreadable, .detail = found.masterError};
   }
-  if (*found.records == 0) return {.name = "record", .result = "unchanged", .detail = "no record in [Master]"};
+  if (*found.records == 0) return {.name = "record", .result = Result::Unchanged, .detail = "no record in [Master]"};
   if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
-    return {.name = "record", .result = "refused", .detail = *error};
-  return {.name = "record", .result = "removed",
+    return {.name = "record", .result = Result::Refused, .detail = *error};
+  return {.name = "record", .result = Result::Removed,
           .detail = std::to_string(*found.records) + (*found.records == 1 ? " record" : " records")};
 }
 
@@ -342,15 +319,17 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
   return text;
 }
 
-// "PanelIndex 5 (SV4), 6 (SV1, SV2)".
-std::string ClearedRows(const std::vector<const PanelRow*>& rows) {
+// "PanelIndex 5 (SV4), 6 (SV1, SV2)": the buttons of `rows` that `pick`
+// keeps; empty when it keeps none.
+std::string ClearedRows(const std::vector<const PanelRow*>& rows, const std::function<bool(int)>& pick) {
   std::vector<std::string> parts;
   for (const PanelRow* row : rows) {
     std::vector<std::string> buttons;
-    for (const int button : row->buttons) buttons.push_back("SV" + std::to_string(button));
-    parts.push_back(row->key + " (" + Joined(buttons) + ")");
+    for (const int button : row->buttons)
+      if (pick(button)) buttons.push_back("SV" + std::to_string(button));
+    if (!buttons.empty()) parts.push_back(row->key + " (" + Joined(buttons) + ")");
   }
-  return "PanelIndex " + Joined(parts);
+  return parts.empty() ? "" : "PanelIndex " + Joined(parts);
 }
 
 // Step 3; `done` tells whether no button of the service is left.
@@ -359,62 +338,41 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   done = false;
   if (!found.rows) {
     MsgBox_::ShowProcessFailed(found.panelError, failureText, "");
-    return {.name = "button", .result = "unreadable", .detail = found.panelError};
+    return {.name = "button", .result = Result::Unreadable, .detail = found.panelError};
   }
   std::vector<std::string> removed;
   std::vector<const PanelRow*> cleared;
   for (const auto& row : *found.rows) {
-    if (row.goes) {
-      removed.push_back(row.key);
-    } else {
-      cleared.push_back(&row);
-    }
+    if (row.goes) removed.push_back(row.key);
+    else cleared.push_back(&row);
   }
   if (removed.empty() && cleared.empty()) {
     done = true;
-    return {.name = "button", .result = "unchanged", .detail = "no [Panel] button carries the service"};
+    return {.name = "button", .result = Result::Unchanged, .detail = "no [Panel] button carries the service"};
   }
   if (!removed.empty()) {
     if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
-      return {.name = "button", .result = "refused", .detail = *error};
+      return {.name = "button", .result = Result::Refused, .detail = *error};
   }
   // Button by button: a row is named cleared once all its buttons are.
   std::optional<std::string> error;
-  int failedButton = 0;
+  int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
   for (int button = 1; button <= kButtons && !error; ++button) {
-    bool used = false;
-    for (const PanelRow* row : cleared)
-      used = used || std::find(row->buttons.begin(), row->buttons.end(), button) != row->buttons.end();
-    if (!used) continue;
+    if (std::none_of(cleared.begin(), cleared.end(), [&](const PanelRow* row) { return std::ranges::count(row->buttons, button); }))
+      continue;
     const std::string n = std::to_string(button);
     error = Execute(hostDbPath, "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = " + code,
                     failureText);
     if (error) failedButton = button;
   }
+  done = !error;
   std::vector<std::string> parts;
   if (!removed.empty()) parts.push_back("removed PanelIndex " + Joined(removed));
-  if (!error) {
-    done = true;
-    if (!cleared.empty()) parts.push_back("cleared " + ClearedRows(cleared));
-    return {.name = "button", .result = removed.empty() ? "cleared" : "removed", .detail = Joined(parts, "; ")};
-  }
-  // Buttons before the failed one are cleared, that one and those after not.
-  std::vector<PanelRow> clearedPart, left;
-  for (const PanelRow* row : cleared) {
-    PanelRow before{.key = row->key}, after{.key = row->key};
-    for (const int button : row->buttons) (button < failedButton ? before : after).buttons.push_back(button);
-    if (!before.buttons.empty()) clearedPart.push_back(before);
-    if (!after.buttons.empty()) left.push_back(after);
-  }
-  const auto pointers = [](const std::vector<PanelRow>& rows) {
-    std::vector<const PanelRow*> out;
-    for (const auto& row : rows) out.push_back(&row);
-    return out;
-  };
-  if (!clearedPart.empty()) parts.push_back("cleared " + ClearedRows(pointers(clearedPart)));
-  parts.push_back("not cleared " + ClearedRows(pointers(left)) + ": " + *error);
+  const std::string clearedPart = ClearedRows(cleared, [&](int button) { return button < failedButton; });
+  if (!clearedPart.empty()) parts.push_back("cleared " + clearedPart);
+  if (error) parts.push_back("not cleared " + ClearedRows(cleared, [&](int button) { return button >= failedButton; }) + ": " + *error);
   const bool changed = !removed.empty() || !clearedPart.empty();
-  return {.name = "button", .result = !changed ? "refused" : removed.empty() ? "cleared" : "removed",
+  return {.name = "button", .result = !changed ? Result::Refused : removed.empty() ? Result::Cleared : Result::Removed,
           .detail = Joined(parts, "; ")};
 }
 
@@ -422,90 +380,83 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
 // that stopped before the shop changed or part-way: the missing ones are
 // unchanged, for `reason`; `unreadable` names the file step 1 could not
 // read, if any.
-void Complete(const ShopState::Service& service, std::size_t first, const std::string& reason,
+void Complete(const Carrier::Service& service, std::size_t first, const std::string& reason,
               std::vector<Item>& items, const std::string& unreadable = "", const std::string& why = "") {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
   for (std::size_t i = items.size() - first; i < names.size(); ++i)
-    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = "unreadable", .detail = why}
-                                           : Item{.name = names[i], .result = "unchanged", .detail = reason});
+    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = Result::Unreadable, .detail = why}
+                                           : Item{.name = names[i], .result = Result::Unchanged, .detail = reason});
 }
 
-bool Failed(const Item& item) { return item.result == "refused" || item.result == "unreadable"; }
+bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
+
+// The removal under the folder's lock.
+bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items,
+                  std::size_t first) {
+  const std::string what = "Failed to remove " + service.carrierName + " '" + service.code + "' service from ";
+  const std::string masterFailure = what + "Master table...", panelFailure = what + "Panel table...";
+  const std::string code = TextLiteral(service.code);
+  const auto files = service.ShopFiles();
+  const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
+  const int answer = Platform::CurrentUi().MsgBox(
+      "Would you like to remove " + service.type + " '" + service.code + "' service from your Mailvoro ?",
+      Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
+  if (answer != Platform::kAnswerOk) {
+    Complete(service, first, "the operator cancelled", items);
+    return false;
+  }
+
+  // 1. Every file is looked at before the shop changes.
+  std::vector<FileLook> looks;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (const auto error = Attempt(kFailureText, [&] { looks.push_back(LookAt(service, i, hostDbPath)); })) {
+      Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
+      return false;
+    }
+  }
+
+  // 2 and 3. The records, then the buttons.
+  // Both tables are read before either changes: a shop that cannot be
+  // read whole is left as it is, so that a rerun can finish.
+  const Found found = ReadShop(hostDbPath, code);
+  if (!found.records || !found.rows) {
+    // Each unreadable table shows its box; the other is left as it is.
+    const std::string reason = "the removal stopped: the shop database could not be read whole";
+    bool unused = false;
+    items.push_back(found.records ? Item{.name = "record", .result = Result::Unchanged, .detail = reason}
+                                  : RemoveRecords(found, hostDbPath, code, masterFailure));
+    items.push_back(found.rows ? Item{.name = "button", .result = Result::Unchanged, .detail = reason}
+                               : RemoveButtons(found, hostDbPath, code, panelFailure, unused));
+    Complete(service, first, reason, items);
+    return false;
+  }
+  items.push_back(RemoveRecords(found, hostDbPath, code, masterFailure));
+  bool buttonsDone = false;
+  items.push_back(RemoveButtons(found, hostDbPath, code, panelFailure, buttonsDone));
+  const bool shopDone = !Failed(items[first]) && buttonsDone;
+
+  // 4. The files go only once nothing in the shop refers to them.
+  bool filesDone = true;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    FileLook& look = looks[i];
+    if (look.Carriers() && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
+    else if (look.Carriers()) look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
+    filesDone = filesDone && !Failed(look.item);
+    items.push_back(std::move(look.item));
+  }
+  return shopDone && filesDone;
+}
 
 }  // namespace
 
-bool Remove(const ShopState::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
-  const std::string what = service.carrierName + " '" + service.serviceCode + "' service from ";
-  const std::string code = TextLiteral(service.serviceCode);
-  const std::string failureText = "Failed to remove the service...";
-  const auto files = service.ShopFiles();
+bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
+  bool removed = false;
   const std::size_t first = items.size();
-  try {
-    const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
-    const int answer = Platform::CurrentUi().MsgBox(
-        "Would you like to remove " + service.serviceType + " '" + service.serviceCode + "' service from your Mailvoro ?",
-        Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
-    if (answer != Platform::kAnswerOk) {
-      Complete(service, first, "the operator cancelled", items);
-      return false;
-    }
-
-    // 1. Every file is looked at before the shop changes.
-    std::vector<FileLook> looks;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      try {
-        looks.push_back(LookAt(service, i, hostDbPath));
-      } catch (const RunError& error) {
-        MsgBox_::ShowProcessFailed(error.Description(), failureText, "");
-        Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i],
-                 error.Description());
-        return false;
-      }
-    }
-
-    // 2 and 3. The records, then the buttons.
-    // Both tables are read before either changes: a shop that cannot be
-    // read whole is left as it is, so that a rerun can finish.
-    const Found found = ReadShop(hostDbPath, code);
-    if (!found.records || !found.rows) {
-      // Each unreadable table shows its box; the other is left as it is.
-      const std::string reason = "the removal stopped: the shop database could not be read whole";
-      bool unused = false;
-      items.push_back(found.records ? Item{.name = "record", .result = "unchanged", .detail = reason}
-                                    : RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
-      items.push_back(found.rows ? Item{.name = "button", .result = "unchanged", .detail = reason}
-                                 : RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", unused));
-      Complete(service, first, reason, items);
-      return false;
-    }
-    items.push_back(RemoveRecords(found, hostDbPath, code, "Failed to remove " + what + "Master table..."));
-    bool buttonsDone = false;
-    items.push_back(RemoveButtons(found, hostDbPath, code, "Failed to remove " + what + "Panel table...", buttonsDone));
-    const bool shopDone = !Failed(items[first]) && buttonsDone;
-
-    // 4. The files go only once nothing in the shop refers to them.
-    bool filesDone = true;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      FileLook& look = looks[i];
-      if (look.carriers) {
-        if (shopDone) {
-          RemoveFile(look, Beside(hostDbPath, files[i]));
-        } else {
-          look.item = {.name = files[i], .result = "unchanged", .detail = "kept while the shop still refers to it"};
-        }
-      }
-      filesDone = filesDone && !Failed(look.item);
-      items.push_back(std::move(look.item));
-    }
-    return shopDone && filesDone;
-  } catch (const std::exception& error) {
-    // A lock not had within a minute, or an error past every step's own
-    // handling.
-    MsgBox_::ShowProcessFailed(error.what(), failureText, "");
-    Complete(service, first, error.what(), items);
-    return false;
-  }
+  // A lock not had within a minute, or an error past every step's own handling.
+  if (const auto error = Attempt(kFailureText, [&] { removed = RemoveLocked(service, hostDbPath, items, first); }))
+    Complete(service, first, *error, items);
+  return removed;
 }
 
 }  // namespace Removal

@@ -11,43 +11,31 @@
 #include <optional>
 
 #include "AppInfo.h"
-#include "Carrier.h"
 #include "EngineErrors.h"
-#include "Files_.h"
 #include "RunError.h"
-#include "Variant.h"
 
 namespace ShopState {
 namespace {
 
 namespace fs = std::filesystem;
+using Db::UpperAscii;
+using Files_::Beside;
 using Platform::RunError;
+using Platform::AppInfo::InProgramFolder;
 using Snapshot::Cell;
+using Snapshot::Shown;
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-using Files_::Beside;
-
-using Platform::AppInfo::InProgramFolder;
-
-using Snapshot::Shown;
-
-using Db::UpperAscii;
-
-int ColumnIndex(const Snapshot::Rows& rows, const std::string& upperName) {
-  for (std::size_t c = 0; c < rows.columns.size(); ++c)
-    if (UpperAscii(rows.columns[c]) == upperName) return static_cast<int>(c);
-  return -1;
-}
-
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
-  Item item{.name = "record", .result = "ok"};
-  const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.serviceCode});
-  if (rows.rows.empty()) return {.name = "record", .result = "missing", .detail = "no record in [Master]"};
-  for (const auto& expected : Carrier::MasterOverrides(service.serviceType, service.serviceCode, service.carrierName)) {
-    const int c = ColumnIndex(rows, expected.upperName);
-    if (c < 0) continue;
-    const Cell& cell = rows.rows[0][static_cast<std::size_t>(c)];
+  Item item{.name = "record", .result = Result::Ok};
+  const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.code});
+  if (rows.rows.empty()) return {.name = "record", .result = Result::Missing, .detail = "no record in [Master]"};
+  for (const auto& expected : Carrier::MasterOverrides(service)) {
+    const auto column = std::find_if(rows.columns.begin(), rows.columns.end(),
+                                     [&](const std::string& c) { return UpperAscii(c) == UpperAscii(expected.name); });
+    if (column == rows.columns.end()) continue;
+    const Cell& cell = rows.rows[0][static_cast<std::size_t>(column - rows.columns.begin())];
     bool same;
     if (expected.value.GetKind() == Db::Variant::Kind::Text) {
       same = cell.value_or("") == expected.value.ToText();
@@ -59,8 +47,8 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
                                                                    : stored == expected.value.ToDouble());
     }
     if (same) continue;
-    item.result = "differs";
-    item.detail += (item.detail.empty() ? "" : ", ") + rows.columns[static_cast<std::size_t>(c)] + " is " + Shown(cell) +
+    item.result = Result::Differs;
+    item.detail += (item.detail.empty() ? "" : ", ") + *column + " is " + Shown(cell) +
                    ", expected " + expected.value.ToText();
   }
   return item;
@@ -68,9 +56,9 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
 
 Item VerifyButton(const Service& service, Snapshot::Reader& reader) {
   const auto rows = reader.Query("SELECT count(*) FROM [Panel] WHERE " + Carrier::AnyButtonIs("?"),
-                                 std::vector<std::string>(7, service.serviceCode));
-  if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = "ok"};
-  return {.name = "button", .result = "missing", .detail = "no [Panel] button carries the service"};
+                                 std::vector<std::string>(7, service.code));
+  if (rows.rows.at(0).at(0).value_or("0") != "0") return {.name = "button", .result = Result::Ok};
+  return {.name = "button", .result = Result::Missing, .detail = "no [Panel] button carries the service"};
 }
 
 // A number as the engine compares it, so that 40, 40.0 and ' 40' agree.
@@ -84,18 +72,15 @@ std::string Number(const std::string& text) {
 // The rows the chart of `originZip` imports, as the import reads them:
 // numbers only, up to the first line that is no chart line.
 std::vector<std::string> ChartRows(const Service& service, const std::string& originZip, std::string& chartName) {
-  if (!Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip, chartName))
-    throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
+  chartName = Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip).value_or("");
+  if (chartName.empty()) throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
   Files_::InputFile file;
   file.Open(InProgramFolder("Data") + Platform::AppInfo::PathSeparator() + chartName);
   std::vector<std::string> rows;
-  std::string field2, field3, field4, description;
-  std::int32_t number = 0;
   while (!file.AtEnd()) {
-    if (!Carrier::SplitCsvLine(file.ReadLine(), field2, field3, field4, description, number)) break;
-    if (!Db::IsNumericText(field2)) continue;
-    if (!Db::IsNumericText(field3) || !Db::IsNumericText(field4)) break;
-    rows.push_back(Number(field2) + "," + Number(field3) + "," + Number(field4));
+    const auto line = Carrier::SplitCsvLine(file.ReadLine());
+    if (!line || (line->IsRow() && line->NotNumber())) break;
+    if (line->IsRow()) rows.push_back(Number(line->field2) + "," + Number(line->field3) + "," + Number(line->field4));
   }
   std::sort(rows.begin(), rows.end());
   return rows;
@@ -104,33 +89,33 @@ std::vector<std::string> ChartRows(const Service& service, const std::string& or
 Item VerifyFile(const Service& service, std::size_t index, const std::string& path, const std::string& originZip) {
   const std::string name = service.ShopFiles()[index];
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return {.name = name, .result = "missing"};
-  if (!S_ISREG(info.st_mode)) return {.name = name, .result = "differs", .detail = "not an ordinary file"};
+  if (::lstat(path.c_str(), &info) != 0) return {.name = name, .result = Result::Missing};
+  if (!S_ISREG(info.st_mode)) return {.name = name, .result = Result::Differs, .detail = "not an ordinary file"};
   if (static_cast<std::uint64_t>(info.st_size) > Files_::kMostCarrierFileBytes)
-    return {.name = name, .result = "differs", .detail = "larger than any carrier file"};
+    return {.name = name, .result = Result::Differs, .detail = "larger than any carrier file"};
   if (index != 0) {
-    if (Files_::SameBytes(path, InProgramFolder(name))) return {.name = name, .result = "ok"};
-    return {.name = name, .result = "differs", .detail = "differs from the program's"};
+    if (Files_::SameBytes(path, InProgramFolder(name))) return {.name = name, .result = Result::Ok};
+    return {.name = name, .result = Result::Differs, .detail = "differs from the program's"};
   }
-  const std::string& table = service.serviceCode;
+  const std::string& table = service.code;
   Snapshot::Reader reader(path);
-  if (!reader.IsTable(table)) return {.name = name, .result = "differs", .detail = "'" + table + "' is not a table"};
+  if (!reader.IsTable(table)) return {.name = name, .result = Result::Differs, .detail = "'" + table + "' is not a table"};
   std::vector<std::string> rows;
   reader.ForEachRow("SELECT [LOZIP], [HIZIP], [ZONE] FROM " + Db::QuotedName(table), {}, [&](std::vector<Cell>&& row) {
     rows.push_back(Number(Shown(row.at(0))) + "," + Number(Shown(row.at(1))) + "," + Number(Shown(row.at(2))));
   });
   reader.Finish();
-  if (rows.empty()) return {.name = name, .result = "differs", .detail = "the zone table '" + table + "' is empty"};
-  if (originZip.empty()) return {.name = name, .result = "ok"};
+  if (rows.empty()) return {.name = name, .result = Result::Differs, .detail = "the zone table '" + table + "' is empty"};
+  if (originZip.empty()) return {.name = name, .result = Result::Ok};
   std::string chartName;
   const std::vector<std::string> expected = ChartRows(service, originZip, chartName);
   std::sort(rows.begin(), rows.end());
   if (rows != expected)
     return {.name = name,
-            .result = "differs",
+            .result = Result::Differs,
             .detail = "the zone table holds " + std::to_string(rows.size()) + " rows, not the " +
                       std::to_string(expected.size()) + " of " + chartName};
-  return {.name = name, .result = "ok", .detail = chartName};
+  return {.name = name, .result = Result::Ok, .detail = chartName};
 }
 
 // Runs `check` and turns any error into an item that says why it could
@@ -140,7 +125,7 @@ Item Checked(const std::string& name, Check&& check) {
   try {
     return check();
   } catch (const std::exception& error) {
-    return {.name = name, .result = "unreadable", .detail = error.what()};
+    return {.name = name, .result = Result::Unreadable, .detail = error.what()};
   }
 }
 
@@ -200,12 +185,6 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-std::vector<std::string> Service::ShopFiles() const {
-  std::vector<std::string> files = {zonesFile, servicesFile};
-  files.insert(files.end(), supportFiles.begin(), supportFiles.end());
-  return files;
-}
-
 std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, const std::string& originZip) {
   std::vector<Item> items;
   std::optional<Snapshot::Reader> reader;
@@ -223,30 +202,25 @@ std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, 
 }
 
 PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
-    : folder_(std::make_unique<Files_::PrivateFolder>("plan")), hostDbPath_(hostDbPath) {
-  const char separator = Platform::AppInfo::PathSeparator();
-  const std::string shop = folder_->Path() + separator + "shop";
-  copyHostDbPath_ = shop + separator + Files_::NameOf(hostDbPath);
-  copyFolder_ = shop;
-  hostFolder_ = Files_::FolderOfPath(hostDbPath);
+    : folder_("plan"),
+      hostDbPath_(hostDbPath),
+      hostFolder_(Files_::FolderOfPath(hostDbPath)),
+      copyFolder_(folder_.Path() + Platform::AppInfo::PathSeparator() + "shop"),
+      copyHostDbPath_(copyFolder_ + Platform::AppInfo::PathSeparator() + Files_::NameOf(hostDbPath)) {
   try {
-    fs::create_directory(shop);
-    const std::string& hostFolder = hostFolder_;
+    fs::create_directory(copyFolder_);
     CopyShopFile(hostDbPath, copyHostDbPath_, true);
     MirrorWritable(hostDbPath, copyHostDbPath_);
-    const auto files = service.ShopFiles();
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      const std::string from = hostFolder + separator + files[i], to = shop + separator + files[i];
+    for (const auto& name : service.ShopFiles()) {
+      const std::string from = Beside(hostDbPath, name), to = Beside(copyHostDbPath_, name);
       CopyShopFile(from, to, false);
       MirrorWritable(from, to);
     }
-    MirrorWritable(hostFolder, shop);
+    MirrorWritable(hostFolder_, copyFolder_);
   } catch (const fs::filesystem_error& error) {
     throw RunError(Platform::kErrPathFileAccess, std::string("Path/File access error: ") + error.what());
   }
 }
-
-PrivateCopy::~PrivateCopy() = default;
 
 std::string PrivateCopy::RealPaths(std::string text) const {
   ReplaceAll(text, copyHostDbPath_, hostDbPath_);

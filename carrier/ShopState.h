@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,19 +14,10 @@
 
 namespace ShopState {
 
-// The names of the service and of the carrier's files, as the add command
-// holds them.
-struct Service {
-  std::string carrierName, serviceType, serviceCode;
-  std::string emptyZonesFile, zonesFile, servicesFile;
-  std::vector<std::string> supportFiles;  // the manifest report, the logo, the label layout
-  // The five files an installation puts next to the shop database: the
-  // zones and services databases, then the support files.
-  std::vector<std::string> ShopFiles() const;
-};
-
 // What became of one item, or how it was found (Carrier::Item).
 using Item = Carrier::Item;
+using Carrier::Result;
+using Carrier::Service;
 
 // Whether the service is installed as an installation leaves it, item by
 // item ("ok" or why not): the record with the values AddServiceToMaster
@@ -52,7 +42,6 @@ std::vector<Item> Verify(const Service& service, const std::string& hostDbPath, 
 class PrivateCopy {
  public:
   PrivateCopy(const Service& service, const std::string& hostDbPath);
-  ~PrivateCopy();
   PrivateCopy(const PrivateCopy&) = delete;
   PrivateCopy& operator=(const PrivateCopy&) = delete;
 
@@ -61,9 +50,8 @@ class PrivateCopy {
   std::string RealPaths(std::string text) const;
 
  private:
-  std::unique_ptr<Files_::PrivateFolder> folder_;
-  std::string hostDbPath_, copyHostDbPath_;
-  std::string hostFolder_, copyFolder_;  // the folders of the two, made once: every event is rewritten
+  Files_::PrivateFolder folder_;
+  std::string hostDbPath_, hostFolder_, copyFolder_, copyHostDbPath_;  // made once: every event is rewritten
 };
 
 }  // namespace ShopState

@@ -66,12 +66,8 @@ inline void ChartLines(const std::string& path, const std::uint8_t* data, std::s
       const std::string line = file.ReadLine();
       bytesRead += line.size();
       if (bytesRead > size) std::abort();  // a line holds only bytes of the file
-      std::string field2, field3, field4, description;
-      std::int32_t number = -1;
-      const bool split = Carrier::SplitCsvLine(line, field2, field3, field4, description, number);
-      if (number != 0 || !description.empty()) std::abort();  // splitting never fails on its own
-      if (!split && (!field2.empty() || !field3.empty() || !field4.empty())) std::abort();
-      if (split) (void)Db::IsNumericText(field2);
+      const auto split = Carrier::SplitCsvLine(line);
+      if (split) (void)(split->IsRow() && split->NotNumber());
     }
   } catch (const Platform::RunError&) {
   }

@@ -59,19 +59,13 @@ std::string Shown(const Db::Variant& value) {
   }
 }
 
-int RunStatement(const std::string& path, const std::string& sql) {
-  std::string description;
-  std::int32_t number = 0;
+int RunStatement(const std::string& path, const std::string& sql) try {
   // A statement whose first word is SELECT returns rows.
   if (Dialect::FirstKeyword(sql) != "SELECT") {
-    if (!Connection::ExecuteSql(path, sql, description, number)) return ReportError(number, description);
+    Connection::ExecuteSql(path, sql);
     return kExitOk;
   }
-  Connection::RecordsetHandle recordset = std::make_unique<Engine::Recordset>();
-  if (!Connection::OpenRecordset(path, sql, recordset, description, number, true)) {
-    Connection::CloseRecordset(recordset);
-    return ReportError(number, description);
-  }
+  Connection::RecordsetHandle recordset = Connection::OpenRecordset(path, sql, true);
   std::ostringstream out;
   const int count = recordset->FieldCount();
   for (int i = 0; i < count; ++i) {
@@ -83,9 +77,10 @@ int RunStatement(const std::string& path, const std::string& sql) {
     for (int i = 0; i < count; ++i) out << (i ? "\t" : "") << Shown(recordset->Fields(i).Value());
     out << "\n";
   }
-  Connection::CloseRecordset(recordset);
   std::cout << out.str();
   return kExitOk;
+} catch (const Platform::RunError& error) {
+  return ReportError(error.Number(), error.Description());
 }
 
 // The script runs whole in one transaction; a script that fails leaves no
