@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "AppInfo.h"
 #include "ColumnTypes.h"
@@ -50,17 +51,16 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // but that the file is no database.
 std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service, std::size_t index,
                                                  const std::string& path) {
-  const std::string what = index == 0 ? "zone table" : "rate table";
   try {
     Snapshot::Reader reader(path);
     // A view or anything else under the table's name is not the carrier's.
-    const bool table = reader.IsTable(service.code);
-    const auto rows = table ? reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
-                                           {service.code, index == 0 ? "ZONE" : "LBS"})
-                            : Snapshot::Rows{};
+    const bool carriers =
+        reader.IsTable(service.code) &&
+        reader.Query("SELECT count(*) FROM pragma_table_info(?) WHERE upper(name) = ?",
+                     {service.code, index == 0 ? "ZONE" : "LBS"}).rows.at(0).at(0) == "1";
     reader.Finish();
-    if (table && rows.rows.at(0).at(0) == "1") return std::nullopt;
-    return "no " + what + " '" + service.code + "'";
+    if (carriers) return std::nullopt;
+    return (index == 0 ? "no zone table '" : "no rate table '") + service.code + "'";
   } catch (const RunError& error) {
     if (error.Number() != Engine::kErrNotADatabase) throw;
     return "not a database";
@@ -149,41 +149,37 @@ std::optional<std::string> DefaultLiteral(const Cell& declared) {
   if (Db::EqualsNoCase(text, "FALSE")) return "0";
   if (Db::IsNumericText(text)) return text;
   if (text.size() < 2 || text.front() != '\'' || text.back() != '\'') return std::nullopt;
-  std::string value;
-  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-    if (text[i] == '\0') return std::nullopt;
-    if (text[i] == '\'') {
-      if (i + 2 >= text.size() || text[i + 1] != '\'') return std::nullopt;  // not one literal
-      ++i;
-    }
-    value += text[i];
-  }
-  return TextLiteral(value);
+  // One quoted text, every quote in it doubled, is already the literal.
+  std::string inner = text.substr(1, text.size() - 2);
+  for (auto at = inner.find("''"); at != std::string::npos; at = inner.find("''", at)) inner.erase(at, 2);
+  if (inner.find_first_of(std::string("'\0", 2)) != std::string::npos) return std::nullopt;
+  return text;
 }
 
 // What an installation stores in `column` of its own [Panel] row, as an
 // SQL literal of the value the column's declared type keeps.
 std::optional<std::string> InstalledLiteral(const Column& column) {
-  for (const auto& installed : Carrier::PanelInstallValues()) {
-    if (Db::UpperAscii(column.name) != Db::UpperAscii(installed.name)) continue;
-    try {
-      const Db::Variant stored =
-          column.type.empty() ? installed.value
-                              : ColumnTypes::ConvertForColumn(installed.value,
-                                                              ColumnTypes::TypeFromDeclared(column.type.c_str()),
-                                                              column.name);
-      switch (stored.GetKind()) {
-        case Db::Variant::Kind::Bool: return stored.ToBool() ? "-1" : "0";
-        case Db::Variant::Kind::Int16: case Db::Variant::Kind::Int32: case Db::Variant::Kind::Byte:
-        case Db::Variant::Kind::Double: case Db::Variant::Kind::Currency: return stored.ToText();
-        case Db::Variant::Kind::Text: case Db::Variant::Kind::Date: return TextLiteral(stored.ToText());
-        default: return std::nullopt;
-      }
-    } catch (const RunError&) {
-      return std::nullopt;  // the column cannot hold it: no installation wrote it
+  const auto values = Carrier::PanelInstallValues();
+  const auto installed = std::find_if(values.begin(), values.end(), [&](const Carrier::ColumnValue& value) {
+    return Db::UpperAscii(value.name) == Db::UpperAscii(column.name);
+  });
+  if (installed == values.end()) return std::nullopt;
+  try {
+    const Db::Variant stored =
+        column.type.empty() ? installed->value
+                            : ColumnTypes::ConvertForColumn(installed->value,
+                                                            ColumnTypes::TypeFromDeclared(column.type.c_str()),
+                                                            column.name);
+    switch (stored.GetKind()) {
+      case Db::Variant::Kind::Bool: return stored.ToBool() ? "-1" : "0";
+      case Db::Variant::Kind::Int16: case Db::Variant::Kind::Int32: case Db::Variant::Kind::Byte:
+      case Db::Variant::Kind::Double: case Db::Variant::Kind::Currency: return stored.ToText();
+      case Db::Variant::Kind::Text: case Db::Variant::Kind::Date: return TextLiteral(stored.ToText());
+      default: return std::nullopt;
     }
+  } catch (const RunError&) {
+    return std::nullopt;  // the column cannot hold it: no installation wrote it
   }
-  return std::nullopt;
 }
 
 // "(c Is Null Or c = '' Or c Is DEFAULT)": the column holds nothing.
@@ -207,22 +203,21 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
       if (Db::UpperAscii(column.name) == upperName) return &column;
     return nullptr;
   };
-  if (const Column* key = find("PANELINDEX")) sql.key = Db::QuotedName(key->name);
+  const Column* key = find("PANELINDEX");
+  if (key) sql.key = Db::QuotedName(key->name);
+  std::set<const Column*> own = {key};  // PanelIndex and the buttons
   sql.onlyService = "(" + sql.carries + ")";
   for (int button = 1; button <= kButtons; ++button) {
-    const std::string n = std::to_string(button);
-    const Column* sv = find("SV" + n);
-    const Column* bd = find("BD" + n);
+    const Column* sv = find("SV" + std::to_string(button));
+    const Column* bd = find("BD" + std::to_string(button));
+    own.insert({sv, bd});
     if (!sv) continue;  // the condition above names it: the query fails
     sql.onlyService += " And (" + Db::QuotedName(sv->name) + " = " + code + " Or (" + IsEmpty(*sv) +
                        (bd ? " And " + IsEmpty(*bd) : "") + "))";
   }
   const Column* sv1 = find("SV1");
   for (const auto& column : columns) {
-    const std::string upper = Db::UpperAscii(column.name);
-    const bool button = upper.size() == 3 && (upper.starts_with("SV") || upper.starts_with("BD")) &&
-                        upper[2] >= '1' && upper[2] < '1' + kButtons;
-    if (button || upper == "PANELINDEX") continue;
+    if (own.contains(&column)) continue;
     const auto installed = sv1 ? InstalledLiteral(column) : std::nullopt;
     sql.onlyService += " And (" + IsEmpty(column) +
                        (installed ? " Or (" + Db::QuotedName(sv1->name) + " = " + code + " And " +
@@ -272,15 +267,15 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
       for (int button = 1; button <= kButtons; ++button)
         select += ", coalesce([SV" + std::to_string(button) + "] = " + code + ", 0)";
       select += " FROM [Panel] WHERE " + found.panel.carries + " ORDER BY " + found.panel.key;
-      std::vector<PanelRow> rows;
+      found.rows.emplace();
       reader.ForEachRow(select, {}, [&](std::vector<Cell>&& row) {
         PanelRow one{.key = Shown(row.at(0)), .goes = row.at(1) == "1"};
         for (int button = 1; button <= kButtons; ++button)
           if (row.at(static_cast<std::size_t>(button) + 1) == "1") one.buttons.push_back(button);
-        rows.push_back(std::move(one));
+        found.rows->push_back(std::move(one));
       });
-      found.rows = std::move(rows);
     } catch (const RunError& error) {
+      found.rows.reset();
       found.panelError = error.Description();
     }
     reader.Finish();
@@ -300,12 +295,18 @@ std::optional<std::string> Execute(const std::string& hostDbPath, const std::str
   return Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); });
 }
 
+constexpr char kNotWhole[] = "the removal stopped: the shop database could not be read whole";
+
+// Step 2. Both tables are read before either changes: a shop that cannot be
+// read whole is left as it is, so that a rerun can finish; each unreadable
+// table shows its box.
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
                    const std::string& failureText) {
   if (!found.records) {
     MsgBox_::ShowProcessFailed(found.masterError, failureText, "");
     return {.name = "record", .result = Result::Unreadable, .detail = found.masterError};
   }
+  if (!found.rows) return {.name = "record", .result = Result::Unchanged, .detail = kNotWhole};
   if (*found.records == 0) return {.name = "record", .result = Result::Unchanged, .detail = "no record in [Master]"};
   if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
     return {.name = "record", .result = Result::Refused, .detail = *error};
@@ -319,19 +320,6 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
   return text;
 }
 
-// "PanelIndex 5 (SV4), 6 (SV1, SV2)": the buttons of `rows` that `pick`
-// keeps; empty when it keeps none.
-std::string ClearedRows(const std::vector<const PanelRow*>& rows, const std::function<bool(int)>& pick) {
-  std::vector<std::string> parts;
-  for (const PanelRow* row : rows) {
-    std::vector<std::string> buttons;
-    for (const int button : row->buttons)
-      if (pick(button)) buttons.push_back("SV" + std::to_string(button));
-    if (!buttons.empty()) parts.push_back(row->key + " (" + Joined(buttons) + ")");
-  }
-  return parts.empty() ? "" : "PanelIndex " + Joined(parts);
-}
-
 // Step 3; `done` tells whether no button of the service is left.
 Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std::string& code,
                    const std::string& failureText, bool& done) {
@@ -340,15 +328,16 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
     MsgBox_::ShowProcessFailed(found.panelError, failureText, "");
     return {.name = "button", .result = Result::Unreadable, .detail = found.panelError};
   }
-  std::vector<std::string> removed;
-  std::vector<const PanelRow*> cleared;
-  for (const auto& row : *found.rows) {
-    if (row.goes) removed.push_back(row.key);
-    else cleared.push_back(&row);
-  }
-  if (removed.empty() && cleared.empty()) {
+  if (!found.records) return {.name = "button", .result = Result::Unchanged, .detail = kNotWhole};
+  if (found.rows->empty()) {
     done = true;
     return {.name = "button", .result = Result::Unchanged, .detail = "no [Panel] button carries the service"};
+  }
+  std::vector<std::string> removed;
+  std::set<int> toClear;
+  for (const auto& row : *found.rows) {
+    if (row.goes) removed.push_back(row.key);
+    else toClear.insert(row.buttons.begin(), row.buttons.end());
   }
   if (!removed.empty()) {
     if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
@@ -357,34 +346,45 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   // Button by button: a row is named cleared once all its buttons are.
   std::optional<std::string> error;
   int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
-  for (int button = 1; button <= kButtons && !error; ++button) {
-    if (std::none_of(cleared.begin(), cleared.end(), [&](const PanelRow* row) { return std::ranges::count(row->buttons, button); }))
-      continue;
+  for (const int button : toClear) {
     const std::string n = std::to_string(button);
     error = Execute(hostDbPath, "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = " + code,
                     failureText);
-    if (error) failedButton = button;
+    if (error) {
+      failedButton = button;
+      break;
+    }
   }
   done = !error;
+  // "PanelIndex 5 (SV4), 6 (SV1, SV2)": the buttons of the rows left that were cleared, or not.
+  const auto named = [&](bool cleared) -> std::string {
+    std::vector<std::string> parts;
+    for (const auto& row : *found.rows) {
+      std::vector<std::string> buttons;
+      for (const int button : row.buttons)
+        if (!row.goes && (button < failedButton) == cleared) buttons.push_back("SV" + std::to_string(button));
+      if (!buttons.empty()) parts.push_back(row.key + " (" + Joined(buttons) + ")");
+    }
+    return parts.empty() ? "" : "PanelIndex " + Joined(parts);
+  };
+  const std::string cleared = named(true);
   std::vector<std::string> parts;
   if (!removed.empty()) parts.push_back("removed PanelIndex " + Joined(removed));
-  const std::string clearedPart = ClearedRows(cleared, [&](int button) { return button < failedButton; });
-  if (!clearedPart.empty()) parts.push_back("cleared " + clearedPart);
-  if (error) parts.push_back("not cleared " + ClearedRows(cleared, [&](int button) { return button >= failedButton; }) + ": " + *error);
-  const bool changed = !removed.empty() || !clearedPart.empty();
+  if (!cleared.empty()) parts.push_back("cleared " + cleared);
+  if (error) parts.push_back("not cleared " + named(false) + ": " + *error);
+  const bool changed = !removed.empty() || !cleared.empty();
   return {.name = "button", .result = !changed ? Result::Refused : removed.empty() ? Result::Cleared : Result::Removed,
           .detail = Joined(parts, "; ")};
 }
 
-// Brings the items of this run (from `first` on) to all seven, for a run
-// that stopped before the shop changed or part-way: the missing ones are
-// unchanged, for `reason`; `unreadable` names the file step 1 could not
-// read, if any.
-void Complete(const Carrier::Service& service, std::size_t first, const std::string& reason,
-              std::vector<Item>& items, const std::string& unreadable = "", const std::string& why = "") {
+// Brings the items of this run to all seven, for a run that stopped before
+// the shop changed or part-way: the missing ones are unchanged, for
+// `reason`; `unreadable` names the file step 1 could not read, if any.
+void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items,
+              const std::string& unreadable = "", const std::string& why = "") {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
-  for (std::size_t i = items.size() - first; i < names.size(); ++i)
+  for (std::size_t i = items.size(); i < names.size(); ++i)
     items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = Result::Unreadable, .detail = why}
                                            : Item{.name = names[i], .result = Result::Unchanged, .detail = reason});
 }
@@ -392,10 +392,8 @@ void Complete(const Carrier::Service& service, std::size_t first, const std::str
 bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
 
 // The removal under the folder's lock.
-bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items,
-                  std::size_t first) {
+bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
   const std::string what = "Failed to remove " + service.carrierName + " '" + service.code + "' service from ";
-  const std::string masterFailure = what + "Master table...", panelFailure = what + "Panel table...";
   const std::string code = TextLiteral(service.code);
   const auto files = service.ShopFiles();
   const Files_::FolderLock lock(Files_::FolderOfPath(hostDbPath));
@@ -403,7 +401,7 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
       "Would you like to remove " + service.type + " '" + service.code + "' service from your Mailvoro ?",
       Platform::kMbOkCancel | Platform::kMbQuestion, "Remove " + service.carrierName + " Service?");
   if (answer != Platform::kAnswerOk) {
-    Complete(service, first, "the operator cancelled", items);
+    Complete(service, "the operator cancelled", items);
     return false;
   }
 
@@ -411,30 +409,21 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   std::vector<FileLook> looks;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (const auto error = Attempt(kFailureText, [&] { looks.push_back(LookAt(service, i, hostDbPath)); })) {
-      Complete(service, first, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
+      Complete(service, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
       return false;
     }
   }
 
   // 2 and 3. The records, then the buttons.
-  // Both tables are read before either changes: a shop that cannot be
-  // read whole is left as it is, so that a rerun can finish.
   const Found found = ReadShop(hostDbPath, code);
+  items.push_back(RemoveRecords(found, hostDbPath, code, what + "Master table..."));
+  bool buttonsDone = false;
+  items.push_back(RemoveButtons(found, hostDbPath, code, what + "Panel table...", buttonsDone));
   if (!found.records || !found.rows) {
-    // Each unreadable table shows its box; the other is left as it is.
-    const std::string reason = "the removal stopped: the shop database could not be read whole";
-    bool unused = false;
-    items.push_back(found.records ? Item{.name = "record", .result = Result::Unchanged, .detail = reason}
-                                  : RemoveRecords(found, hostDbPath, code, masterFailure));
-    items.push_back(found.rows ? Item{.name = "button", .result = Result::Unchanged, .detail = reason}
-                               : RemoveButtons(found, hostDbPath, code, panelFailure, unused));
-    Complete(service, first, reason, items);
+    Complete(service, kNotWhole, items);
     return false;
   }
-  items.push_back(RemoveRecords(found, hostDbPath, code, masterFailure));
-  bool buttonsDone = false;
-  items.push_back(RemoveButtons(found, hostDbPath, code, panelFailure, buttonsDone));
-  const bool shopDone = !Failed(items[first]) && buttonsDone;
+  const bool shopDone = !Failed(items[0]) && buttonsDone;
 
   // 4. The files go only once nothing in the shop refers to them.
   bool filesDone = true;
@@ -452,10 +441,11 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
 
 bool Remove(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
   bool removed = false;
-  const std::size_t first = items.size();
+  std::vector<Item> told;
   // A lock not had within a minute, or an error past every step's own handling.
-  if (const auto error = Attempt(kFailureText, [&] { removed = RemoveLocked(service, hostDbPath, items, first); }))
-    Complete(service, first, *error, items);
+  if (const auto error = Attempt(kFailureText, [&] { removed = RemoveLocked(service, hostDbPath, told); }))
+    Complete(service, *error, told);
+  items.insert(items.end(), told.begin(), told.end());
   return removed;
 }
 
