@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "AppInfo.h"
@@ -82,19 +83,18 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   }
   const struct stat& info = look.identity;
   const std::string programPath = Platform::AppInfo::InProgramFolder(name);
-  struct stat program {};
-  const bool programThere = ::stat(programPath.c_str(), &program) == 0;
+  std::error_code ec;
   if (S_ISLNK(info.st_mode)) {
     look.item.detail = "a symbolic link";
   } else if (!S_ISREG(info.st_mode)) {
     look.item.detail = "not an ordinary file";
-  } else if (programThere && program.st_dev == info.st_dev && program.st_ino == info.st_ino) {
+  } else if (std::filesystem::equivalent(programPath, path, ec)) {
     look.item.detail = "the program folder's own file";
   } else if (static_cast<std::uint64_t>(info.st_size) > Files_::kMostCarrierFileBytes) {
     look.item.detail = "larger than 64 MiB";
   } else if (index < kDatabaseFiles) {
     if (const auto why = DatabaseIsNotCarriers(service, index, path)) look.item.detail = *why;
-  } else if (!programThere || !S_ISREG(program.st_mode)) {
+  } else if (!Files_::LocateFile(programPath, false)) {
     look.item.detail = "the program folder has no ordinary file '" + name + "' to compare with";
   } else if (!Files_::SameBytes(path, programPath)) {
     look.item.detail = "differs from the program folder's";

@@ -140,7 +140,8 @@ void MirrorWritable(const std::string& original, const std::string& copy) {
 }
 
 // What is beside the shop under a carrier file's name, as little of it as
-// a run needs: its bytes where a carrier file could be it, else its kind.
+// a run needs: its bytes where a carrier file could be it, else its kind,
+// writable exactly when the original is.
 void CopyShopFile(const std::string& from, const std::string& to, bool database) {
   struct stat info {};
   if (::lstat(from.c_str(), &info) != 0) return;
@@ -161,12 +162,11 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
       Snapshot::Reader reader(from);
       reader.CopyTo(to);
       reader.Finish();
-      return;
     } catch (const RunError& error) {
       if (error.Number() == Engine::kErrInUse) throw;
       fs::remove(to, ec);
+      fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     }
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   } else {
     // A carrier file is only ever replaced whole, so its bytes as they are
     // tell a run whether it would change.
@@ -175,6 +175,7 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
   if (ec)
     throw RunError(Platform::kErrPathFileAccess,
                    "Path/File access error: '" + from + "' could not be copied: " + ec.message() + ".");
+  MirrorWritable(from, to);
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
@@ -210,12 +211,8 @@ PrivateCopy::PrivateCopy(const Service& service, const std::string& hostDbPath)
   try {
     fs::create_directory(copyFolder_);
     CopyShopFile(hostDbPath, copyHostDbPath_, true);
-    MirrorWritable(hostDbPath, copyHostDbPath_);
-    for (const auto& name : service.ShopFiles()) {
-      const std::string from = Beside(hostDbPath, name), to = Beside(copyHostDbPath_, name);
-      CopyShopFile(from, to, false);
-      MirrorWritable(from, to);
-    }
+    for (const auto& name : service.ShopFiles())
+      CopyShopFile(Beside(hostDbPath, name), Beside(copyHostDbPath_, name), false);
     MirrorWritable(hostFolder_, copyFolder_);
   } catch (const fs::filesystem_error& error) {
     throw RunError(Platform::kErrPathFileAccess, std::string("Path/File access error: ") + error.what());
