@@ -107,20 +107,16 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
 void RemoveFile(FileLook& look, const std::string& path) {
   struct stat now {};
   const bool there = ::lstat(path.c_str(), &now) == 0;
-  if (!there && errno == ENOENT) {
-    look.item = {.name = look.item.name, .result = Result::Unchanged, .detail = "absent"};
-    return;
-  }
-  // One that cannot be looked at is left to the removal to refuse.
-  if (there && !SameFile(now, look.identity)) {
-    look.item = {.name = look.item.name, .result = Result::Kept, .detail = "changed after it was looked at"};
-    return;
-  }
+  const std::string name = look.item.name;
   try {
-    Files_::RemoveFileChecked(path, Db::kDatabaseLocks);
+    if (!there && errno == ENOENT) look.item = {.name = name, .result = Result::Unchanged, .detail = "absent"};
+    // One that cannot be looked at is left to the removal to refuse.
+    else if (there && !SameFile(now, look.identity))
+      look.item = {.name = name, .result = Result::Kept, .detail = "changed after it was looked at"};
+    else Files_::RemoveFileChecked(path, Db::kDatabaseLocks);
   } catch (const std::exception& error) {
     MsgBox_::ShowRemoveFailed(path);
-    look.item = {.name = look.item.name, .result = Result::Refused, .detail = error.what()};
+    look.item = {.name = name, .result = Result::Refused, .detail = error.what()};
   }
 }
 
@@ -192,12 +188,11 @@ std::string IsEmpty(const Column& column) {
 // The statements of step 3, built from the table's own columns.
 struct PanelSql {
   std::string key{};          // the PanelIndex column, quoted
-  std::string carries{};      // a row with the service on any button
-  std::string onlyService{};  // a row with nothing but the service in it (carries included)
+  std::string onlyService{};  // a row with nothing but the service in it, on some button
 };
 
 PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& code) {
-  PanelSql sql{.carries = Carrier::AnyButtonIs(code)};
+  PanelSql sql{.onlyService = "(" + Carrier::AnyButtonIs(code) + ")"};
   const auto find = [&](const std::string& upperName) -> const Column* {
     for (const auto& column : columns)
       if (Db::UpperAscii(column.name) == upperName) return &column;
@@ -206,7 +201,6 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
   const Column* key = find("PANELINDEX");
   if (key) sql.key = Db::QuotedName(key->name);
   std::set<const Column*> own = {key};  // PanelIndex and the buttons
-  sql.onlyService = "(" + sql.carries + ")";
   for (int button = 1; button <= kButtons; ++button) {
     const Column* sv = find("SV" + std::to_string(button));
     const Column* bd = find("BD" + std::to_string(button));
@@ -266,7 +260,7 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
       std::string select = "SELECT " + found.panel.key + ", coalesce(" + found.panel.onlyService + ", 0)";
       for (int button = 1; button <= kButtons; ++button)
         select += ", coalesce([SV" + std::to_string(button) + "] = " + code + ", 0)";
-      select += " FROM [Panel] WHERE " + found.panel.carries + " ORDER BY " + found.panel.key;
+      select += " FROM [Panel] WHERE " + Carrier::AnyButtonIs(code) + " ORDER BY " + found.panel.key;
       found.rows.emplace();
       reader.ForEachRow(select, {}, [&](std::vector<Cell>&& row) {
         PanelRow one{.key = Shown(row.at(0)), .goes = row.at(1) == "1"};

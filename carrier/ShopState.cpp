@@ -28,28 +28,24 @@ using Snapshot::Shown;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
-  Item item{.name = "record", .result = Result::Ok};
   const auto rows = reader.Query("SELECT * FROM [Master] WHERE [Service] = ?", {service.code});
   if (rows.rows.empty()) return {.name = "record", .result = Result::Missing, .detail = "no record in [Master]"};
-  for (const auto& expected : Carrier::MasterOverrides(service)) {
-    const auto column = std::find_if(rows.columns.begin(), rows.columns.end(),
-                                     [&](const std::string& c) { return UpperAscii(c) == UpperAscii(expected.name); });
+  Item item{.name = "record", .result = Result::Ok};
+  for (const auto& [name, value] : Carrier::MasterOverrides(service)) {
+    const auto column = std::ranges::find_if(rows.columns, [&](const std::string& c) {
+      return UpperAscii(c) == UpperAscii(name);
+    });
     if (column == rows.columns.end()) continue;
     const Cell& cell = rows.rows[0][static_cast<std::size_t>(column - rows.columns.begin())];
-    bool same;
-    if (expected.value.GetKind() == Db::Variant::Kind::Text) {
-      same = cell.value_or("") == expected.value.ToText();
-    } else {
-      char* end = nullptr;
-      const double stored = cell ? std::strtod(cell->c_str(), &end) : 0;
-      same = cell && end && *end == '\0' && !cell->empty() &&
-             (expected.value.GetKind() == Db::Variant::Kind::Bool ? (stored != 0) == expected.value.ToBool()
-                                                                   : stored == expected.value.ToDouble());
-    }
+    char* end = nullptr;
+    const double stored = cell ? std::strtod(cell->c_str(), &end) : 0;
+    const bool number = cell && !cell->empty() && *end == '\0';
+    const bool same = value.GetKind() == Db::Variant::Kind::Text ? cell.value_or("") == value.ToText()
+                      : value.GetKind() == Db::Variant::Kind::Bool ? number && (stored != 0) == value.ToBool()
+                                                                  : number && stored == value.ToDouble();
     if (same) continue;
     item.result = Result::Differs;
-    item.detail += (item.detail.empty() ? "" : ", ") + *column + " is " + Shown(cell) +
-                   ", expected " + expected.value.ToText();
+    item.detail += (item.detail.empty() ? "" : ", ") + *column + " is " + Shown(cell) + ", expected " + value.ToText();
   }
   return item;
 }
