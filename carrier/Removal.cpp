@@ -185,21 +185,22 @@ std::string IsEmpty(const Column& column) {
   return "(" + name + " Is Null Or " + name + " = ''" + (literal ? " Or " + name + " Is " + *literal : "") + ")";
 }
 
-// The statements of step 3, built from the table's own columns.
+// The statements of step 3, built from the table's own columns; throws when
+// it has no PanelIndex.
 struct PanelSql {
   std::string key{};          // the PanelIndex column, quoted
   std::string onlyService{};  // a row with nothing but the service in it, on some button
 };
 
 PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& code) {
-  PanelSql sql{.onlyService = "(" + Carrier::AnyButtonIs(code) + ")"};
   const auto find = [&](const std::string& upperName) -> const Column* {
     for (const auto& column : columns)
       if (Db::UpperAscii(column.name) == upperName) return &column;
     return nullptr;
   };
   const Column* key = find("PANELINDEX");
-  if (key) sql.key = Db::QuotedName(key->name);
+  if (!key) throw RunError(Engine::kErrNoSuchColumn, "[Panel] has no column PanelIndex.");
+  PanelSql sql{.key = Db::QuotedName(key->name), .onlyService = "(" + Carrier::AnyButtonIs(code) + ")"};
   std::set<const Column*> own = {key};  // PanelIndex and the buttons
   for (int button = 1; button <= kButtons; ++button) {
     const Column* sv = find("SV" + std::to_string(button));
@@ -256,7 +257,6 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
                           columns.push_back({row.at(0).value_or(""), row.at(1).value_or(""), row.at(2)});
                         });
       found.panel = BuildPanelSql(columns, code);
-      if (found.panel.key.empty()) throw RunError(Engine::kErrNoSuchColumn, "[Panel] has no column PanelIndex.");
       std::string select = "SELECT " + found.panel.key + ", coalesce(" + found.panel.onlyService + ", 0)";
       for (int button = 1; button <= kButtons; ++button)
         select += ", coalesce([SV" + std::to_string(button) + "] = " + code + ", 0)";

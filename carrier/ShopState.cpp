@@ -175,7 +175,6 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty()) return;
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
 }
