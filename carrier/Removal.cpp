@@ -128,18 +128,16 @@ struct Column {
 
 // A declared default as an SQL literal, when it is one: a number, a quoted
 // text, TRUE or FALSE; nothing for Null and for any expression (the text
-// comes from the file, so it is never put into a statement as it is).
+// comes from the file, so only such a literal goes into a statement).
 std::optional<std::string> DefaultLiteral(const Cell& declared) {
   if (!declared) return std::nullopt;
+  constexpr char kSpaces[] = " \t\n\r\f\v";  // Db::IsSpace's
   std::string text = *declared;
-  const auto trim = [&] {
-    while (!text.empty() && Db::IsSpace(text.front())) text.erase(0, 1);
-    while (!text.empty() && Db::IsSpace(text.back())) text.pop_back();
-  };
-  trim();
-  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+  while (true) {
+    text.erase(0, text.find_first_not_of(kSpaces));
+    text.erase(text.find_last_not_of(kSpaces) + 1);
+    if (text.size() < 2 || text.front() != '(' || text.back() != ')') break;
     text = text.substr(1, text.size() - 2);
-    trim();
   }
   if (Db::EqualsNoCase(text, "TRUE")) return "1";
   if (Db::EqualsNoCase(text, "FALSE")) return "0";
