@@ -340,8 +340,8 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
   for (const int button : toClear) {
     const std::string n = std::to_string(button);
-    error = Execute(hostDbPath, "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = " + code,
-                    failureText);
+    const std::string sql = "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = ";
+    error = Execute(hostDbPath, sql + code, failureText);
     if (error) {
       failedButton = button;
       break;
@@ -422,7 +422,8 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   for (std::size_t i = 0; i < files.size(); ++i) {
     FileLook& look = looks[i];
     if (look.Carriers() && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
-    else if (look.Carriers()) look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
+    else if (look.Carriers())
+      look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
     filesDone = filesDone && !Failed(look.item);
     items.push_back(std::move(look.item));
   }

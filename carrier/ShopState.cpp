@@ -69,7 +69,8 @@ std::string Number(const std::string& text) {
 // numbers only, up to the first line that is no chart line.
 std::vector<std::string> ChartRows(const Service& service, const std::string& originZip, std::string& chartName) {
   chartName = Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip).value_or("");
-  if (chartName.empty()) throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
+  if (chartName.empty())
+    throw RunError(Platform::kErrFileNotFound, "no zone chart for the ZIP code '" + originZip + "'");
   Files_::InputFile file;
   file.Open(InProgramFolder("Data") + Platform::AppInfo::PathSeparator() + chartName);
   std::vector<std::string> rows;
@@ -95,13 +96,15 @@ Item VerifyFile(const Service& service, std::size_t index, const std::string& pa
   }
   const std::string& table = service.code;
   Snapshot::Reader reader(path);
-  if (!reader.IsTable(table)) return {.name = name, .result = Result::Differs, .detail = "'" + table + "' is not a table"};
+  if (!reader.IsTable(table))
+    return {.name = name, .result = Result::Differs, .detail = "'" + table + "' is not a table"};
   std::vector<std::string> rows;
   reader.ForEachRow("SELECT [LOZIP], [HIZIP], [ZONE] FROM " + Db::QuotedName(table), {}, [&](std::vector<Cell>&& row) {
     rows.push_back(Number(Shown(row.at(0))) + "," + Number(Shown(row.at(1))) + "," + Number(Shown(row.at(2))));
   });
   reader.Finish();
-  if (rows.empty()) return {.name = name, .result = Result::Differs, .detail = "the zone table '" + table + "' is empty"};
+  if (rows.empty())
+    return {.name = name, .result = Result::Differs, .detail = "the zone table '" + table + "' is empty"};
   if (originZip.empty()) return {.name = name, .result = Result::Ok};
   std::string chartName;
   const std::vector<std::string> expected = ChartRows(service, originZip, chartName);

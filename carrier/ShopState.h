@@ -4,7 +4,6 @@
 // here writes the shop.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
