@@ -1,6 +1,8 @@
 #include "Variant.h"
 
+#include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <limits>
@@ -11,6 +13,7 @@ namespace Db {
 namespace {
 
 using Platform::RunError;
+namespace chrono = std::chrono;
 
 // Date serial numbers count days from 1899-12-30, the host's day 0; the
 // valid dates run from 100-01-01 to 9999-12-31.
@@ -50,56 +53,44 @@ std::string FormatDouble(double value) {
   return text;
 }
 
-// The number in `text` when it passes IsNumericText; from_chars is used
-// because strtod follows the process locale, which the window system sets.
-std::optional<double> ParseNumber(std::string_view text) {
-  text = TrimBlanks(text);
-  if (!IsNumericText(std::string(text))) return std::nullopt;
-  bool negative = false;
-  if (text.front() == '+' || text.front() == '-') {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
+// A number as IsNumericText reads it: the text less blanks and sign, the
+// value, and whether it is past the range of a double.
+struct Number {
+  std::string_view digits;
   double value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
-    ThrowOverflow("the number " + Quoted(std::string(text)) + " is too large");
+  bool tooLarge = false;
+};
+
+// from_chars is used because strtod follows the process locale, which the
+// window system sets.
+std::optional<Number> ReadNumber(std::string_view text) {
+  text = TrimBlanks(text);
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  // from_chars would also take a second sign, "inf" and "nan".
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.')) {
+    return std::nullopt;
   }
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return negative ? -value : value;
+  Number number{text};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number.value);
+  if (end != text.data() + text.size() || error == std::errc::invalid_argument) return std::nullopt;
+  number.tooLarge = error == std::errc::result_out_of_range;
+  if (negative) number.value = -number.value;
+  return number;
 }
 
-// Howard Hinnant's civil calendar algorithms, days relative to 1970-01-01.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+// The number in `text` when it passes IsNumericText.
+std::optional<double> ParseNumber(std::string_view text) {
+  const std::optional<Number> number = ReadNumber(text);
+  if (number && number->tooLarge) ThrowOverflow("the number " + Quoted(std::string(number->digits)) + " is too large");
+  if (!number) return std::nullopt;
+  return number->value;
 }
 
-void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-unsigned DaysInMonth(int year, unsigned month) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-std::string FormatDateTime(int y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s) {
+std::string FormatDateTime(chrono::year_month_day date, unsigned h, unsigned mi, unsigned s) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), h, mi, s);
   return buffer;
 }
 
@@ -135,20 +126,20 @@ struct Scanner {
   }
 };
 
-bool ScanDate(Scanner& s, int& y, unsigned& mo, unsigned& d) {
+bool ScanDate(Scanner& s, chrono::year_month_day& date) {
   const std::size_t start = s.pos;
   unsigned a = 0, b = 0, c = 0;
   if (s.Number(4, a, 4) && s.Char('-') && s.Number(2, b) && s.Char('-') && s.Number(2, c)) {
-    y = static_cast<int>(a), mo = b, d = c;
+    date = chrono::year{static_cast<int>(a)} / chrono::month{b} / chrono::day{c};
   } else {
     s.pos = start;
     if (!(s.Number(2, a) && s.Char('/') && s.Number(2, b) && s.Char('/') && s.Number(4, c, 4))) {
       s.pos = start;
       return false;
     }
-    y = static_cast<int>(c), mo = a, d = b;
+    date = chrono::year{static_cast<int>(c)} / chrono::month{a} / chrono::day{b};
   }
-  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo)) {
+  if (date.year() < chrono::year{100} || !date.ok()) {
     s.pos = start;
     return false;
   }
@@ -186,18 +177,17 @@ std::string DateTextFromSerial(double serial) {
   auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(serial - whole) * 86400.0));
   auto days = static_cast<std::int64_t>(whole);
   if (seconds >= 86400) seconds -= 86400, days += 1;
-  int y = 0;
-  unsigned mo = 0, d = 0;
-  CivilFromDays(days + kSerialEpochDays, y, mo, d);
+  const chrono::year_month_day date{chrono::sys_days{chrono::days{days + kSerialEpochDays}}};
   const auto s = static_cast<unsigned>(seconds);
-  return FormatDateTime(y, mo, d, s / 3600, s / 60 % 60, s % 60);
+  return FormatDateTime(date, s / 3600, s / 60 % 60, s % 60);
 }
 
 double SerialFromDateText(const std::string& stored) {
   // Stored text is always "YYYY-MM-DD HH:MM:SS".
   const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
-  const std::int64_t days = DaysFromCivil(field(0, 4), static_cast<unsigned>(field(5, 2)),
-                                          static_cast<unsigned>(field(8, 2))) - kSerialEpochDays;
+  const chrono::year_month_day date{chrono::year{field(0, 4)}, chrono::month{static_cast<unsigned>(field(5, 2))},
+                                    chrono::day{static_cast<unsigned>(field(8, 2))}};
+  const std::int64_t days = chrono::sys_days{date}.time_since_epoch().count() - kSerialEpochDays;
   const double fraction = (field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2)) / 86400.0;
   return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
 }
@@ -206,16 +196,16 @@ double SerialFromDateText(const std::string& stored) {
 
 std::optional<std::string> StoredDateText(std::string_view text) {
   Scanner s{TrimBlanks(text)};
-  int y = 1899;
-  unsigned mo = 12, d = 30, h = 0, mi = 0, sec = 0;
-  if (ScanDate(s, y, mo, d)) {
+  chrono::year_month_day date = chrono::year{1899} / 12 / 30;
+  unsigned h = 0, mi = 0, sec = 0;
+  if (ScanDate(s, date)) {
     const std::size_t afterDate = s.pos;
     if (!(s.Spaces() && ScanTime(s, h, mi, sec))) s.pos = afterDate, h = mi = sec = 0;
   } else if (!ScanTime(s, h, mi, sec)) {
     return std::nullopt;
   }
   if (!s.AtEnd()) return std::nullopt;
-  return FormatDateTime(y, mo, d, h, mi, sec);
+  return FormatDateTime(date, h, mi, sec);
 }
 
 std::string UpperAscii(std::string text) {
@@ -249,31 +239,7 @@ std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
   return text + "'";
 }
 
-bool IsNumericText(const std::string& text) {
-  const std::string_view t = TrimBlanks(text);
-  std::size_t i = 0;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-  std::size_t digits = 0;
-  bool point = false;
-  for (; i < t.size(); ++i) {
-    if (t[i] >= '0' && t[i] <= '9') {
-      ++digits;
-    } else if (t[i] == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (digits == 0) return false;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    std::size_t exponentDigits = 0;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++exponentDigits;
-    if (exponentDigits == 0) return false;
-  }
-  return i == t.size();
-}
+bool IsNumericText(const std::string& text) { return ReadNumber(text).has_value(); }
 
 Variant Variant::Null() { return Make(Kind::Null, std::monostate{}); }
 
@@ -306,9 +272,9 @@ Variant Variant::Now() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return Make(Kind::Date, FormatDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                         static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                                         static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)));
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return Make(Kind::Date, buffer);
 }
 
 Variant Variant::Bool(bool value) { return Make(Kind::Bool, value); }
