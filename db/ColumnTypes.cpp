@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -85,10 +86,7 @@ void StoreAs(sqlite3_context* context, int, sqlite3_value** argv) {
 }  // namespace
 
 int TypeFromDeclared(const char* declared) {
-  std::string word;
-  for (const char* p = declared; *p && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '('; ++p) {
-    word += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
-  }
+  const std::string word = Db::UpperAscii(std::string(declared, std::strcspn(declared, " \t\n\r(")));
   struct Entry {
     const char* name;
     int type;

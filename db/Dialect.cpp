@@ -31,10 +31,8 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
 // VACUUM, transaction control and the rest reach beyond one statement on
 // one file and are refused.
 bool IsAllowedStatement(const std::string& keyword) {
-  for (const char* allowed : {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"}) {
-    if (keyword == allowed) return true;
-  }
-  return false;
+  static constexpr std::string_view kAllowed[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"};
+  return std::ranges::find(kAllowed, keyword) != std::end(kAllowed);
 }
 
 // The tokens of SQLite's text that matter for finding the values a

@@ -17,18 +17,11 @@ namespace Engine {
 namespace {
 
 using Db::EqualsNoCase;
-using Db::IsSpace;
 using Db::Quoted;
 using Db::StartsWithNoCase;
 
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // A second line of defence behind the keyword check, for whatever might
 // reach these actions from inside an allowed statement; only the engine's
@@ -40,11 +33,11 @@ int Authorize(void* data, int action, const char*, const char*, const char*, con
 
 std::string PathFromConnectionString(const std::string& connectionString) {
   const std::size_t semicolon = connectionString.find(';');
-  const std::string_view provider = Trim(std::string_view(connectionString).substr(0, semicolon));
+  const std::string_view provider = Db::Trim(std::string_view(connectionString).substr(0, semicolon), Db::kSpaces);
   if (!StartsWithNoCase(provider, "Provider=")) {
     Fail(kErrBadConnectionString, "The connection string " + Quoted(connectionString) + " names no provider.");
   }
-  const std::string_view name = Trim(provider.substr(9));
+  const std::string_view name = Db::Trim(provider.substr(9), Db::kSpaces);
   if (!EqualsNoCase(name, kProvider)) {
     Fail(kErrBadConnectionString, "The provider " + Quoted(std::string(name)) + " is not known; only " +
                                       std::string(kProvider) + " can open a database.");

@@ -94,17 +94,13 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
 
 void Recordset::Detach() { handle_.reset(); }
 
+// Every other member is set again by Open() before anything reads it.
 void Recordset::Close() {
   open_ = false;
   handle_.reset();
-  table_.clear();
   columns_.clear();
   rows_.clear();
-  current_ = 0;
-  updatable_ = false;
   adding_ = false;
-  newRow_.clear();
-  assigned_.clear();
 }
 
 bool Recordset::IsEOF() const {
@@ -180,8 +176,6 @@ void Recordset::Update() {
   adding_ = false;
   rows_.push_back(std::move(newRow_));
   current_ = rows_.size() - 1;
-  newRow_.clear();
-  assigned_.clear();
 }
 
 }  // namespace Engine

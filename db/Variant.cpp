@@ -1,5 +1,6 @@
 #include "Variant.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -34,11 +35,7 @@ constexpr double kMaxSerial = 2958465.99999;
 }
 
 // Spaces and tabs: numeric and boolean text may carry either around it.
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
+constexpr std::string_view kBlanks = " \t";
 
 // Shortest round-trip digits, written out in full between 1e-5 and 1e15 as
 // the host writes numbers, in exponent form outside.
@@ -64,7 +61,7 @@ struct Number {
 // from_chars is used because strtod follows the process locale, which the
 // window system sets.
 std::optional<Number> ReadNumber(std::string_view text) {
-  text = TrimBlanks(text);
+  text = Trim(text, kBlanks);
   const bool negative = text.starts_with('-');
   if (negative || text.starts_with('+')) text.remove_prefix(1);
   // from_chars would also take a second sign, "inf" and "nan".
@@ -195,7 +192,7 @@ double SerialFromDateText(const std::string& stored) {
 }  // namespace
 
 std::optional<std::string> StoredDateText(std::string_view text) {
-  Scanner s{TrimBlanks(text)};
+  Scanner s{Trim(text, kBlanks)};
   chrono::year_month_day date = chrono::year{1899} / 12 / 30;
   unsigned h = 0, mi = 0, sec = 0;
   if (ScanDate(s, date)) {
@@ -344,7 +341,7 @@ bool Variant::ToBool() const {
     case Kind::Bool: return std::get<bool>(value_);
     case Kind::Text: {
       const auto& text = std::get<std::string>(value_);
-      const std::string_view trimmed = TrimBlanks(text);
+      const std::string_view trimmed = Trim(text, kBlanks);
       if (EqualsNoCase(trimmed, "True")) return true;
       if (EqualsNoCase(trimmed, "False")) return false;
       if (const auto number = ParseNumber(text)) return *number != 0;
@@ -376,18 +373,15 @@ const std::vector<std::uint8_t>& Variant::BinaryValue() const {
 
 bool operator==(const Variant& a, const Variant& b) { return a.kind_ == b.kind_ && a.value_ == b.value_; }
 
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+std::string_view Trim(std::string_view text, std::string_view chars) {
+  const auto first = text.find_first_not_of(chars);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(chars) - first + 1);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
+  return std::ranges::equal(a, b, {}, lower, lower);
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
