@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <regex>
 
 #include "RunError.h"
 
@@ -91,82 +92,6 @@ std::string FormatDateTime(chrono::year_month_day date, unsigned h, unsigned mi,
   return buffer;
 }
 
-// A small cursor over the date text; every reader leaves `pos` unchanged
-// when it fails.
-struct Scanner {
-  std::string_view text;
-  std::size_t pos = 0;
-
-  bool AtEnd() const { return pos >= text.size(); }
-  // 1 to maxDigits decimal digits.
-  bool Number(unsigned maxDigits, unsigned& value, unsigned minDigits = 1) {
-    std::size_t end = pos;
-    value = 0;
-    while (end < text.size() && end - pos < maxDigits && text[end] >= '0' && text[end] <= '9') {
-      value = value * 10 + static_cast<unsigned>(text[end] - '0');
-      ++end;
-    }
-    if (end - pos < minDigits) return false;
-    if (end < text.size() && text[end] >= '0' && text[end] <= '9') return false;  // too many digits
-    pos = end;
-    return true;
-  }
-  bool Char(char c) {
-    if (AtEnd() || text[pos] != c) return false;
-    ++pos;
-    return true;
-  }
-  bool Spaces() {
-    const std::size_t start = pos;
-    while (!AtEnd() && text[pos] == ' ') ++pos;
-    return pos > start;
-  }
-};
-
-bool ScanDate(Scanner& s, chrono::year_month_day& date) {
-  const std::size_t start = s.pos;
-  unsigned a = 0, b = 0, c = 0;
-  if (s.Number(4, a, 4) && s.Char('-') && s.Number(2, b) && s.Char('-') && s.Number(2, c)) {
-    date = chrono::year{static_cast<int>(a)} / chrono::month{b} / chrono::day{c};
-  } else {
-    s.pos = start;
-    if (!(s.Number(2, a) && s.Char('/') && s.Number(2, b) && s.Char('/') && s.Number(4, c, 4))) {
-      s.pos = start;
-      return false;
-    }
-    date = chrono::year{static_cast<int>(c)} / chrono::month{a} / chrono::day{b};
-  }
-  if (date.year() < chrono::year{100} || !date.ok()) {
-    s.pos = start;
-    return false;
-  }
-  return true;
-}
-
-bool ScanTime(Scanner& s, unsigned& h, unsigned& mi, unsigned& sec) {
-  const std::size_t start = s.pos;
-  sec = 0;
-  if (!(s.Number(2, h) && s.Char(':') && s.Number(2, mi, 2))) {
-    s.pos = start;
-    return false;
-  }
-  const std::size_t beforeSeconds = s.pos;
-  if (!(s.Char(':') && s.Number(2, sec, 2))) s.pos = beforeSeconds, sec = 0;
-  const std::size_t beforeMeridiem = s.pos;
-  s.Spaces();
-  const std::string_view rest = s.text.substr(s.pos, 2);
-  const bool am = EqualsNoCase(rest, "AM"), pm = EqualsNoCase(rest, "PM");
-  if (am || pm) {
-    s.pos += 2;
-    if (h < 1 || h > 12) return s.pos = start, false;
-    h = (h % 12) + (pm ? 12 : 0);
-  } else {
-    s.pos = beforeMeridiem;
-  }
-  if (h > 23 || mi > 59 || sec > 59) return s.pos = start, false;
-  return true;
-}
-
 std::string DateTextFromSerial(double serial) {
   if (!(serial >= kMinSerial && serial <= kMaxSerial)) ThrowOverflow("the number is out of the range of dates");
   // The host keeps the time of a negative serial as a positive fraction.
@@ -192,17 +117,29 @@ double SerialFromDateText(const std::string& stored) {
 }  // namespace
 
 std::optional<std::string> StoredDateText(std::string_view text) {
-  Scanner s{Trim(text, kBlanks)};
+  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10)
+  // after spaces; or a time alone (11-14).
+  static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: *([AaPp])[Mm])?)";
+  static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: +)" + time +
+                                  ")?|" + time);
+  text = Trim(text, kBlanks);
+  std::match_results<std::string_view::const_iterator> match;
+  if (!std::regex_match(text.begin(), text.end(), match, pattern)) return std::nullopt;
+  const auto number = [&](int group) { return match[group].matched ? std::stoi(match[group].str()) : 0; };
   chrono::year_month_day date = chrono::year{1899} / 12 / 30;
-  unsigned h = 0, mi = 0, sec = 0;
-  if (ScanDate(s, date)) {
-    const std::size_t afterDate = s.pos;
-    if (!(s.Spaces() && ScanTime(s, h, mi, sec))) s.pos = afterDate, h = mi = sec = 0;
-  } else if (!ScanTime(s, h, mi, sec)) {
+  if (match[1].matched) date = chrono::year{number(1)} / number(2) / number(3);
+  if (match[4].matched) date = chrono::year{number(6)} / number(4) / number(5);
+  const int at = match[11].matched ? 11 : 7;
+  int hour = number(at);
+  if (match[at + 3].matched) {
+    if (hour < 1 || hour > 12) return std::nullopt;
+    hour = hour % 12 + (match[at + 3].str() == "P" || match[at + 3].str() == "p" ? 12 : 0);
+  }
+  if (date.year() < chrono::year{100} || !date.ok() || hour > 23 || number(at + 1) > 59 || number(at + 2) > 59) {
     return std::nullopt;
   }
-  if (!s.AtEnd()) return std::nullopt;
-  return FormatDateTime(date, h, mi, sec);
+  return FormatDateTime(date, static_cast<unsigned>(hour), static_cast<unsigned>(number(at + 1)),
+                        static_cast<unsigned>(number(at + 2)));
 }
 
 std::string UpperAscii(std::string text) {
