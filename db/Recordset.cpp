@@ -48,15 +48,14 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
 
   const int count = sqlite3_column_count(stmt);
   std::vector<Column> columns(static_cast<std::size_t>(count));
-  std::vector<bool> declared(columns.size());
   std::string table;
   bool oneTable = true;
   for (int i = 0; i < count; ++i) {
     Column& column = columns[static_cast<std::size_t>(i)];
     column.name = sqlite3_column_name(stmt, i);
+    // -1 until the first value tells the type of a column declared with none.
     const char* declaredType = sqlite3_column_decltype(stmt, i);
-    declared[static_cast<std::size_t>(i)] = declaredType != nullptr;
-    if (declaredType) column.type = ColumnTypes::TypeFromDeclared(declaredType);
+    column.type = declaredType ? ColumnTypes::TypeFromDeclared(declaredType) : -1;
     const char* tableName = sqlite3_column_table_name(stmt, i);
     const char* origin = sqlite3_column_origin_name(stmt, i);
     if (tableName && origin) {
@@ -73,14 +72,14 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
     row.reserve(columns.size());
     for (int i = 0; i < count; ++i) {
       const auto at = static_cast<std::size_t>(i);
-      if (!declared[at] && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
-      row.push_back(ColumnTypes::ReadValue(sqlite3_column_value(stmt, i), declared[at] ? columns[at].type : -1));
+      if (columns[at].type < 0 && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
+      row.push_back(ColumnTypes::ReadValue(sqlite3_column_value(stmt, i), columns[at].type));
     }
     rows.push_back(std::move(row));
   }
   // At its end the statement holds no lock.
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (!declared[i]) columns[i].type = ColumnTypes::TypeFromStorage(firstStorage[i]);
+    if (columns[i].type < 0) columns[i].type = ColumnTypes::TypeFromStorage(firstStorage[i]);
   }
 
   handle_ = connection.handle_;

@@ -191,14 +191,9 @@ Variant Variant::Currency(double value) {
 }
 
 Variant Variant::Date(const std::string& value) {
-  // Only the stored form itself (or its date alone), fields checked for range.
-  static constexpr std::string_view kPattern = "0000-00-00 00:00:00";
-  bool shaped = value.size() == 10 || value.size() == 19;
-  for (std::size_t i = 0; shaped && i < value.size(); ++i) {
-    shaped = kPattern[i] == '0' ? (value[i] >= '0' && value[i] <= '9') : value[i] == kPattern[i];
-  }
-  const auto stored = shaped ? StoredDateText(value) : std::nullopt;
-  if (!stored) ThrowMismatch(Quoted(value) + " is not a date");
+  // Only the stored form itself (or its date alone): text that reads as itself.
+  const auto stored = StoredDateText(value);
+  if (!stored || (*stored != value && *stored != value + " 00:00:00")) ThrowMismatch(Quoted(value) + " is not a date");
   return Make(Kind::Date, *stored);
 }
 
