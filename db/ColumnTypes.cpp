@@ -139,15 +139,12 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
         if (number < 0 || number > 255) overflow();
         return Variant::Byte(static_cast<std::uint8_t>(number));
       }
-      case kTypeSingle: case kTypeDouble: {
+      case kTypeSingle: case kTypeDouble: case kTypeCurrency: {
         const double number = finite(value.ToDouble());
-        if (type == kTypeSingle && (number > FLT_MAX || number < -FLT_MAX)) overflow();
-        return Variant::Double(number);
-      }
-      case kTypeCurrency: {
-        const double number = finite(value.ToDouble());
-        if (number > 922337203685477.5807 || number < -922337203685477.5808) overflow();
-        return Variant::Currency(number);
+        // Currency's range is that of a 64-bit count of ten-thousandths.
+        const double limit = type == kTypeSingle ? FLT_MAX : type == kTypeCurrency ? 922337203685477.5807 : DBL_MAX;
+        if (number > limit || number < -limit) overflow();
+        return type == kTypeCurrency ? Variant::Currency(number) : Variant::Double(number);
       }
       case kTypeDate: return Variant::Date(value.ToDateText());
       case kTypeBoolean: return Variant::Bool(value.ToBool());

@@ -46,6 +46,13 @@ std::string SecondsText(std::chrono::milliseconds limit) {
   return std::string(text) + (limit == std::chrono::seconds(1) ? " second" : " seconds");
 }
 
+// The rows of sqlite_schema that are the file's own ordinary tables. A
+// virtual table has no pages of its own (rootpage 0) and its statement is
+// kept as SQLite wrote it; a view can only be a 'view'.
+constexpr const char* kOwnTables =
+    "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
+    "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+
 // Run as root, SQLite's unix VFS gives every write-ahead log and
 // shared-memory file it opens the owner of its database (fchown), which
 // moves the file's time of change even when the owner is already right. A
@@ -210,17 +217,6 @@ std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::v
     throw;
   }
 }
-
-namespace {
-
-// The rows of sqlite_schema that are the file's own ordinary tables. A
-// virtual table has no pages of its own (rootpage 0) and its statement is
-// kept as SQLite wrote it; a view can only be a 'view'.
-constexpr const char* kOwnTables =
-    "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
-    "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
-
-}  // namespace
 
 std::vector<std::string> Reader::Tables() {
   std::vector<std::string> names;

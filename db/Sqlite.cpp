@@ -72,8 +72,8 @@ RunError Error(sqlite3* db, int rc, const std::string& path, const std::string& 
     return RunError(Engine::kErrNoSuchColumn,
                     "The column " + Quoted(after("no such column: ")) + " does not exist in " + Quoted(path) + ".");
   }
-  if (message.starts_with("table ") && message.find(" has no column named ") != std::string::npos) {
-    const std::size_t at = message.find(" has no column named ");
+  if (const std::size_t at = message.find(" has no column named ");
+      message.starts_with("table ") && at != std::string::npos) {
     return RunError(Engine::kErrNoSuchColumn, "The column " + Quoted(message.substr(at + 21)) +
                                                   " does not exist in the table " + Quoted(message.substr(6, at - 6)) +
                                                   " of " + Quoted(path) + ".");
@@ -126,11 +126,9 @@ Statement::Statement(const Database& db, const std::string& sql, const std::stri
   statement_.reset(raw);
   db.Check(rc, shown);
   if (!raw) throw RunError(Engine::kErrSyntax, "The statement is empty.");
-  for (const char* p = tail; p && p < sql.data() + sql.size(); ++p) {
-    if (!Db::IsSpace(*p)) {
-      throw RunError(Engine::kErrMultipleStatements,
-                     "Only one statement can be run at a time: " + Quoted(shown) + " holds more; nothing was run.");
-    }
+  if (sql.find_first_not_of(Db::kSpaces, static_cast<std::size_t>(tail - sql.data())) != std::string::npos) {
+    throw RunError(Engine::kErrMultipleStatements,
+                   "Only one statement can be run at a time: " + Quoted(shown) + " holds more; nothing was run.");
   }
 }
 

@@ -44,8 +44,8 @@ std::string FormatDouble(double value) {
   char buffer[400];
   const double magnitude = std::fabs(value);
   const bool plain = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
-  const auto result = plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
-                            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  const auto format = plain ? std::chars_format::fixed : std::chars_format::scientific;
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format);
   std::string text(buffer, result.ptr);
   if (text == "-0") text = "0";
   return text;
