@@ -165,14 +165,19 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
 }
 
 Variant ReadValue(sqlite3_value* stored, int type) {
+  const auto real = [&](double value) {
+    if (type == kTypeBoolean) return Variant::Bool(value != 0);
+    if (type == kTypeCurrency) return Variant::Currency(value);
+    if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
+    return Variant::Double(value);
+  };
   switch (sqlite3_value_type(stored)) {
     case SQLITE_NULL: return Variant::Null();
     case SQLITE_INTEGER: {
       const std::int64_t value = sqlite3_value_int64(stored);
       switch (type) {
-        case kTypeBoolean: return Variant::Bool(value != 0);
-        case kTypeCurrency: return Variant::Currency(static_cast<double>(value));
-        case kTypeDouble: case kTypeSingle: return Variant::Double(static_cast<double>(value));
+        case kTypeBoolean: case kTypeCurrency: case kTypeDouble: case kTypeSingle:
+          return real(static_cast<double>(value));
         case kTypeSmallInt:
           if (value >= INT16_MIN && value <= INT16_MAX) return Variant::Int16(static_cast<std::int16_t>(value));
           break;
@@ -186,13 +191,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
       }
       return IntegerValue(value);
     }
-    case SQLITE_FLOAT: {
-      const double value = sqlite3_value_double(stored);
-      if (type == kTypeBoolean) return Variant::Bool(value != 0);
-      if (type == kTypeCurrency) return Variant::Currency(value);
-      if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
-      return Variant::Double(value);
-    }
+    case SQLITE_FLOAT: return real(sqlite3_value_double(stored));
     case SQLITE_BLOB: {
       // A zero-length blob has no bytes to point at: it reads as an empty
       // binary value, not as Null.

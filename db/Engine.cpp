@@ -127,20 +127,17 @@ Database::~Database() = default;
 void Database::Open(const std::string& connectionString) {
   Close();
   const std::string path = PathFromConnectionString(connectionString);
+  const std::string unreadable = "The file " + Quoted(path) + " cannot be read: permission denied.";
   struct stat info {};
   if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-    if (!path.empty() && errno == EACCES) {
-      Fail(kErrCannotOpen, "The file " + Quoted(path) + " cannot be read: permission denied.");
-    }
+    if (!path.empty() && errno == EACCES) Fail(kErrCannotOpen, unreadable);
     Fail(kErrFileNotFound, "Could not find file " + Quoted(path) + ".");
   }
   if (S_ISDIR(info.st_mode)) Fail(kErrNotAFile, "The path " + Quoted(path) + " is a folder, not a database file.");
   if (!S_ISREG(info.st_mode)) Fail(kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   if (info.st_size == 0) Fail(kErrNotADatabase, "The file " + Quoted(path) + " is not a database (it is empty).");
   // The mode bits decide, not access(): as root every file passes access().
-  if ((info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
-    Fail(kErrCannotOpen, "The file " + Quoted(path) + " cannot be read: permission denied.");
-  }
+  if ((info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) Fail(kErrCannotOpen, unreadable);
   const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 
   // A scratch file's connection is shared while the path still names the

@@ -131,15 +131,12 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
     throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quoted(path) + ".");
   if (!S_ISREG(info.st_mode)) throw RunError(Engine::kErrNotAFile, "The path " + Quoted(path) + " is not a file.");
   std::array<unsigned char, kHeaderBytes> header{};
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
-    const ssize_t count = ::read(fd, header.data(), header.size());
-    ::close(fd);
-    if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
-    if (count != static_cast<ssize_t>(header.size()))
-      throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
-  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const ssize_t count = fd < 0 ? -1 : ::read(fd, header.data(), header.size());
+  if (fd >= 0) ::close(fd);
+  if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
+  if (count != static_cast<ssize_t>(header.size()))
+    throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   connection_ = std::make_unique<Connection>(path, timeLimit);
   Connection& connection = *connection_;
   // SQLite looks for the log and the shared memory beside the file the

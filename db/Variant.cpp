@@ -35,6 +35,16 @@ constexpr double kMaxSerial = 2958465.99999;
   throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
 }
 
+// `text` between two `quote`s, each `quote` in it doubled.
+std::string Enclosed(const std::string& text, char quote) {
+  std::string enclosed(1, quote);
+  for (const char c : text) {
+    enclosed += c;
+    if (c == quote) enclosed += c;
+  }
+  return enclosed + quote;
+}
+
 // Spaces and tabs: numeric and boolean text may carry either around it.
 constexpr std::string_view kBlanks = " \t";
 
@@ -147,20 +157,6 @@ std::string UpperAscii(std::string text) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return text;
 }
-
-namespace {
-
-// `text` between two `quote`s, each `quote` in it doubled.
-std::string Enclosed(const std::string& text, char quote) {
-  std::string enclosed(1, quote);
-  for (const char c : text) {
-    enclosed += c;
-    if (c == quote) enclosed += c;
-  }
-  return enclosed + quote;
-}
-
-}  // namespace
 
 std::string QuotedName(const std::string& name) { return Enclosed(name, '"'); }
 
