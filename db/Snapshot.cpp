@@ -164,9 +164,7 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   Query("SELECT count(*) FROM sqlite_schema");
 }
 
-Reader::~Reader() {
-  if (connection_) Close();
-}
+Reader::~Reader() { Close(); }
 
 void Reader::Close() {
   if (!connection_->db.Get()) return;

@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdio>
 #include <string_view>
 
 #include "EngineErrors.h"
@@ -19,18 +18,13 @@ constexpr int kPagesPerCopyStep = 256;
 // A "file:" name for SQLite with every byte that could end the path or
 // start a parameter written as %XX.
 std::string UriOf(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri = "file:";
   for (const char c : path) {
     const auto byte = static_cast<unsigned char>(c);
     const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
                        c == '/' || c == '.' || c == '-' || c == '_';
-    if (plain) {
-      uri += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      uri += escaped;
-    }
+    uri += plain ? std::string(1, c) : std::string{'%', kHex[byte >> 4], kHex[byte & 15]};
   }
   return uri;
 }
