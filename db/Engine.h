@@ -5,7 +5,6 @@
 // description that names the file, table or column concerned.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>

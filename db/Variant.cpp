@@ -171,26 +171,26 @@ std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
 
 bool IsNumericText(const std::string& text) { return ReadNumber(text).has_value(); }
 
-Variant Variant::Null() { return Make(Kind::Null, std::monostate{}); }
+Variant Variant::Null() { return Variant(Kind::Null, std::monostate{}); }
 
-Variant Variant::Text(std::string value) { return Make(Kind::Text, std::move(value)); }
+Variant Variant::Text(std::string value) { return Variant(Kind::Text, std::move(value)); }
 
-Variant Variant::Int16(std::int16_t value) { return Make(Kind::Int16, static_cast<std::int64_t>(value)); }
+Variant Variant::Int16(std::int16_t value) { return Variant(Kind::Int16, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Int32(std::int32_t value) { return Make(Kind::Int32, static_cast<std::int64_t>(value)); }
+Variant Variant::Int32(std::int32_t value) { return Variant(Kind::Int32, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Double(double value) { return Make(Kind::Double, value); }
+Variant Variant::Double(double value) { return Variant(Kind::Double, value); }
 
 Variant Variant::Currency(double value) {
   const double rounded = std::nearbyint(value * 10000.0) / 10000.0;
-  return Make(Kind::Currency, rounded == 0 ? 0.0 : rounded);
+  return Variant(Kind::Currency, rounded == 0 ? 0.0 : rounded);
 }
 
 Variant Variant::Date(const std::string& value) {
   // Only the stored form itself (or its date alone): text that reads as itself.
   const auto stored = StoredDateText(value);
   if (!stored || (*stored != value && *stored != value + " 00:00:00")) ThrowMismatch(Quoted(value) + " is not a date");
-  return Make(Kind::Date, *stored);
+  return Variant(Kind::Date, *stored);
 }
 
 Variant Variant::Now() {
@@ -199,14 +199,14 @@ Variant Variant::Now() {
   localtime_r(&now, &local);
   char buffer[32];
   std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-  return Make(Kind::Date, buffer);
+  return Variant(Kind::Date, buffer);
 }
 
-Variant Variant::Bool(bool value) { return Make(Kind::Bool, value); }
+Variant Variant::Bool(bool value) { return Variant(Kind::Bool, value); }
 
-Variant Variant::Byte(std::uint8_t value) { return Make(Kind::Byte, static_cast<std::int64_t>(value)); }
+Variant Variant::Byte(std::uint8_t value) { return Variant(Kind::Byte, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Binary(std::vector<std::uint8_t> value) { return Make(Kind::Binary, std::move(value)); }
+Variant Variant::Binary(std::vector<std::uint8_t> value) { return Variant(Kind::Binary, std::move(value)); }
 
 std::string Variant::ToText() const {
   switch (kind_) {

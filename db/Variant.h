@@ -60,12 +60,7 @@ class Variant {
 
  private:
   using Storage = std::variant<std::monostate, std::string, std::int64_t, double, bool, std::vector<std::uint8_t>>;
-  static Variant Make(Kind kind, Storage value) {
-    Variant v;
-    v.kind_ = kind;
-    v.value_ = std::move(value);
-    return v;
-  }
+  Variant(Kind kind, Storage value) : kind_(kind), value_(std::move(value)) {}
 
   Kind kind_ = Kind::Empty;
   Storage value_;

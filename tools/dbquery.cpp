@@ -3,11 +3,9 @@
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
