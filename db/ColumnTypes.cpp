@@ -17,11 +17,6 @@ using Db::Variant;
 using Platform::RunError;
 
 using Engine::Fail;
-Variant IntegerValue(std::int64_t value) {
-  if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
-  return Variant::Double(static_cast<double>(value));
-}
-
 std::string DescribeValue(const Variant& value) {
   if (value.GetKind() == Variant::Kind::Binary) return "(binary data)";
   return Db::Quoted(value.ToText());
@@ -189,7 +184,8 @@ Variant ReadValue(sqlite3_value* stored, int type) {
           // store number-like text as a number.
           if (IsTextType(type)) return Variant::Text(std::to_string(value));
       }
-      return IntegerValue(value);
+      if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
+      return Variant::Double(static_cast<double>(value));
     }
     case SQLITE_FLOAT: return real(sqlite3_value_double(stored));
     case SQLITE_BLOB: {
