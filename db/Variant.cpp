@@ -91,8 +91,7 @@ std::optional<Number> ReadNumber(std::string_view text) {
 std::optional<double> ParseNumber(std::string_view text) {
   const std::optional<Number> number = ReadNumber(text);
   if (number && number->tooLarge) ThrowOverflow("the number " + Quoted(std::string(number->digits)) + " is too large");
-  if (!number) return std::nullopt;
-  return number->value;
+  return number ? std::optional(number->value) : std::nullopt;
 }
 
 std::string FormatDateTime(chrono::year_month_day date, unsigned h, unsigned mi, unsigned s) {
@@ -216,10 +215,7 @@ std::string Variant::ToText() const {
     case Kind::Int16: case Kind::Int32: case Kind::Byte: return std::to_string(std::get<std::int64_t>(value_));
     case Kind::Double: case Kind::Currency: return FormatDouble(std::get<double>(value_));
     case Kind::Bool: return std::get<bool>(value_) ? "True" : "False";
-    case Kind::Binary: {
-      const auto& bytes = std::get<std::vector<std::uint8_t>>(value_);
-      return std::string(bytes.begin(), bytes.end());
-    }
+    case Kind::Binary: return std::string(BinaryValue().begin(), BinaryValue().end());
   }
   return "";
 }
