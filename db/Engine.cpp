@@ -122,8 +122,6 @@ void Handle::RequireStored(const std::string& table) const {
                            " stored no row: a trigger or a conflict clause of the table ignored it.");
 }
 
-Database::~Database() = default;
-
 void Database::Open(const std::string& connectionString) {
   Close();
   const std::string path = PathFromConnectionString(connectionString);
@@ -182,9 +180,5 @@ void Database::Execute(const std::string& sql) {
   handle.Write(statement);
   if (translated.rows > 0) handle.RequireStored(translated.table);
 }
-
-int Database::State() const { return handle_ ? kStateOpen : kStateClosed; }
-
-void Database::Close() { handle_.reset(); }
 
 }  // namespace Engine

@@ -25,8 +25,6 @@ Db::Variant Field::Value() const {
   return r.rows_[r.current_][index];
 }
 
-Recordset::~Recordset() = default;
-
 void Recordset::RequireOpen() const {
   if (!open_) Fail(kErrObjectClosed, "The recordset is closed.");
 }
