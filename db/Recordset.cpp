@@ -128,10 +128,8 @@ Field Recordset::Fields(const std::string& name) const {
 
 void Recordset::AddNew() {
   RequireOpen();
-  if (!updatable_ || !handle_) {
-    Fail(kErrNotUpdatable, !handle_ ? std::string("The recordset is detached from its database; it cannot take new rows.")
-                                    : std::string("The recordset is read-only; it cannot take new rows."));
-  }
+  if (!handle_) Fail(kErrNotUpdatable, "The recordset is detached from its database; it cannot take new rows.");
+  if (!updatable_) Fail(kErrNotUpdatable, "The recordset is read-only; it cannot take new rows.");
   if (adding_) Update();  // as the host does: a pending row is stored first
   newRow_.assign(columns_.size(), Db::Variant::Null());
   assigned_.assign(columns_.size(), false);
@@ -140,7 +138,9 @@ void Recordset::AddNew() {
 
 void Recordset::SetValue(int index, const Db::Variant& value) {
   const Column& column = columns_[static_cast<std::size_t>(CheckedIndex(index))];
-  if (!adding_) Fail(kErrNotUpdatable, "No new row has been started; the column " + Quoted(column.name) + " cannot be set.");
+  if (!adding_) {
+    Fail(kErrNotUpdatable, "No new row has been started; the column " + Quoted(column.name) + " cannot be set.");
+  }
   if (column.tableColumn.empty()) {
     Fail(kErrNotUpdatable, "The column " + Quoted(column.name) + " is computed by the query and cannot be set.");
   }
@@ -160,8 +160,8 @@ void Recordset::Update() {
     names += (names.empty() ? "" : ", ") + Db::QuotedName(columns_[i].tableColumn);
     places += places.empty() ? "?" : ", ?";
   }
-  const std::string sql = names.empty() ? "INSERT INTO " + Db::QuotedName(table_) + " DEFAULT VALUES"
-                                        : "INSERT INTO " + Db::QuotedName(table_) + " (" + names + ") VALUES (" + places + ")";
+  const std::string into = "INSERT INTO " + Db::QuotedName(table_);
+  const std::string sql = names.empty() ? into + " DEFAULT VALUES" : into + " (" + names + ") VALUES (" + places + ")";
   const Sqlite::Statement statement(handle.db, sql);
   int position = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {

@@ -215,8 +215,8 @@ std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::v
 
 std::vector<std::string> Reader::Tables() {
   std::vector<std::string> names;
-  for (const auto& row : Query(std::string("SELECT name FROM sqlite_schema WHERE ") + kOwnTables + " ORDER BY name").rows)
-    names.push_back(row[0].value_or(""));
+  const std::string sql = std::string("SELECT name FROM sqlite_schema WHERE ") + kOwnTables + " ORDER BY name";
+  for (const auto& row : Query(sql).rows) names.push_back(row[0].value_or(""));
   return names;
 }
 
