@@ -116,8 +116,7 @@ std::string DateTextFromSerial(double serial) {
 double SerialFromDateText(const std::string& stored) {
   // Stored text is always "YYYY-MM-DD HH:MM:SS".
   const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
-  const chrono::year_month_day date{chrono::year{field(0, 4)}, chrono::month{static_cast<unsigned>(field(5, 2))},
-                                    chrono::day{static_cast<unsigned>(field(8, 2))}};
+  const chrono::year_month_day date = chrono::year{field(0, 4)} / field(5, 2) / field(8, 2);
   const std::int64_t days = chrono::sys_days{date}.time_since_epoch().count() - kSerialEpochDays;
   const double fraction = (field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2)) / 86400.0;
   return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
