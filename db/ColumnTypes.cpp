@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -16,11 +17,6 @@ using Db::Variant;
 using Platform::RunError;
 
 using Engine::Fail;
-Variant IntegerValue(std::int64_t value) {
-  if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
-  return Variant::Double(static_cast<double>(value));
-}
-
 std::string DescribeValue(const Variant& value) {
   if (value.GetKind() == Variant::Kind::Binary) return "(binary data)";
   return Db::Quoted(value.ToText());
@@ -85,10 +81,7 @@ void StoreAs(sqlite3_context* context, int, sqlite3_value** argv) {
 }  // namespace
 
 int TypeFromDeclared(const char* declared) {
-  std::string word;
-  for (const char* p = declared; *p && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '('; ++p) {
-    word += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
-  }
+  const std::string word = Db::UpperAscii(std::string(declared, std::strcspn(declared, " \t\n\r(")));
   struct Entry {
     const char* name;
     int type;
@@ -141,15 +134,12 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
         if (number < 0 || number > 255) overflow();
         return Variant::Byte(static_cast<std::uint8_t>(number));
       }
-      case kTypeSingle: case kTypeDouble: {
+      case kTypeSingle: case kTypeDouble: case kTypeCurrency: {
         const double number = finite(value.ToDouble());
-        if (type == kTypeSingle && (number > FLT_MAX || number < -FLT_MAX)) overflow();
-        return Variant::Double(number);
-      }
-      case kTypeCurrency: {
-        const double number = finite(value.ToDouble());
-        if (number > 922337203685477.5807 || number < -922337203685477.5808) overflow();
-        return Variant::Currency(number);
+        // Currency's range is that of a 64-bit count of ten-thousandths.
+        const double limit = type == kTypeSingle ? FLT_MAX : type == kTypeCurrency ? 922337203685477.5807 : DBL_MAX;
+        if (number > limit || number < -limit) overflow();
+        return type == kTypeCurrency ? Variant::Currency(number) : Variant::Double(number);
       }
       case kTypeDate: return Variant::Date(value.ToDateText());
       case kTypeBoolean: return Variant::Bool(value.ToBool());
@@ -170,14 +160,19 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
 }
 
 Variant ReadValue(sqlite3_value* stored, int type) {
+  const auto real = [&](double value) {
+    if (type == kTypeBoolean) return Variant::Bool(value != 0);
+    if (type == kTypeCurrency) return Variant::Currency(value);
+    if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
+    return Variant::Double(value);
+  };
   switch (sqlite3_value_type(stored)) {
     case SQLITE_NULL: return Variant::Null();
     case SQLITE_INTEGER: {
       const std::int64_t value = sqlite3_value_int64(stored);
       switch (type) {
-        case kTypeBoolean: return Variant::Bool(value != 0);
-        case kTypeCurrency: return Variant::Currency(static_cast<double>(value));
-        case kTypeDouble: case kTypeSingle: return Variant::Double(static_cast<double>(value));
+        case kTypeBoolean: case kTypeCurrency: case kTypeDouble: case kTypeSingle:
+          return real(static_cast<double>(value));
         case kTypeSmallInt:
           if (value >= INT16_MIN && value <= INT16_MAX) return Variant::Int16(static_cast<std::int16_t>(value));
           break;
@@ -189,15 +184,10 @@ Variant ReadValue(sqlite3_value* stored, int type) {
           // store number-like text as a number.
           if (IsTextType(type)) return Variant::Text(std::to_string(value));
       }
-      return IntegerValue(value);
+      if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
+      return Variant::Double(static_cast<double>(value));
     }
-    case SQLITE_FLOAT: {
-      const double value = sqlite3_value_double(stored);
-      if (type == kTypeBoolean) return Variant::Bool(value != 0);
-      if (type == kTypeCurrency) return Variant::Currency(value);
-      if (IsTextType(type)) return Variant::Text(Variant::Double(value).ToText());
-      return Variant::Double(value);
-    }
+    case SQLITE_FLOAT: return real(sqlite3_value_double(stored));
     case SQLITE_BLOB: {
       // A zero-length blob has no bytes to point at: it reads as an empty
       // binary value, not as Null.

@@ -4,7 +4,6 @@
 // moves between a Variant and SQLite's own values.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "Sqlite.h"

@@ -31,16 +31,15 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
 // VACUUM, transaction control and the rest reach beyond one statement on
 // one file and are refused.
 bool IsAllowedStatement(const std::string& keyword) {
-  for (const char* allowed : {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"}) {
-    if (keyword == allowed) return true;
-  }
-  return false;
+  static constexpr std::string_view kAllowed[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"};
+  return std::ranges::find(kAllowed, keyword) != std::end(kAllowed);
 }
 
-// The tokens of SQLite's text that matter for finding the values a
-// statement writes; white space and comments are dropped.
+// The tokens of a statement; white space and comments are dropped. A text,
+// a name or a comment that runs to the end without its closing mark is
+// Unclosed.
 struct Token {
-  enum class Kind { Word, Name, Text, Punct } kind;
+  enum class Kind { Word, Name, Text, Punct, Unclosed } kind;
   std::size_t begin, end;
 };
 
@@ -56,12 +55,14 @@ std::optional<Token> NextToken(std::string_view sql, std::size_t i) {
       i = std::min(sql.find('\n', i), n);
     } else if (c == '/' && next == '*') {
       const std::size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? n : end + 2;
+      if (end == std::string_view::npos) return Token{Token::Kind::Unclosed, i, n};
+      i = end + 2;
     } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
       const char close = c == '[' ? ']' : c;
       std::size_t j = i + 1;
       while ((j = std::min(sql.find(close, j), n)) < n && close != ']' && j + 1 < n && sql[j + 1] == close) j += 2;
-      return Token{c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, std::min(j + 1, n)};
+      if (j == n) return Token{Token::Kind::Unclosed, i, n};
+      return Token{c == '\'' ? Token::Kind::Text : Token::Kind::Name, i, j + 1};
     } else if (IsWordChar(c)) {
       std::size_t j = i;
       while (j < n && IsWordChar(sql[j])) ++j;
@@ -320,96 +321,57 @@ std::string TranslateSql(const std::string& sql) {
   // One pending LIMIT per open parenthesis; [0] is the statement's own.
   std::vector<std::string_view> limits(1);
   bool expectTop = false;  // just after SELECT, SELECT DISTINCT or SELECT ALL
-  const std::size_t n = sql.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const char c = sql[i];
-    const char next = i + 1 < n ? sql[i + 1] : '\0';
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      const std::size_t close = sql.find(c == '[' ? ']' : c, i + 1);
-      if (close == std::string::npos) {
-        Fail(Engine::kErrSyntax, std::string(c == '\'' ? "A text" : "A name") + " in the statement " + Db::Quoted(sql) +
-                                     " is not closed.");
-      }
-      out.append(sql, i, close + 1 - i);
-      i = close + 1;
-      expectTop = false;
-    } else if (c == '-' && next == '-') {
-      const std::size_t end = sql.find('\n', i);
-      const std::size_t stop = end == std::string::npos ? n : end;
-      out.append(sql, i, stop - i);
-      i = stop;
-    } else if (c == '/' && next == '*') {
-      const std::size_t end = sql.find("*/", i + 2);
-      if (end == std::string::npos) {
-        Fail(Engine::kErrSyntax, "A comment in the statement " + Db::Quoted(sql) + " is not closed.");
-      }
-      out.append(sql, i, end + 2 - i);
-      i = end + 2;
-    } else if (IsSpace(c)) {
-      out += c;
-      ++i;
-    } else if (c == '#' && !(i > 0 && IsWordChar(sql[i - 1]))) {
-      const std::size_t close = sql.find('#', i + 1);
-      const auto stored = close == std::string::npos
-                              ? std::nullopt
-                              : Db::StoredDateText(std::string_view(sql).substr(i + 1, close - i - 1));
+  const std::string_view text = sql;
+  const auto skip = [&](std::size_t at, std::string_view chars) {
+    return std::min(text.find_first_not_of(chars, at), text.size());
+  };
+  std::size_t copied = 0;  // the text before it is in `out`
+  for (auto token = NextToken(text, 0); token; token = NextToken(text, copied)) {
+    // White space and comments stay as they are.
+    out.append(text.substr(copied, token->begin - copied));
+    copied = token->end;
+    const std::string_view word = text.substr(token->begin, token->end - token->begin);
+    const bool afterSelect = expectTop;
+    expectTop = false;
+    if (token->kind == Token::Kind::Unclosed) {
+      Fail(Engine::kErrSyntax, std::string(word[0] == '\'' ? "A text" : word[0] == '/' ? "A comment" : "A name") +
+                                   " in the statement " + Db::Quoted(sql) + " is not closed.");
+    } else if (word == "#" && !(token->begin > 0 && IsWordChar(text[token->begin - 1]))) {
+      const std::size_t close = text.find('#', copied);
+      const auto stored =
+          close == std::string::npos ? std::nullopt : Db::StoredDateText(text.substr(copied, close - copied));
       if (!stored) Fail(Engine::kErrSyntax, "Syntax error in a date in the statement " + Db::Quoted(sql) + ".");
       out.append(Db::Quoted(*stored));
-      i = close + 1;
-      expectTop = false;
-    } else if (c == '(') {
-      limits.emplace_back();
-      out += c;
-      ++i;
-      expectTop = false;
-    } else if (c == ')') {
-      if (limits.size() > 1) {
-        AppendLimit(out, limits.back(), " ");
-        limits.pop_back();
+      copied = close + 1;
+      continue;
+    } else if (word == ";") {
+      if (skip(copied, Db::kSpaces) < text.size()) {
+        Fail(Engine::kErrMultipleStatements,
+             "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
       }
-      out += c;
-      ++i;
-      expectTop = false;
-    } else if (c == ';') {
-      for (std::size_t k = i + 1; k < n; ++k) {
-        if (!IsSpace(sql[k])) {
-          Fail(Engine::kErrMultipleStatements,
-               "Only one statement can be run at a time: " + Db::Quoted(sql) + " holds more; nothing was run.");
-        }
-      }
+      copied = text.size();
       break;
-    } else if (IsWordChar(c)) {
-      std::size_t end = i;
-      while (end < n && IsWordChar(sql[end])) ++end;
-      const std::string_view word = std::string_view(sql).substr(i, end - i);
-      if (expectTop && EqualsNoCase(word, "TOP")) {
-        std::size_t from = end;
-        while (from < n && IsSpace(sql[from])) ++from;
-        std::size_t to = from;
-        while (to < n && IsDigit(sql[to])) ++to;
-        std::size_t after = to;
-        while (after < n && IsSpace(sql[after])) ++after;
-        if (to == from || (to < n && IsWordChar(sql[to])) ||
-            StartsWithNoCase(std::string_view(sql).substr(after), "PERCENT")) {
-          Fail(Engine::kErrSyntax,
-               "Syntax error in the statement " + Db::Quoted(sql) + ": Top must be followed by a number of rows.");
-        }
-        limits.back() = std::string_view(sql).substr(from, to - from);
-        i = after;
-        expectTop = false;
-        continue;
+    } else if (afterSelect && EqualsNoCase(word, "TOP")) {
+      const std::size_t from = skip(copied, Db::kSpaces), to = skip(from, "0123456789"), after = skip(to, Db::kSpaces);
+      if (to == from || (to < text.size() && IsWordChar(text[to])) || StartsWithNoCase(text.substr(after), "PERCENT")) {
+        Fail(Engine::kErrSyntax,
+             "Syntax error in the statement " + Db::Quoted(sql) + ": Top must be followed by a number of rows.");
       }
+      limits.back() = text.substr(from, to - from);
+      copied = after;
+      continue;
+    } else if (word == "(") {
+      limits.emplace_back();
+    } else if (word == ")" && limits.size() > 1) {
+      AppendLimit(out, limits.back(), " ");
+      limits.pop_back();
+    } else if (token->kind == Token::Kind::Word) {
       expectTop = EqualsNoCase(word, "SELECT") ||
-                  (expectTop && (EqualsNoCase(word, "DISTINCT") || EqualsNoCase(word, "ALL")));
-      out.append(word);
-      i = end;
-    } else {
-      out += c;
-      ++i;
-      expectTop = false;
+                  (afterSelect && (EqualsNoCase(word, "DISTINCT") || EqualsNoCase(word, "ALL")));
     }
+    out.append(word);
   }
+  out.append(text.substr(copied));
   // A new line ends a trailing "--" comment, which would otherwise swallow the LIMIT.
   AppendLimit(out, limits.front(), "\n");
   return out;

@@ -17,18 +17,11 @@ namespace Engine {
 namespace {
 
 using Db::EqualsNoCase;
-using Db::IsSpace;
 using Db::Quoted;
 using Db::StartsWithNoCase;
 
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // A second line of defence behind the keyword check, for whatever might
 // reach these actions from inside an allowed statement; only the engine's
@@ -40,11 +33,11 @@ int Authorize(void* data, int action, const char*, const char*, const char*, con
 
 std::string PathFromConnectionString(const std::string& connectionString) {
   const std::size_t semicolon = connectionString.find(';');
-  const std::string_view provider = Trim(std::string_view(connectionString).substr(0, semicolon));
+  const std::string_view provider = Db::Trim(std::string_view(connectionString).substr(0, semicolon), Db::kSpaces);
   if (!StartsWithNoCase(provider, "Provider=")) {
     Fail(kErrBadConnectionString, "The connection string " + Quoted(connectionString) + " names no provider.");
   }
-  const std::string_view name = Trim(provider.substr(9));
+  const std::string_view name = Db::Trim(provider.substr(9), Db::kSpaces);
   if (!EqualsNoCase(name, kProvider)) {
     Fail(kErrBadConnectionString, "The provider " + Quoted(std::string(name)) + " is not known; only " +
                                       std::string(kProvider) + " can open a database.");
@@ -129,25 +122,20 @@ void Handle::RequireStored(const std::string& table) const {
                            " stored no row: a trigger or a conflict clause of the table ignored it.");
 }
 
-Database::~Database() = default;
-
 void Database::Open(const std::string& connectionString) {
   Close();
   const std::string path = PathFromConnectionString(connectionString);
+  const std::string unreadable = "The file " + Quoted(path) + " cannot be read: permission denied.";
   struct stat info {};
   if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-    if (!path.empty() && errno == EACCES) {
-      Fail(kErrCannotOpen, "The file " + Quoted(path) + " cannot be read: permission denied.");
-    }
+    if (!path.empty() && errno == EACCES) Fail(kErrCannotOpen, unreadable);
     Fail(kErrFileNotFound, "Could not find file " + Quoted(path) + ".");
   }
   if (S_ISDIR(info.st_mode)) Fail(kErrNotAFile, "The path " + Quoted(path) + " is a folder, not a database file.");
   if (!S_ISREG(info.st_mode)) Fail(kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   if (info.st_size == 0) Fail(kErrNotADatabase, "The file " + Quoted(path) + " is not a database (it is empty).");
   // The mode bits decide, not access(): as root every file passes access().
-  if ((info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
-    Fail(kErrCannotOpen, "The file " + Quoted(path) + " cannot be read: permission denied.");
-  }
+  if ((info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) Fail(kErrCannotOpen, unreadable);
   const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 
   // A scratch file's connection is shared while the path still names the
@@ -192,9 +180,5 @@ void Database::Execute(const std::string& sql) {
   handle.Write(statement);
   if (translated.rows > 0) handle.RequireStored(translated.table);
 }
-
-int Database::State() const { return handle_ ? kStateOpen : kStateClosed; }
-
-void Database::Close() { handle_.reset(); }
 
 }  // namespace Engine

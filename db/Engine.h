@@ -5,7 +5,6 @@
 // description that names the file, table or column concerned.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,7 +26,6 @@ struct Handle;  // an open SQLite connection, shared by its holders (Handle.h)
 class Database {
  public:
   Database() = default;
-  ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -40,8 +38,8 @@ class Database {
   // written as SetValue converts them; an INSERT ... VALUES that stores
   // no row (a trigger ignored it) throws kErrConstraint.
   void Execute(const std::string& sql);
-  int State() const;
-  void Close();
+  int State() const { return handle_ ? kStateOpen : kStateClosed; }
+  void Close() { handle_.reset(); }
 
  private:
   friend class Recordset;
@@ -95,7 +93,6 @@ class Field {
 class Recordset {
  public:
   Recordset() = default;
-  ~Recordset();
   Recordset(const Recordset&) = delete;
   Recordset& operator=(const Recordset&) = delete;
 

@@ -25,8 +25,6 @@ Db::Variant Field::Value() const {
   return r.rows_[r.current_][index];
 }
 
-Recordset::~Recordset() = default;
-
 void Recordset::RequireOpen() const {
   if (!open_) Fail(kErrObjectClosed, "The recordset is closed.");
 }
@@ -48,15 +46,14 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
 
   const int count = sqlite3_column_count(stmt);
   std::vector<Column> columns(static_cast<std::size_t>(count));
-  std::vector<bool> declared(columns.size());
   std::string table;
   bool oneTable = true;
   for (int i = 0; i < count; ++i) {
     Column& column = columns[static_cast<std::size_t>(i)];
     column.name = sqlite3_column_name(stmt, i);
+    // -1 until the first value tells the type of a column declared with none.
     const char* declaredType = sqlite3_column_decltype(stmt, i);
-    declared[static_cast<std::size_t>(i)] = declaredType != nullptr;
-    if (declaredType) column.type = ColumnTypes::TypeFromDeclared(declaredType);
+    column.type = declaredType ? ColumnTypes::TypeFromDeclared(declaredType) : -1;
     const char* tableName = sqlite3_column_table_name(stmt, i);
     const char* origin = sqlite3_column_origin_name(stmt, i);
     if (tableName && origin) {
@@ -73,14 +70,14 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
     row.reserve(columns.size());
     for (int i = 0; i < count; ++i) {
       const auto at = static_cast<std::size_t>(i);
-      if (!declared[at] && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
-      row.push_back(ColumnTypes::ReadValue(sqlite3_column_value(stmt, i), declared[at] ? columns[at].type : -1));
+      if (columns[at].type < 0 && firstStorage[at] == SQLITE_NULL) firstStorage[at] = sqlite3_column_type(stmt, i);
+      row.push_back(ColumnTypes::ReadValue(sqlite3_column_value(stmt, i), columns[at].type));
     }
     rows.push_back(std::move(row));
   }
   // At its end the statement holds no lock.
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (!declared[i]) columns[i].type = ColumnTypes::TypeFromStorage(firstStorage[i]);
+    if (columns[i].type < 0) columns[i].type = ColumnTypes::TypeFromStorage(firstStorage[i]);
   }
 
   handle_ = connection.handle_;
@@ -94,17 +91,13 @@ void Recordset::Open(const std::string& sql, Database& connection, LockType lock
 
 void Recordset::Detach() { handle_.reset(); }
 
+// Every other member is set again by Open() before anything reads it.
 void Recordset::Close() {
   open_ = false;
   handle_.reset();
-  table_.clear();
   columns_.clear();
   rows_.clear();
-  current_ = 0;
-  updatable_ = false;
   adding_ = false;
-  newRow_.clear();
-  assigned_.clear();
 }
 
 bool Recordset::IsEOF() const {
@@ -135,10 +128,8 @@ Field Recordset::Fields(const std::string& name) const {
 
 void Recordset::AddNew() {
   RequireOpen();
-  if (!updatable_ || !handle_) {
-    Fail(kErrNotUpdatable, !handle_ ? std::string("The recordset is detached from its database; it cannot take new rows.")
-                                    : std::string("The recordset is read-only; it cannot take new rows."));
-  }
+  if (!handle_) Fail(kErrNotUpdatable, "The recordset is detached from its database; it cannot take new rows.");
+  if (!updatable_) Fail(kErrNotUpdatable, "The recordset is read-only; it cannot take new rows.");
   if (adding_) Update();  // as the host does: a pending row is stored first
   newRow_.assign(columns_.size(), Db::Variant::Null());
   assigned_.assign(columns_.size(), false);
@@ -147,7 +138,9 @@ void Recordset::AddNew() {
 
 void Recordset::SetValue(int index, const Db::Variant& value) {
   const Column& column = columns_[static_cast<std::size_t>(CheckedIndex(index))];
-  if (!adding_) Fail(kErrNotUpdatable, "No new row has been started; the column " + Quoted(column.name) + " cannot be set.");
+  if (!adding_) {
+    Fail(kErrNotUpdatable, "No new row has been started; the column " + Quoted(column.name) + " cannot be set.");
+  }
   if (column.tableColumn.empty()) {
     Fail(kErrNotUpdatable, "The column " + Quoted(column.name) + " is computed by the query and cannot be set.");
   }
@@ -167,8 +160,8 @@ void Recordset::Update() {
     names += (names.empty() ? "" : ", ") + Db::QuotedName(columns_[i].tableColumn);
     places += places.empty() ? "?" : ", ?";
   }
-  const std::string sql = names.empty() ? "INSERT INTO " + Db::QuotedName(table_) + " DEFAULT VALUES"
-                                        : "INSERT INTO " + Db::QuotedName(table_) + " (" + names + ") VALUES (" + places + ")";
+  const std::string into = "INSERT INTO " + Db::QuotedName(table_);
+  const std::string sql = names.empty() ? into + " DEFAULT VALUES" : into + " (" + names + ") VALUES (" + places + ")";
   const Sqlite::Statement statement(handle.db, sql);
   int position = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
@@ -180,8 +173,6 @@ void Recordset::Update() {
   adding_ = false;
   rows_.push_back(std::move(newRow_));
   current_ = rows_.size() - 1;
-  newRow_.clear();
-  assigned_.clear();
 }
 
 }  // namespace Engine

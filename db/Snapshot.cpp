@@ -46,6 +46,13 @@ std::string SecondsText(std::chrono::milliseconds limit) {
   return std::string(text) + (limit == std::chrono::seconds(1) ? " second" : " seconds");
 }
 
+// The rows of sqlite_schema that are the file's own ordinary tables. A
+// virtual table has no pages of its own (rootpage 0) and its statement is
+// kept as SQLite wrote it; a view can only be a 'view'.
+constexpr const char* kOwnTables =
+    "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
+    "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+
 // Run as root, SQLite's unix VFS gives every write-ahead log and
 // shared-memory file it opens the owner of its database (fchown), which
 // moves the file's time of change even when the owner is already right. A
@@ -124,15 +131,12 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
     throw RunError(Engine::kErrFileNotFound, "Could not find file " + Quoted(path) + ".");
   if (!S_ISREG(info.st_mode)) throw RunError(Engine::kErrNotAFile, "The path " + Quoted(path) + " is not a file.");
   std::array<unsigned char, kHeaderBytes> header{};
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
-    const ssize_t count = ::read(fd, header.data(), header.size());
-    ::close(fd);
-    if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
-    if (count != static_cast<ssize_t>(header.size()))
-      throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
-  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const ssize_t count = fd < 0 ? -1 : ::read(fd, header.data(), header.size());
+  if (fd >= 0) ::close(fd);
+  if (count < 0) throw RunError(Engine::kErrCannotOpen, "The file " + Quoted(path) + " cannot be read.");
+  if (count != static_cast<ssize_t>(header.size()))
+    throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   connection_ = std::make_unique<Connection>(path, timeLimit);
   Connection& connection = *connection_;
   // SQLite looks for the log and the shared memory beside the file the
@@ -160,9 +164,7 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
   Query("SELECT count(*) FROM sqlite_schema");
 }
 
-Reader::~Reader() {
-  if (connection_) Close();
-}
+Reader::~Reader() { Close(); }
 
 void Reader::Close() {
   if (!connection_->db.Get()) return;
@@ -211,21 +213,10 @@ std::vector<std::string> Reader::ForEachRow(const std::string& sql, const std::v
   }
 }
 
-namespace {
-
-// The rows of sqlite_schema that are the file's own ordinary tables. A
-// virtual table has no pages of its own (rootpage 0) and its statement is
-// kept as SQLite wrote it; a view can only be a 'view'.
-constexpr const char* kOwnTables =
-    "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
-    "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
-
-}  // namespace
-
 std::vector<std::string> Reader::Tables() {
   std::vector<std::string> names;
-  for (const auto& row : Query(std::string("SELECT name FROM sqlite_schema WHERE ") + kOwnTables + " ORDER BY name").rows)
-    names.push_back(row[0].value_or(""));
+  const std::string sql = std::string("SELECT name FROM sqlite_schema WHERE ") + kOwnTables + " ORDER BY name";
+  for (const auto& row : Query(sql).rows) names.push_back(row[0].value_or(""));
   return names;
 }
 

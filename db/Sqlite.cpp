@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdio>
 #include <string_view>
 
 #include "EngineErrors.h"
@@ -19,18 +18,13 @@ constexpr int kPagesPerCopyStep = 256;
 // A "file:" name for SQLite with every byte that could end the path or
 // start a parameter written as %XX.
 std::string UriOf(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri = "file:";
   for (const char c : path) {
     const auto byte = static_cast<unsigned char>(c);
     const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
                        c == '/' || c == '.' || c == '-' || c == '_';
-    if (plain) {
-      uri += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      uri += escaped;
-    }
+    uri += plain ? std::string(1, c) : std::string{'%', kHex[byte >> 4], kHex[byte & 15]};
   }
   return uri;
 }
@@ -72,8 +66,8 @@ RunError Error(sqlite3* db, int rc, const std::string& path, const std::string& 
     return RunError(Engine::kErrNoSuchColumn,
                     "The column " + Quoted(after("no such column: ")) + " does not exist in " + Quoted(path) + ".");
   }
-  if (message.starts_with("table ") && message.find(" has no column named ") != std::string::npos) {
-    const std::size_t at = message.find(" has no column named ");
+  if (const std::size_t at = message.find(" has no column named ");
+      message.starts_with("table ") && at != std::string::npos) {
     return RunError(Engine::kErrNoSuchColumn, "The column " + Quoted(message.substr(at + 21)) +
                                                   " does not exist in the table " + Quoted(message.substr(6, at - 6)) +
                                                   " of " + Quoted(path) + ".");
@@ -126,11 +120,9 @@ Statement::Statement(const Database& db, const std::string& sql, const std::stri
   statement_.reset(raw);
   db.Check(rc, shown);
   if (!raw) throw RunError(Engine::kErrSyntax, "The statement is empty.");
-  for (const char* p = tail; p && p < sql.data() + sql.size(); ++p) {
-    if (!Db::IsSpace(*p)) {
-      throw RunError(Engine::kErrMultipleStatements,
-                     "Only one statement can be run at a time: " + Quoted(shown) + " holds more; nothing was run.");
-    }
+  if (sql.find_first_not_of(Db::kSpaces, static_cast<std::size_t>(tail - sql.data())) != std::string::npos) {
+    throw RunError(Engine::kErrMultipleStatements,
+                   "Only one statement can be run at a time: " + Quoted(shown) + " holds more; nothing was run.");
   }
 }
 

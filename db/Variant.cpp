@@ -1,9 +1,13 @@
 #include "Variant.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <regex>
 
 #include "RunError.h"
 
@@ -11,6 +15,7 @@ namespace Db {
 namespace {
 
 using Platform::RunError;
+namespace chrono = std::chrono;
 
 // Date serial numbers count days from 1899-12-30, the host's day 0; the
 // valid dates run from 100-01-01 to 9999-12-31.
@@ -30,202 +35,6 @@ constexpr double kMaxSerial = 2958465.99999;
   throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
 }
 
-// Spaces and tabs: numeric and boolean text may carry either around it.
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-// Shortest round-trip digits, written out in full between 1e-5 and 1e15 as
-// the host writes numbers, in exponent form outside.
-std::string FormatDouble(double value) {
-  char buffer[400];
-  const double magnitude = std::fabs(value);
-  const bool plain = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
-  const auto result = plain ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
-                            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-  std::string text(buffer, result.ptr);
-  if (text == "-0") text = "0";
-  return text;
-}
-
-// The number in `text` when it passes IsNumericText; from_chars is used
-// because strtod follows the process locale, which the window system sets.
-std::optional<double> ParseNumber(std::string_view text) {
-  text = TrimBlanks(text);
-  if (!IsNumericText(std::string(text))) return std::nullopt;
-  bool negative = false;
-  if (text.front() == '+' || text.front() == '-') {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  double value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
-    ThrowOverflow("the number " + Quoted(std::string(text)) + " is too large");
-  }
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return negative ? -value : value;
-}
-
-// Howard Hinnant's civil calendar algorithms, days relative to 1970-01-01.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-unsigned DaysInMonth(int year, unsigned month) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-std::string FormatDateTime(int y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", y, mo, d, h, mi, s);
-  return buffer;
-}
-
-// A small cursor over the date text; every reader leaves `pos` unchanged
-// when it fails.
-struct Scanner {
-  std::string_view text;
-  std::size_t pos = 0;
-
-  bool AtEnd() const { return pos >= text.size(); }
-  // 1 to maxDigits decimal digits.
-  bool Number(unsigned maxDigits, unsigned& value, unsigned minDigits = 1) {
-    std::size_t end = pos;
-    value = 0;
-    while (end < text.size() && end - pos < maxDigits && text[end] >= '0' && text[end] <= '9') {
-      value = value * 10 + static_cast<unsigned>(text[end] - '0');
-      ++end;
-    }
-    if (end - pos < minDigits) return false;
-    if (end < text.size() && text[end] >= '0' && text[end] <= '9') return false;  // too many digits
-    pos = end;
-    return true;
-  }
-  bool Char(char c) {
-    if (AtEnd() || text[pos] != c) return false;
-    ++pos;
-    return true;
-  }
-  bool Spaces() {
-    const std::size_t start = pos;
-    while (!AtEnd() && text[pos] == ' ') ++pos;
-    return pos > start;
-  }
-};
-
-bool ScanDate(Scanner& s, int& y, unsigned& mo, unsigned& d) {
-  const std::size_t start = s.pos;
-  unsigned a = 0, b = 0, c = 0;
-  if (s.Number(4, a, 4) && s.Char('-') && s.Number(2, b) && s.Char('-') && s.Number(2, c)) {
-    y = static_cast<int>(a), mo = b, d = c;
-  } else {
-    s.pos = start;
-    if (!(s.Number(2, a) && s.Char('/') && s.Number(2, b) && s.Char('/') && s.Number(4, c, 4))) {
-      s.pos = start;
-      return false;
-    }
-    y = static_cast<int>(c), mo = a, d = b;
-  }
-  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > DaysInMonth(y, mo)) {
-    s.pos = start;
-    return false;
-  }
-  return true;
-}
-
-bool ScanTime(Scanner& s, unsigned& h, unsigned& mi, unsigned& sec) {
-  const std::size_t start = s.pos;
-  sec = 0;
-  if (!(s.Number(2, h) && s.Char(':') && s.Number(2, mi, 2))) {
-    s.pos = start;
-    return false;
-  }
-  const std::size_t beforeSeconds = s.pos;
-  if (!(s.Char(':') && s.Number(2, sec, 2))) s.pos = beforeSeconds, sec = 0;
-  const std::size_t beforeMeridiem = s.pos;
-  s.Spaces();
-  const std::string_view rest = s.text.substr(s.pos, 2);
-  const bool am = EqualsNoCase(rest, "AM"), pm = EqualsNoCase(rest, "PM");
-  if (am || pm) {
-    s.pos += 2;
-    if (h < 1 || h > 12) return s.pos = start, false;
-    h = (h % 12) + (pm ? 12 : 0);
-  } else {
-    s.pos = beforeMeridiem;
-  }
-  if (h > 23 || mi > 59 || sec > 59) return s.pos = start, false;
-  return true;
-}
-
-std::string DateTextFromSerial(double serial) {
-  if (!(serial >= kMinSerial && serial <= kMaxSerial)) ThrowOverflow("the number is out of the range of dates");
-  // The host keeps the time of a negative serial as a positive fraction.
-  const double whole = std::trunc(serial);
-  auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(serial - whole) * 86400.0));
-  auto days = static_cast<std::int64_t>(whole);
-  if (seconds >= 86400) seconds -= 86400, days += 1;
-  int y = 0;
-  unsigned mo = 0, d = 0;
-  CivilFromDays(days + kSerialEpochDays, y, mo, d);
-  const auto s = static_cast<unsigned>(seconds);
-  return FormatDateTime(y, mo, d, s / 3600, s / 60 % 60, s % 60);
-}
-
-double SerialFromDateText(const std::string& stored) {
-  // Stored text is always "YYYY-MM-DD HH:MM:SS".
-  const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
-  const std::int64_t days = DaysFromCivil(field(0, 4), static_cast<unsigned>(field(5, 2)),
-                                          static_cast<unsigned>(field(8, 2))) - kSerialEpochDays;
-  const double fraction = (field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2)) / 86400.0;
-  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
-}
-
-}  // namespace
-
-std::optional<std::string> StoredDateText(std::string_view text) {
-  Scanner s{TrimBlanks(text)};
-  int y = 1899;
-  unsigned mo = 12, d = 30, h = 0, mi = 0, sec = 0;
-  if (ScanDate(s, y, mo, d)) {
-    const std::size_t afterDate = s.pos;
-    if (!(s.Spaces() && ScanTime(s, h, mi, sec))) s.pos = afterDate, h = mi = sec = 0;
-  } else if (!ScanTime(s, h, mi, sec)) {
-    return std::nullopt;
-  }
-  if (!s.AtEnd()) return std::nullopt;
-  return FormatDateTime(y, mo, d, h, mi, sec);
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
-namespace {
-
 // `text` between two `quote`s, each `quote` in it doubled.
 std::string Enclosed(const std::string& text, char quote) {
   std::string enclosed(1, quote);
@@ -236,7 +45,116 @@ std::string Enclosed(const std::string& text, char quote) {
   return enclosed + quote;
 }
 
+// Spaces and tabs: numeric and boolean text may carry either around it.
+constexpr std::string_view kBlanks = " \t";
+
+// Shortest round-trip digits, written out in full between 1e-5 and 1e15 as
+// the host writes numbers, in exponent form outside.
+std::string FormatDouble(double value) {
+  char buffer[400];
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
+  const auto format = plain ? std::chars_format::fixed : std::chars_format::scientific;
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format);
+  std::string text(buffer, result.ptr);
+  if (text == "-0") text = "0";
+  return text;
+}
+
+// A number as IsNumericText reads it: the text less blanks and sign, the
+// value, and whether it is past the range of a double.
+struct Number {
+  std::string_view digits;
+  double value = 0;
+  bool tooLarge = false;
+};
+
+// from_chars is used because strtod follows the process locale, which the
+// window system sets.
+std::optional<Number> ReadNumber(std::string_view text) {
+  text = Trim(text, kBlanks);
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  // from_chars would also take a second sign, "inf" and "nan".
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.')) {
+    return std::nullopt;
+  }
+  Number number{text};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number.value);
+  if (end != text.data() + text.size() || error == std::errc::invalid_argument) return std::nullopt;
+  number.tooLarge = error == std::errc::result_out_of_range;
+  if (negative) number.value = -number.value;
+  return number;
+}
+
+// The number in `text` when it passes IsNumericText.
+std::optional<double> ParseNumber(std::string_view text) {
+  const std::optional<Number> number = ReadNumber(text);
+  if (number && number->tooLarge) ThrowOverflow("the number " + Quoted(std::string(number->digits)) + " is too large");
+  return number ? std::optional(number->value) : std::nullopt;
+}
+
+std::string FormatDateTime(chrono::year_month_day date, unsigned h, unsigned mi, unsigned s) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), h, mi, s);
+  return buffer;
+}
+
+std::string DateTextFromSerial(double serial) {
+  if (!(serial >= kMinSerial && serial <= kMaxSerial)) ThrowOverflow("the number is out of the range of dates");
+  // The host keeps the time of a negative serial as a positive fraction.
+  const double whole = std::trunc(serial);
+  auto seconds = static_cast<std::int64_t>(std::llround(std::fabs(serial - whole) * 86400.0));
+  auto days = static_cast<std::int64_t>(whole);
+  if (seconds >= 86400) seconds -= 86400, days += 1;
+  const chrono::year_month_day date{chrono::sys_days{chrono::days{days + kSerialEpochDays}}};
+  const auto s = static_cast<unsigned>(seconds);
+  return FormatDateTime(date, s / 3600, s / 60 % 60, s % 60);
+}
+
+double SerialFromDateText(const std::string& stored) {
+  // Stored text is always "YYYY-MM-DD HH:MM:SS".
+  const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
+  const chrono::year_month_day date = chrono::year{field(0, 4)} / field(5, 2) / field(8, 2);
+  const std::int64_t days = chrono::sys_days{date}.time_since_epoch().count() - kSerialEpochDays;
+  const double fraction = (field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2)) / 86400.0;
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
 }  // namespace
+
+std::optional<std::string> StoredDateText(std::string_view text) {
+  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10)
+  // after spaces; or a time alone (11-14).
+  static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: *([AaPp])[Mm])?)";
+  static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: +)" + time +
+                                  ")?|" + time);
+  text = Trim(text, kBlanks);
+  std::match_results<std::string_view::const_iterator> match;
+  if (!std::regex_match(text.begin(), text.end(), match, pattern)) return std::nullopt;
+  const auto number = [&](int group) { return match[group].matched ? std::stoi(match[group].str()) : 0; };
+  chrono::year_month_day date = chrono::year{1899} / 12 / 30;
+  if (match[1].matched) date = chrono::year{number(1)} / number(2) / number(3);
+  if (match[4].matched) date = chrono::year{number(6)} / number(4) / number(5);
+  const int at = match[11].matched ? 11 : 7;
+  int hour = number(at);
+  if (match[at + 3].matched) {
+    if (hour < 1 || hour > 12) return std::nullopt;
+    hour = hour % 12 + (match[at + 3].str() == "P" || match[at + 3].str() == "p" ? 12 : 0);
+  }
+  if (date.year() < chrono::year{100} || !date.ok() || hour > 23 || number(at + 1) > 59 || number(at + 2) > 59) {
+    return std::nullopt;
+  }
+  return FormatDateTime(date, static_cast<unsigned>(hour), static_cast<unsigned>(number(at + 1)),
+                        static_cast<unsigned>(number(at + 2)));
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
 
 std::string QuotedName(const std::string& name) { return Enclosed(name, '"'); }
 
@@ -249,73 +167,44 @@ std::string HexLiteral(const std::uint8_t* bytes, std::size_t size) {
   return text + "'";
 }
 
-bool IsNumericText(const std::string& text) {
-  const std::string_view t = TrimBlanks(text);
-  std::size_t i = 0;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-  std::size_t digits = 0;
-  bool point = false;
-  for (; i < t.size(); ++i) {
-    if (t[i] >= '0' && t[i] <= '9') {
-      ++digits;
-    } else if (t[i] == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (digits == 0) return false;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    std::size_t exponentDigits = 0;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++exponentDigits;
-    if (exponentDigits == 0) return false;
-  }
-  return i == t.size();
-}
+bool IsNumericText(const std::string& text) { return ReadNumber(text).has_value(); }
 
-Variant Variant::Null() { return Make(Kind::Null, std::monostate{}); }
+Variant Variant::Null() { return Variant(Kind::Null, std::monostate{}); }
 
-Variant Variant::Text(std::string value) { return Make(Kind::Text, std::move(value)); }
+Variant Variant::Text(std::string value) { return Variant(Kind::Text, std::move(value)); }
 
-Variant Variant::Int16(std::int16_t value) { return Make(Kind::Int16, static_cast<std::int64_t>(value)); }
+Variant Variant::Int16(std::int16_t value) { return Variant(Kind::Int16, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Int32(std::int32_t value) { return Make(Kind::Int32, static_cast<std::int64_t>(value)); }
+Variant Variant::Int32(std::int32_t value) { return Variant(Kind::Int32, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Double(double value) { return Make(Kind::Double, value); }
+Variant Variant::Double(double value) { return Variant(Kind::Double, value); }
 
 Variant Variant::Currency(double value) {
   const double rounded = std::nearbyint(value * 10000.0) / 10000.0;
-  return Make(Kind::Currency, rounded == 0 ? 0.0 : rounded);
+  return Variant(Kind::Currency, rounded == 0 ? 0.0 : rounded);
 }
 
 Variant Variant::Date(const std::string& value) {
-  // Only the stored form itself (or its date alone), fields checked for range.
-  static constexpr std::string_view kPattern = "0000-00-00 00:00:00";
-  bool shaped = value.size() == 10 || value.size() == 19;
-  for (std::size_t i = 0; shaped && i < value.size(); ++i) {
-    shaped = kPattern[i] == '0' ? (value[i] >= '0' && value[i] <= '9') : value[i] == kPattern[i];
-  }
-  const auto stored = shaped ? StoredDateText(value) : std::nullopt;
-  if (!stored) ThrowMismatch(Quoted(value) + " is not a date");
-  return Make(Kind::Date, *stored);
+  // Only the stored form itself (or its date alone): text that reads as itself.
+  const auto stored = StoredDateText(value);
+  if (!stored || (*stored != value && *stored != value + " 00:00:00")) ThrowMismatch(Quoted(value) + " is not a date");
+  return Variant(Kind::Date, *stored);
 }
 
 Variant Variant::Now() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return Make(Kind::Date, FormatDateTime(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                         static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                                         static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec)));
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return Variant(Kind::Date, buffer);
 }
 
-Variant Variant::Bool(bool value) { return Make(Kind::Bool, value); }
+Variant Variant::Bool(bool value) { return Variant(Kind::Bool, value); }
 
-Variant Variant::Byte(std::uint8_t value) { return Make(Kind::Byte, static_cast<std::int64_t>(value)); }
+Variant Variant::Byte(std::uint8_t value) { return Variant(Kind::Byte, static_cast<std::int64_t>(value)); }
 
-Variant Variant::Binary(std::vector<std::uint8_t> value) { return Make(Kind::Binary, std::move(value)); }
+Variant Variant::Binary(std::vector<std::uint8_t> value) { return Variant(Kind::Binary, std::move(value)); }
 
 std::string Variant::ToText() const {
   switch (kind_) {
@@ -325,10 +214,7 @@ std::string Variant::ToText() const {
     case Kind::Int16: case Kind::Int32: case Kind::Byte: return std::to_string(std::get<std::int64_t>(value_));
     case Kind::Double: case Kind::Currency: return FormatDouble(std::get<double>(value_));
     case Kind::Bool: return std::get<bool>(value_) ? "True" : "False";
-    case Kind::Binary: {
-      const auto& bytes = std::get<std::vector<std::uint8_t>>(value_);
-      return std::string(bytes.begin(), bytes.end());
-    }
+    case Kind::Binary: return std::string(BinaryValue().begin(), BinaryValue().end());
   }
   return "";
 }
@@ -378,7 +264,7 @@ bool Variant::ToBool() const {
     case Kind::Bool: return std::get<bool>(value_);
     case Kind::Text: {
       const auto& text = std::get<std::string>(value_);
-      const std::string_view trimmed = TrimBlanks(text);
+      const std::string_view trimmed = Trim(text, kBlanks);
       if (EqualsNoCase(trimmed, "True")) return true;
       if (EqualsNoCase(trimmed, "False")) return false;
       if (const auto number = ParseNumber(text)) return *number != 0;
@@ -410,18 +296,15 @@ const std::vector<std::uint8_t>& Variant::BinaryValue() const {
 
 bool operator==(const Variant& a, const Variant& b) { return a.kind_ == b.kind_ && a.value_ == b.value_; }
 
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+std::string_view Trim(std::string_view text, std::string_view chars) {
+  const auto first = text.find_first_not_of(chars);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(chars) - first + 1);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
+  return std::ranges::equal(a, b, {}, lower, lower);
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {

@@ -60,12 +60,7 @@ class Variant {
 
  private:
   using Storage = std::variant<std::monostate, std::string, std::int64_t, double, bool, std::vector<std::uint8_t>>;
-  static Variant Make(Kind kind, Storage value) {
-    Variant v;
-    v.kind_ = kind;
-    v.value_ = std::move(value);
-    return v;
-  }
+  Variant(Kind kind, Storage value) : kind_(kind), value_(std::move(value)) {}
 
   Kind kind_ = Kind::Empty;
   Storage value_;
@@ -88,9 +83,11 @@ inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 // Binary data as an SQL literal in upper-case hex: X'00FF' (X'' when empty).
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);
 
+// `text` less the characters of `chars` at either end.
+std::string_view Trim(std::string_view text, std::string_view chars);
 // `text` less its leading and trailing spaces (U+0020 only: a tab or line
 // break at either end is part of the value).
-std::string TrimSpaces(const std::string& text);
+inline std::string TrimSpaces(const std::string& text) { return std::string(Trim(text, " ")); }
 
 // `text` with its ASCII letters in upper case.
 std::string UpperAscii(std::string text);
@@ -100,7 +97,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // Whether `text` begins with `prefix` but for the case of ASCII letters.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 // SQL's white space: space, tab, line feed, carriage return, form feed, vertical tab.
-inline bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+inline constexpr std::string_view kSpaces = " \t\n\r\f\v";
+inline bool IsSpace(char c) { return kSpaces.find(c) != std::string_view::npos; }
 
 // The stored date-time form "YYYY-MM-DD HH:MM:SS" of a date written as
 // m/d/yyyy or yyyy-mm-dd, either optionally followed by a time h:mm[:ss]

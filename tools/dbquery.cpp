@@ -3,11 +3,9 @@
 #include <sqlite3.h>
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -59,7 +57,7 @@ std::string Shown(const Db::Variant& value) {
   }
 }
 
-int RunStatement(const std::string& path, const std::string& sql) try {
+int RunStatement(const std::string& path, const std::string& sql) {
   // A statement whose first word is SELECT returns rows.
   if (Dialect::FirstKeyword(sql) != "SELECT") {
     Connection::ExecuteSql(path, sql);
@@ -79,8 +77,6 @@ int RunStatement(const std::string& path, const std::string& sql) try {
   }
   std::cout << out.str();
   return kExitOk;
-} catch (const Platform::RunError& error) {
-  return ReportError(error.Number(), error.Description());
 }
 
 // The script runs whole in one transaction; a script that fails leaves no
