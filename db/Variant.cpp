@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <ctime>
 #include <limits>
 #include <regex>
@@ -127,12 +128,17 @@ double SerialFromDateText(const std::string& stored) {
 std::optional<std::string> StoredDateText(std::string_view text) {
   // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10)
   // after spaces; or a time alone (11-14).
-  static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: *([AaPp])[Mm])?)";
-  static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: +)" + time +
+  // Runs of spaces are matched as one: a pattern's repeat goes one level
+  // deeper into the stack for each character it takes.
+  static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: ?([AaPp])[Mm])?)";
+  static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: )" + time +
                                   ")?|" + time);
   text = Trim(text, kBlanks);
-  std::match_results<std::string_view::const_iterator> match;
-  if (!std::regex_match(text.begin(), text.end(), match, pattern)) return std::nullopt;
+  std::string squeezed;
+  std::unique_copy(text.begin(), text.end(), std::back_inserter(squeezed),
+                   [](char a, char b) { return a == ' ' && b == ' '; });
+  std::smatch match;
+  if (!std::regex_match(squeezed, match, pattern)) return std::nullopt;
   const auto number = [&](int group) { return match[group].matched ? std::stoi(match[group].str()) : 0; };
   chrono::year_month_day date = chrono::year{1899} / 12 / 30;
   if (match[1].matched) date = chrono::year{number(1)} / number(2) / number(3);
