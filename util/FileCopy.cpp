@@ -35,10 +35,9 @@ RunError InUse(const std::string& path) {
                   "Permission denied: " + Quoted(path) + " is in use by another program.");
 }
 
-// The right to replace or remove a file, held while it lives: nobody else
-// uses it, and nobody can start to until it dies, since the lock bytes that
-// `locks` names are held here. A link is not opened for this: only its
-// target could be in use, and the link alone is replaced.
+// The right to replace or remove a file, held while it lives: the lock
+// bytes that `locks` names are held here. A link is not opened for this:
+// only its target could be in use, and the link alone is replaced.
 class Claim {
  public:
   Claim(const std::string& path, bool regularFile, const InUseLocks& locks) {
@@ -71,8 +70,7 @@ class Claim {
 // died; played back into a new file they would damage it.
 void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
   for (const char* suffix : locks.sidecars) {
-    const std::string sidecar = path + suffix;
-    if (::unlink(sidecar.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, sidecar);
+    RemoveIfThere(path + suffix);
   }
 }
 
@@ -171,20 +169,21 @@ Destination Inspect(const std::string& path) {
   if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
     throw AccessError(Quoted(path) + " names no file");
   d.folder = FolderOfPath(path);
-  if (::stat(d.folder.c_str(), &d.folderInfo) != 0 || !S_ISDIR(d.folderInfo.st_mode)) throw PathNotFound(d.folder);
+  if (::stat(d.folder.c_str(), &d.folderInfo) != 0 || !S_ISDIR(d.folderInfo.st_mode))
+    throw FromErrno(ENOENT, d.folder, Platform::kErrPathNotFound);
   d.name = NameOf(path);
   if (::lstat(path.c_str(), &d.info) != 0) d.missing = errno;
   d.isLink = d.missing == 0 && S_ISLNK(d.info.st_mode);
   d.isFile = d.missing == 0 && !d.isLink;
   if (d.isFile && !S_ISREG(d.info.st_mode)) throw NotAFile(path, d.info.st_mode);
-  if (d.isFile && (d.info.st_mode & kWriteBits) == 0) throw ReadOnly(path);
+  if (d.isFile && (d.info.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, path);
   return d;
 }
 
 // Refuses the folder of `d` when this user may not add files to it or take
 // them from it (by its bits, even for root).
 void RequireWritableFolder(const Destination& d) {
-  if ((d.folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(d.folder);
+  if ((d.folderInfo.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, d.folder);
   if (::access(d.folder.c_str(), W_OK | X_OK) != 0) throw FromErrno(errno, d.folder, Platform::kErrPathNotFound);
 }
 
@@ -242,7 +241,7 @@ struct StagedCopy::State {
 StagedCopy::StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks)
     : destination_(destination) {
   struct stat sourceInfo {};
-  if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
+  if (::stat(source.c_str(), &sourceInfo) != 0) throw FromErrno(ENOENT, source);
   if (!S_ISREG(sourceInfo.st_mode)) throw NotAFile(source, sourceInfo.st_mode);
   Destination d = Inspect(destination);
   if (d.isFile && ::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
@@ -306,11 +305,10 @@ void StagedCopy::Place() {
 void StagedCopy::Restore() {
   if (!state_ || !placed_) return;
   const Destination& d = state_->destination;
-  if (state_->backup) {
+  if (state_->backup)
     state_->backup->RenameTo(d.path);
-  } else if (::unlink(d.path.c_str()) != 0 && errno != ENOENT) {
-    throw FromErrno(errno, d.path);
-  }
+  else
+    RemoveIfThere(d.path);
   placed_ = false;
   SyncFolder(d.folder);
 }
@@ -327,7 +325,7 @@ void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
   RequireWritableFolder(d);
   const Claim claim(path, true, locks);
   RemoveSidecars(path, locks);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+  RemoveIfThere(path);
   SyncFolder(d.folder);
 }
 

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 #include "AppInfo.h"
 #include "Files_.h"
@@ -27,21 +27,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folders this process holds locked, with how many holders each has.
+// The folders this process holds locked, by device and inode, with how
+// many holders each has.
 struct HeldFolder {
-  std::uint64_t device;
-  std::uint64_t inode;
   std::string path;  // the lock file
   Descriptor lock;   // holds the lock while open; -1 where no lock was needed
   int holders;
 };
-std::vector<HeldFolder> heldFolders;
-
-// The entry of the folder `device`, `inode` in heldFolders, or its end.
-auto HeldFolderOf(std::uint64_t device, std::uint64_t inode) {
-  return std::find_if(heldFolders.begin(), heldFolders.end(),
-                      [&](const HeldFolder& held) { return held.device == device && held.inode == inode; });
-}
+std::map<std::pair<std::uint64_t, std::uint64_t>, HeldFolder> heldFolders;
 
 enum class LockAttempt { Taken, Held, Stale };
 
@@ -61,6 +54,13 @@ bool LockedByAnyone(const struct stat& info) {
   return locked;
 }
 
+// Whether `path` still names the file open at `fd`.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat mine {}, there {};
+  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+         mine.st_ino == there.st_ino;
+}
+
 // One try for a folder's installation lock: an exclusive lock on the file
 // `path`, which only someone who may add files to the folder can make and
 // which only its maker (mode 0600) can open, so nobody who cannot change
@@ -74,7 +74,7 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
     if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
       // Another user's lock file: held, or left by a run that died.
       if (LockedByAnyone(there)) return LockAttempt::Held;
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+      RemoveIfThere(path);
       return LockAttempt::Stale;
     }
     // A folder this user cannot add files to (or a read-only file system):
@@ -85,12 +85,10 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
     throw FromErrno(error, path, Platform::kErrPathNotFound);
   }
   struct stat mine {};
-  if (::fstat(file.Get(), &mine) != 0) throw FromErrno(errno, path);
-  if (!S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
+  if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
   if (!TryLockRange(file.Get(), 0, 0)) return LockAttempt::Held;
   // The holder before may have removed it between our open and our lock.
-  if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
-    return LockAttempt::Stale;
+  if (!StillNamed(file.Get(), path)) return LockAttempt::Stale;
   lock = std::move(file);
   return LockAttempt::Taken;
 }
@@ -164,11 +162,12 @@ void RemoveStalePrivateFolders(const fs::path& temporary) {
 
 FolderLock::FolderLock(const std::string& folder) {
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw PathNotFound(folder);
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
   device_ = info.st_dev;
   inode_ = info.st_ino;
-  if (const auto held = HeldFolderOf(device_, inode_); held != heldFolders.end()) {
-    ++held->holders;
+  if (const auto held = heldFolders.find({device_, inode_}); held != heldFolders.end()) {
+    ++held->second.holders;
     return;
   }
   const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
@@ -189,18 +188,16 @@ FolderLock::FolderLock(const std::string& folder) {
                                                        " and did not finish within a minute; try again when it has.");
   // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
-  heldFolders.push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
+  heldFolders.emplace(std::pair(device_, inode_), HeldFolder{path, std::move(lock), 1});
 }
 
 FolderLock::~FolderLock() {
-  const auto it = HeldFolderOf(device_, inode_);
-  if (it == heldFolders.end() || --it->holders > 0) return;
+  const auto it = heldFolders.find({device_, inode_});
+  if (it == heldFolders.end() || --it->second.holders > 0) return;
   // The file goes while it is still locked, and only if it is still ours;
   // a waiter that opened it sees it gone and tries again.
-  struct stat mine {}, there {};
-  if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
-      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-    ::unlink(it->path.c_str());
+  const HeldFolder& held = it->second;
+  if (held.lock.Get() >= 0 && StillNamed(held.lock.Get(), held.path)) ::unlink(held.path.c_str());
   heldFolders.erase(it);
 }
 
@@ -223,7 +220,7 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
     ::rmdir(pattern.c_str());
     throw none(error);
   }
-  lock_ = lock.Release();
+  lock_ = std::move(lock);
   path_ = std::move(path);
   const auto slot = std::find_if(std::begin(livePrivateFolders), std::end(livePrivateFolders),
                                  [](const char* used) { return used[0] == '\0'; });
@@ -235,7 +232,6 @@ PrivateFolder::~PrivateFolder() {
   for (auto& slot : livePrivateFolders)
     if (path_ == slot) slot[0] = '\0';
   RemoveTree(path_);
-  if (lock_ >= 0) ::close(lock_);
 }
 
 void testing::SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse) {

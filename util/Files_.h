@@ -5,13 +5,39 @@
 // InputFile.cpp).
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Files_ {
+
+namespace detail {
+
+// An open file descriptor, closed when it dies.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+}  // namespace detail
 
 // True exactly when `path` names an existing ordinary file (a symbolic link
 // to one counts; a folder, a missing path and the empty text do not). When
@@ -52,15 +78,17 @@ struct InUseLocks {
 // where there was none); Settle() lets the old file go. Dying unplaced, it
 // removes its temporary; placed, the new file stays and the old one goes,
 // so `StagedCopy(source, destination, locks).Place()` copies at once.
-// Nothing outside the destination's folder is written or deleted: a link
-// there is itself replaced, never its target. A destination that another
-// process holds `locks` on is waited for up to five seconds, then refused;
-// the sidecars that nobody holds go when it is placed, so that nothing is
-// played back into the new file. Temporaries of a killed copy to the same
-// destination are swept, a live copy's never. A replaced file keeps its
-// permission bits; one whose bits (or whose folder's) allow no writing is
-// refused even for root. A copy onto itself, or onto the same bytes,
-// changes nothing. Each step throws Platform::RunError, leaving the
+// A link at the destination is itself replaced, never its target.
+// Temporaries of a killed copy to the same destination are swept, a live
+// copy's never. A replaced file keeps its permission bits. A copy onto
+// itself, or onto the same bytes, changes nothing.
+//
+// The rules of a destination, here and in RemoveFileChecked: nothing
+// outside its folder is written or deleted. One that another process holds
+// `locks` on is waited for up to five seconds, then refused; the sidecars
+// that nobody holds go with it, so that nothing is played back into a new
+// file. A file, or a folder, whose permission bits allow no writing is
+// refused even for root. Each step throws Platform::RunError, leaving the
 // destination as it was: 53 missing source, 76 missing folder, 70 refused
 // or in use, 75 a folder or other non-file where a file is meant, 61 disk
 // full, 57 device error, each naming the path.
@@ -68,8 +96,6 @@ class StagedCopy {
  public:
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
-  StagedCopy(const StagedCopy&) = delete;
-  StagedCopy& operator=(const StagedCopy&) = delete;
 
   // Whether placing it changes the destination: false when the destination
   // already holds these bytes or is the source itself.
@@ -92,13 +118,9 @@ class StagedCopy {
   bool placed_ = false;
 };
 
-// Removes the file at `path` by the rules of a copy's destination: a
-// symbolic link is refused (neither it nor its target is removed), a file
-// that another process uses is waited for and then refused, and the
-// sidecars beside it that nobody holds go with it. A file, or a folder,
-// whose permission bits allow no writing is refused even for root. The
-// removal is on disk when this returns; a path that names nothing is fine.
-// Throws Platform::RunError as StagedCopy does.
+// Removes the file at `path` by the rules of a destination (above); a
+// symbolic link is refused, neither it nor its target removed. The removal
+// is on disk when this returns; a path that names nothing is fine.
 void RemoveFileChecked(const std::string& path, const InUseLocks& locks);
 
 // The name of the file that holds a folder's installation lock.
@@ -140,13 +162,11 @@ class PrivateFolder {
  public:
   explicit PrivateFolder(const std::string& purpose);
   ~PrivateFolder();
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
-  int lock_ = -1;  // the folder, locked while this process lives
+  detail::Descriptor lock_;  // the folder, locked while this process lives
 };
 
 // Lines longer than this end the reading of a text file with an error.
@@ -158,15 +178,11 @@ inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 // line.
 class InputFile {
  public:
-  InputFile() = default;
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
   // Opens `path` without waiting on it; throws Platform::RunError 53 when
   // it is missing, 75 when it is not an ordinary file (a folder, a pipe, a
   // device) or cannot be read.
   void Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.Get() >= 0; }
   // True when no further line can be read.
   bool AtEnd();
   // Reads the next line; throws Platform::RunError 62 past the end, 75 for
@@ -176,7 +192,7 @@ class InputFile {
 
  private:
   bool Fill();  // false at the end of the file
-  int fd_ = -1;
+  detail::Descriptor fd_;
   std::string path_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
