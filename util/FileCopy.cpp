@@ -2,14 +2,11 @@
 // removed whole, never while another program uses it, never through a link.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <random>
-#include <system_error>
 #include <vector>
 
 #include "AppInfo.h"
-#include "Files_.h"
 #include "Files_detail.h"
 #include "Files_testing.h"
 
@@ -18,8 +15,6 @@ namespace Files_ {
 using namespace detail;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kTempMarker[] = ".atv-tmp-";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -30,34 +25,25 @@ constexpr off_t kLiveByte = off_t{1} << 40;
 
 testing::WriteFault copyWriteFault;
 
-RunError InUse(const std::string& path) {
-  return RunError(Platform::kErrPermissionDenied,
-                  "Permission denied: " + Quoted(path) + " is in use by another program.");
-}
-
 // The right to replace or remove a file, held while it lives: the lock
-// bytes that `locks` names are held here. A link is not opened for this:
-// only its target could be in use, and the link alone is replaced.
+// bytes that `locks` names are held here. A link's target is only looked
+// at, since the link alone is replaced; waiting while someone uses it keeps
+// a live transaction's journal intact.
 class Claim {
  public:
   Claim(const std::string& path, bool regularFile, const InUseLocks& locks) {
-    if (regularFile) {
-      file_ = Descriptor(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-      if (file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, path);
-    } else {
-      // The link's target, if someone is using it, is left alone; waiting
-      // for it keeps a live transaction's journal intact.
-      Descriptor target(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-      if (target.Get() >= 0 &&
-          !Retry(inUseWait, [&] { return !RangeIsLocked(target.Get(), locks.start, locks.length); }))
-        throw InUse(path);
-    }
+    file_ = Descriptor(::open(path.c_str(), (regularFile ? O_RDWR | O_NOFOLLOW : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
+    if (regularFile && file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, path);
     shared_ = Descriptor(::open((path + locks.shared).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     const bool free = Retry(inUseWait, [&] {
-      return (file_.Get() < 0 || TryLockRange(file_.Get(), locks.start, locks.length)) &&
+      const int file = file_.Get();
+      return (file < 0 || (regularFile ? TryLockRange(file, locks.start, locks.length)
+                                       : !RangeIsLocked(file, locks.start, locks.length))) &&
              (shared_.Get() < 0 || TryLockRange(shared_.Get(), locks.sharedByte, 1));
     });
-    if (!free) throw InUse(path);
+    if (!free)
+      throw RunError(Platform::kErrPermissionDenied,
+                     "Permission denied: " + Quoted(path) + " is in use by another program.");
   }
 
  private:
@@ -65,13 +51,9 @@ class Claim {
   Descriptor shared_;
 };
 
-// Removes, under a Claim of `path`, what its users keep beside it. Nobody
-// holds them (the claim says so), so they are left over from one that
-// died; played back into a new file they would damage it.
+// Removes, under a Claim of `path`, what a user that died left beside it.
 void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
-  for (const char* suffix : locks.sidecars) {
-    RemoveIfThere(path + suffix);
-  }
+  for (const char* suffix : locks.sidecars) RemoveIfThere(path + suffix);
 }
 
 // A temporary name in a destination's folder, held while this lives: its
@@ -119,8 +101,7 @@ Temporary MakeTemporary(const std::string& folder, const std::string& destinatio
   throw AccessError(Quoted(folder) + ": no temporary name");
 }
 
-// Copies all of `from` to `to` and forces it to the disk; each write may
-// fail as the test seam says.
+// Copies all of `from` to `to` and forces it to the disk.
 void CopyData(int from, int to, const std::string& source, const std::string& destination) {
   std::vector<char> buffer(kChunkSize);
   std::uint64_t written = 0;
@@ -153,7 +134,7 @@ void SyncFolder(const std::string& folder) {
 // What is at the path a copy replaces or a removal takes away, with its
 // folder and name. `missing` is the errno of a failed look at it.
 struct Destination {
-  std::string path, folder, name;
+  std::string folder, name;
   struct stat info {}, folderInfo {};
   int missing = 0;
   bool isFile = false, isLink = false;
@@ -165,7 +146,6 @@ struct Destination {
 // check and would otherwise replace files marked read-only).
 Destination Inspect(const std::string& path) {
   Destination d;
-  d.path = path;
   if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
     throw AccessError(Quoted(path) + " names no file");
   d.folder = FolderOfPath(path);
@@ -180,8 +160,7 @@ Destination Inspect(const std::string& path) {
   return d;
 }
 
-// Refuses the folder of `d` when this user may not add files to it or take
-// them from it (by its bits, even for root).
+// Refuses the folder of `d` where this user may not add or take files.
 void RequireWritableFolder(const Destination& d) {
   if ((d.folderInfo.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, d.folder);
   if (::access(d.folder.c_str(), W_OK | X_OK) != 0) throw FromErrno(errno, d.folder, Platform::kErrPathNotFound);
@@ -195,17 +174,11 @@ void RequireWritableFolder(const Destination& d) {
 // copy holds locked is not a leftover and stays.
 void detail::RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
   const std::string prefix = destinationName.empty() ? "." : TempPrefix(destinationName);
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    std::error_code typeEc;
-    if (!name.starts_with(prefix) || name.find(kTempMarker) == std::string::npos ||
-        it->symlink_status(typeEc).type() != fs::file_type::regular)
-      continue;
-    const std::string path = it->path().string();
+  ForEachEntry(folder, [&](const std::string& path, const std::string& name, const struct stat& info) {
+    if (!S_ISREG(info.st_mode) || !name.starts_with(prefix) || name.find(kTempMarker) == std::string::npos) return;
     Descriptor candidate(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (candidate.Get() >= 0 && TryLockRange(candidate.Get(), kLiveByte, 1)) ::unlink(path.c_str());
-  }
+  });
 }
 
 bool SameBytes(const std::string& a, const std::string& b) {
@@ -216,7 +189,8 @@ bool SameBytes(const std::string& a, const std::string& b) {
   if (y.Get() < 0 && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) throw FromErrno(errno, b);
   struct stat ai {}, bi {};
   if (y.Get() < 0 || ::fstat(x.Get(), &ai) != 0 || ::fstat(y.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
-      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
+      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size ||
+      static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
     return false;
   std::vector<char> bytesA(kChunkSize), bytesB(kChunkSize);
   for (off_t at = 0; at < bi.st_size;) {
@@ -246,7 +220,6 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
   Destination d = Inspect(destination);
   if (d.isFile && ::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
   existed_ = d.isFile || d.isLink;
-  // A copy onto itself changes nothing.
   if (d.isFile && d.info.st_dev == sourceInfo.st_dev && d.info.st_ino == sourceInfo.st_ino) return;
   RequireWritableFolder(d);
 
@@ -267,8 +240,7 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
     if (::fchmod(temporary.File(), d.info.st_mode & 07777) != 0) throw FromErrno(errno, destination);
   }
   CopyData(input.Get(), temporary.File(), source, destination);
-  // Already in place, and nothing left beside it that could be played back
-  // into it.
+  // Already in place, with nothing beside it that could be played back.
   const bool leftovers = std::any_of(locks.sidecars.begin(), locks.sidecars.end(), [&](const char* suffix) {
     struct stat info {};
     return ::lstat((destination + suffix).c_str(), &info) == 0;
@@ -284,20 +256,20 @@ std::string StagedCopy::Path() const { return state_ && !placed_ ? state_->tempo
 void StagedCopy::Place() {
   if (!state_ || placed_) return;
   const Destination& d = state_->destination;
-  const Claim claim(d.path, d.isFile, state_->locks);
+  const Claim claim(destination_, d.isFile, state_->locks);
   // The old file stays reachable until the run settles, so that it can be
   // put back.
   if (d.isFile || d.isLink) {
     state_->backup.emplace(MakeTemporary(d.folder, d.name, [&](const std::string& path, int& fd) {
-      if (::link(d.path.c_str(), path.c_str()) != 0) return false;
+      if (::link(destination_.c_str(), path.c_str()) != 0) return false;
       fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
       return true;
     }));
   }
   // The leftovers go before the new file is in place, so the two are never
   // seen together; the claim keeps anyone from making new ones meanwhile.
-  RemoveSidecars(d.path, state_->locks);
-  state_->temporary.RenameTo(d.path);
+  RemoveSidecars(destination_, state_->locks);
+  state_->temporary.RenameTo(destination_);
   placed_ = true;
   SyncFolder(d.folder);
 }
@@ -306,9 +278,9 @@ void StagedCopy::Restore() {
   if (!state_ || !placed_) return;
   const Destination& d = state_->destination;
   if (state_->backup)
-    state_->backup->RenameTo(d.path);
+    state_->backup->RenameTo(destination_);
   else
-    RemoveIfThere(d.path);
+    RemoveIfThere(destination_);
   placed_ = false;
   SyncFolder(d.folder);
 }

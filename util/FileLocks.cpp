@@ -8,13 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <map>
-#include <system_error>
 #include <utility>
 
 #include "AppInfo.h"
-#include "Files_.h"
 #include "Files_detail.h"
 #include "Files_testing.h"
 #include "Ui.h"
@@ -39,8 +36,7 @@ std::map<std::pair<std::uint64_t, std::uint64_t>, HeldFolder> heldFolders;
 enum class LockAttempt { Taken, Held, Stale };
 
 // Whether anyone holds a lock on the file `info` names, as the kernel's
-// list of locks tells (it names the file by device and inode, so a file
-// this user may not open can still be asked about).
+// list of locks tells: by device and inode, so the file need not be opened.
 bool LockedByAnyone(const struct stat& info) {
   std::FILE* list = std::fopen("/proc/locks", "re");
   if (!list) return true;  // cannot tell: wait as for a holder
@@ -54,17 +50,15 @@ bool LockedByAnyone(const struct stat& info) {
   return locked;
 }
 
-// Whether `path` still names the file open at `fd`.
+// Whether `path` still names the file open at `fd` (a lock file's holder
+// removes it on letting go).
 bool StillNamed(int fd, const std::string& path) {
   struct stat mine {}, there {};
   return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
          mine.st_ino == there.st_ino;
 }
 
-// One try for a folder's installation lock: an exclusive lock on the file
-// `path`, which only someone who may add files to the folder can make and
-// which only its maker (mode 0600) can open, so nobody who cannot change
-// the folder can hold it or take it from a holder.
+// One try for a folder's installation lock on the file `path`.
 LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
   Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
   struct stat there {};
@@ -77,9 +71,8 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
       RemoveIfThere(path);
       return LockAttempt::Stale;
     }
-    // A folder this user cannot add files to (or a read-only file system):
-    // no installation of this user changes it, so there is nothing to
-    // keep apart; the copies will be refused where the steps stand.
+    // A folder this user cannot add files to: no installation of this user
+    // changes it; the copies will be refused where the steps stand.
     if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
     if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
     throw FromErrno(error, path, Platform::kErrPathNotFound);
@@ -87,7 +80,6 @@ LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
   struct stat mine {};
   if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
   if (!TryLockRange(file.Get(), 0, 0)) return LockAttempt::Held;
-  // The holder before may have removed it between our open and our lock.
   if (!StillNamed(file.Get(), path)) return LockAttempt::Stale;
   lock = std::move(file);
   return LockAttempt::Taken;
@@ -120,7 +112,8 @@ extern "C" void RemovePrivateFoldersAndEnd(int signal) {
     if (path[0] == '\0') continue;
     const pid_t child = ::fork();
     if (child == 0) {
-      const char* argv[] = {"/bin/sh", "-c", "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"", "sh", path, nullptr};
+      const char* script = "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"";
+      const char* argv[] = {"/bin/sh", "-c", script, "sh", path, nullptr};
       ::execv("/bin/sh", const_cast<char* const*>(argv));
       ::_exit(127);
     }
@@ -144,18 +137,15 @@ void RemoveOnSignals() {
 }
 
 // Private folders of this user that no live process holds locked.
-void RemoveStalePrivateFolders(const fs::path& temporary) {
-  std::error_code ec;
-  for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    struct stat info {};
-    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+void RemoveStalePrivateFolders(const std::string& temporary) {
+  ForEachEntry(temporary, [](const std::string& path, const std::string& name, const struct stat& info) {
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return;
     // One still being made is not locked yet; left a minute, its maker died.
     const bool making = name.starts_with("." + std::string(kPrivatePrefix));
-    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) continue;
-    Descriptor folder(::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(it->path().string());
-  }
+    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) return;
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(path);
+  });
 }
 
 }  // namespace
@@ -205,7 +195,7 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
   std::error_code ec;
   const fs::path temporary = fs::temp_directory_path(ec);
   if (ec) throw RunError(Platform::kErrPathNotFound, "Path not found: no temporary folder: " + ec.message() + ".");
-  RemoveStalePrivateFolders(temporary);
+  RemoveStalePrivateFolders(temporary.string());
   // Made under a name the sweep passes over, and given its own name only
   // once it is locked, so that no other process's sweep can take it.
   std::string pattern = (temporary / ("." + std::string(kPrivatePrefix) + purpose + "-XXXXXX")).string();

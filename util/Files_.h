@@ -1,8 +1,6 @@
-// Small operations on files and paths: whether a file is there, copying
-// and removing a file another program may be using, the locks of one
-// installation, reading a text file line by line, and taking a path apart
-// at the platform's separator (Paths.cpp, FileCopy.cpp, FileLocks.cpp,
-// InputFile.cpp).
+// Files and paths: copying and removing a file another program may be
+// using, the locks of one installation, reading a text file line by line,
+// and taking a path apart at the platform's separator.
 #pragma once
 
 #include <unistd.h>
@@ -70,18 +68,16 @@ struct InUseLocks {
 
 // Copies `source` over `destination` in two steps, so that several files of
 // one run take their places together, late, and can all be put back; the
-// destination is never left half-written. Making the object does all but
-// the rename: the checks, the wait for a destination in use, and the data
-// in a temporary file in the destination's folder, flushed to disk.
-// Place() renames it over the destination, keeping the replaced file under
-// a temporary name; Restore() puts that file back (or removes the new one
-// where there was none); Settle() lets the old file go. Dying unplaced, it
-// removes its temporary; placed, the new file stays and the old one goes,
-// so `StagedCopy(source, destination, locks).Place()` copies at once.
-// A link at the destination is itself replaced, never its target.
-// Temporaries of a killed copy to the same destination are swept, a live
-// copy's never. A replaced file keeps its permission bits. A copy onto
-// itself, or onto the same bytes, changes nothing.
+// destination is never left half-written. Making the object does the
+// checks, the wait for a destination in use, and the data in a temporary
+// file in the destination's folder, flushed to disk. Place() renames it
+// over the destination, keeping the replaced file under a temporary name;
+// Restore() puts that back (or removes the new file where there was none);
+// Settle() lets the old file go. Dying unplaced, it removes its temporary;
+// placed, the new file stays, so `StagedCopy(...).Place()` copies at once.
+// A link at the destination is itself replaced, never its target; a
+// replaced file keeps its permission bits. Temporaries of a killed copy to
+// the same destination are swept, a live copy's never.
 //
 // The rules of a destination, here and in RemoveFileChecked: nothing
 // outside its folder is written or deleted. One that another process holds
@@ -97,14 +93,11 @@ class StagedCopy {
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
 
-  // Whether placing it changes the destination: false when the destination
-  // already holds these bytes or is the source itself.
+  // False when the destination already holds these bytes or is the source.
   bool Changes() const { return state_ != nullptr; }
-  // Whether something was at the destination before.
-  bool Replaces() const { return existed_; }
+  bool Replaces() const { return existed_; }  // something was there before
   bool Placed() const { return placed_; }
-  // Where the new bytes are now: the temporary file until placed, else the
-  // destination.
+  // The temporary file until placed, else the destination.
   std::string Path() const;
   void Place();
   void Restore();
@@ -128,18 +121,14 @@ inline constexpr char kFolderLockName[] = ".addtarnvel.lock";
 
 // An exclusive lock among this program's installations on one folder, held
 // while the object lives: a lock on the file kFolderLockName in the folder,
-// made by the holder with mode 0600 and removed when it lets go. Only a
-// user who may add files to the folder can take it, and nobody else can
-// open the file, so a user who may only read the folder cannot hold an
-// installation up. A holder that died leaves the file unlocked, and the
-// next taker removes it. The database engine's locks are never touched, so
-// no other program is held up by it. In a folder this user cannot add
-// files to, nothing is locked (nothing there can be changed by this user).
-// Taking it sweeps away the temporary files of copies whose run died.
+// made by the holder with mode 0600 and removed when it lets go, so a user
+// who may only read the folder cannot hold an installation up. A dead
+// holder's file is unlocked, and the next taker removes it. No database
+// lock is touched. In a folder this user cannot add files to, nothing is
+// locked. Taking it sweeps away the temporaries of copies whose run died.
 // Waits up to a minute for another holder, with a status text while it
 // waits, then throws Platform::RunError 70 naming the folder. Taken again
-// by the same process for the same folder, it is shared with the first
-// holder.
+// by the same process for the same folder, it is shared.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder);
@@ -148,7 +137,7 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  std::uint64_t device_ = 0;  // the folder, as the process's list of held folders knows it
+  std::uint64_t device_ = 0;  // the folder
   std::uint64_t inode_ = 0;
 };
 
@@ -172,10 +161,8 @@ class PrivateFolder {
 // Lines longer than this end the reading of a text file with an error.
 inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 
-// A file opened for sequential reading, line by line. A line ends at CR,
-// CR LF or LF; the terminator is not part of the line. Lines are returned
-// as the file's bytes (8-bit text). Memory stays bounded by the longest
-// line.
+// A file read line by line, in memory bounded by the longest line. A line
+// ends at CR, CR LF or LF (not part of the line); it holds the file's bytes.
 class InputFile {
  public:
   // Opens `path` without waiting on it; throws Platform::RunError 53 when
@@ -183,7 +170,6 @@ class InputFile {
   // device) or cannot be read.
   void Open(const std::string& path);
   bool IsOpen() const { return fd_.Get() >= 0; }
-  // True when no further line can be read.
   bool AtEnd();
   // Reads the next line; throws Platform::RunError 62 past the end, 75 for
   // a line longer than kMostLineBytes, 57 when the device fails.
@@ -191,7 +177,7 @@ class InputFile {
   void Close();
 
  private:
-  bool Fill();  // false at the end of the file
+  bool Fill();  // false at the end
   detail::Descriptor fd_;
   std::string path_;
   std::vector<char> buffer_;

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "Files_.h"
@@ -92,6 +94,17 @@ bool Retry(std::chrono::milliseconds wait, Attempt&& attempt) {
     if (attempt()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// Calls `visit(path, name, info)` for each entry of `folder` that lstat()
+// can look at; a folder that cannot be read has none.
+template <class Visit>
+void ForEachEntry(const std::string& folder, Visit&& visit) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) == 0) visit(it->path().string(), it->path().filename().string(), info);
   }
 }
 
