@@ -56,10 +56,9 @@ void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
   for (const char* suffix : locks.sidecars) RemoveIfThere(path + suffix);
 }
 
-// A temporary name in a destination's folder, held while this lives: its
-// file is locked, so that no other copy takes it for a leftover, and the
-// name goes when this dies unless it was renamed away. It names a copy's
-// new file until placed, or the file a placed copy replaced.
+// A copy's new file until placed, or the file a placed copy replaced,
+// under a temporary name in the destination's folder: locked, so that no
+// other copy takes it for a leftover, and gone with this unless renamed.
 class Temporary {
  public:
   Temporary(std::string path, int fd) : path_(std::move(path)), file_(fd) {
@@ -123,9 +122,8 @@ void CopyData(int from, int to, const std::string& source, const std::string& de
   if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
 
-// Makes a rename or removal durable. A folder that cannot be synced (some
-// file systems refuse) still holds the complete result, so a failure here
-// is not reported.
+// Makes a rename or removal durable. A folder that cannot be synced still
+// holds the complete result, so a failure here is not reported.
 void SyncFolder(const std::string& folder) {
   Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
@@ -140,10 +138,9 @@ struct Destination {
   bool isFile = false, isLink = false;
 };
 
-// Looks at `path`, which must name a file in an existing folder; a folder
-// or other non-file there is refused, and so is a file whose permission
-// bits allow no writing (checked by hand, because root passes every access
-// check and would otherwise replace files marked read-only).
+// Looks at `path`, which must name a file in an existing folder. The
+// permission bits are checked by hand, because root passes every access
+// check and would otherwise replace files marked read-only.
 Destination Inspect(const std::string& path) {
   Destination d;
   if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
@@ -168,10 +165,9 @@ void RequireWritableFolder(const Destination& d) {
 
 }  // namespace
 
-// A copy that was killed leaves its temporary file behind; its name tells
-// which destination it belonged to, so the next copy there sweeps it away
-// (every destination's, when `destinationName` is empty). One that a live
-// copy holds locked is not a leftover and stays.
+// A killed copy's temporary file is named for its destination, so the next
+// copy there sweeps it away (every destination's, when `destinationName` is
+// empty); one that a live copy holds locked stays.
 void detail::RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
   const std::string prefix = destinationName.empty() ? "." : TempPrefix(destinationName);
   ForEachEntry(folder, [&](const std::string& path, const std::string& name, const struct stat& info) {
@@ -225,8 +221,7 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
 
   Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (input.Get() < 0) throw FromErrno(errno, source);
-  // A destination in use is told here, where the step stands; it is
-  // claimed again when the copy takes its place.
+  // A destination in use is told here, where the step stands.
   { const Claim check(destination, d.isFile, locks); }
   RemoveStaleTemporaries(d.folder, d.name);
   // The mode passed to open() is filtered by the umask, as for any new file.
@@ -257,8 +252,7 @@ void StagedCopy::Place() {
   if (!state_ || placed_) return;
   const Destination& d = state_->destination;
   const Claim claim(destination_, d.isFile, state_->locks);
-  // The old file stays reachable until the run settles, so that it can be
-  // put back.
+  // The old file stays reachable until the run settles.
   if (d.isFile || d.isLink) {
     state_->backup.emplace(MakeTemporary(d.folder, d.name, [&](const std::string& path, int& fd) {
       if (::link(destination_.c_str(), path.c_str()) != 0) return false;
@@ -276,13 +270,12 @@ void StagedCopy::Place() {
 
 void StagedCopy::Restore() {
   if (!state_ || !placed_) return;
-  const Destination& d = state_->destination;
   if (state_->backup)
     state_->backup->RenameTo(destination_);
   else
     RemoveIfThere(destination_);
   placed_ = false;
-  SyncFolder(d.folder);
+  SyncFolder(state_->destination.folder);
 }
 
 void StagedCopy::Settle() {

@@ -94,13 +94,11 @@ char livePrivateFolders[kMostPrivateFolders][kMostPrivatePath] = {};
 
 // Removes a folder tree, also where a part of it was made read-only.
 void RemoveTree(const std::string& root) {
-  std::error_code ec;
   ::chmod(root.c_str(), S_IRWXU);
-  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-       !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (it->symlink_status(typeEc).type() == fs::file_type::directory) ::chmod(it->path().c_str(), S_IRWXU);
-  }
+  ForEachEntry(root, [](const std::string& path, const std::string&, const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) RemoveTree(path);
+  });
+  std::error_code ec;
   fs::remove_all(root, ec);
 }
 
