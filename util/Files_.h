@@ -37,27 +37,24 @@ class Descriptor {
 
 }  // namespace detail
 
-// True exactly when `path` names an existing ordinary file (a symbolic link
-// to one counts; a folder, a missing path and the empty text do not). When
-// the file is not there and `report` is true, shows the exclamation box
-// "AddTarnVel has failed to locate the '<path>' file...". Never throws.
+// True exactly when `path` names an existing ordinary file (or a link to
+// one). When it is not there and `report` is true, shows the exclamation
+// box "AddTarnVel has failed to locate the '<path>' file...". Never throws.
 bool LocateFile(const std::string& path, bool report);
 
-// No carrier file is larger than this; a file beside the shop database
-// that is larger is not the carrier's, and is never read whole or copied.
+// No carrier file is larger; a larger file is never read whole or copied.
 inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
 
-// Whether the files at `a` and `b` hold the same bytes. Neither is read
-// unless both are ordinary files of one size, at most
-// kMostCarrierFileBytes; neither is waited on. Throws Platform::RunError
-// when `a` cannot be opened or a read fails.
+// Whether the files at `a` and `b` hold the same bytes; read only when both
+// are ordinary files of one size, at most kMostCarrierFileBytes, and never
+// waited on. Throws Platform::RunError when `a` cannot be opened or a read
+// fails.
 bool SameBytes(const std::string& a, const std::string& b);
 
-// How the programs that share a file say that they use it, and what they
-// keep beside it: a user holds a lock on `length` bytes from `start` of the
-// file, or on byte `sharedByte` of the file named by the path and `shared`;
-// the files named by the path and each of `sidecars` are left by a user
-// that died. The texts must live as long as the program.
+// How the programs that share a file say that they use it: a lock on
+// `length` bytes from `start` of the file, or on byte `sharedByte` of the
+// file whose name is the path and `shared`; the path and each of `sidecars`
+// name what a user that died left. The texts live as long as the program.
 struct InUseLocks {
   std::int64_t start = 0;
   std::int64_t length = 0;
@@ -142,11 +139,10 @@ class FolderLock {
 };
 
 // A folder of this process's own in the system's temporary folder, named
-// "addtarnvel-PURPOSE-XXXXXX", mode 0700, so that no other user can open
-// what it holds. It goes with everything in it when the object dies, and
-// when SIGTERM, SIGHUP or SIGINT ends the process; one that a process killed
-// otherwise left behind is removed by the next PrivateFolder of the same
-// user. Throws Platform::RunError when none can be made.
+// "addtarnvel-PURPOSE-XXXXXX", mode 0700. It goes with everything in it when
+// the object dies, and when SIGTERM, SIGHUP or SIGINT ends the process; one
+// left by a process killed otherwise goes with the user's next one. Throws
+// Platform::RunError when none can be made.
 class PrivateFolder {
  public:
   explicit PrivateFolder(const std::string& purpose);
@@ -185,22 +181,19 @@ class InputFile {
   std::size_t end_ = 0;
 };
 
-// Closes the file (also one never opened); true when no error was raised.
+// Closes the file (also one never opened); false when that failed.
 bool CloseFile(InputFile& file);
 
 // The part of `path` after its last separator; empty when it has none or
-// ends with one.
+// ends with one. NameOf is the whole path when it has no separator.
 std::string LastPathPart(const std::string& path);
+std::string NameOf(const std::string& path);
 // The file `name` in the folder of the file `path`.
 std::string Beside(const std::string& path, const std::string& name);
-// The name a file is known by in its folder: LastPathPart, or the whole
-// path when it has no separator.
-std::string NameOf(const std::string& path);
 
-// The folder that holds the file named by `path`: the path less its final
-// separator and what follows it. "/shop/shop" gives "/shop", "/srv/m/"
-// gives "/srv/m", "/m.mdb" gives "/" (the root, never the empty text), and
-// a path without a separator gives ".".
+// The path less its final separator and what follows: "/shop/shop" gives
+// "/shop", "/srv/m/" "/srv/m", "/m.mdb" "/" (never the empty text), and a
+// path without a separator ".".
 std::string FolderOfPath(const std::string& path);
 
 }  // namespace Files_

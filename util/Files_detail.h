@@ -72,11 +72,7 @@ inline void RemoveIfThere(const std::string& path) {
 // process can drop them. TryLockRange takes one; RangeIsLocked answers
 // whether anyone holds a lock that one would meet.
 inline bool LockRange(int fd, off_t start, off_t length, int command) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = start;
-  lock.l_len = length;
+  struct flock lock {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = start, .l_len = length, .l_pid = 0};
   return ::fcntl(fd, command, &lock) == 0 && (command != F_OFD_GETLK || lock.l_type != F_UNLCK);
 }
 inline bool TryLockRange(int fd, off_t start, off_t length) { return LockRange(fd, start, length, F_OFD_SETLK); }

@@ -1,4 +1,6 @@
 // Files_::InputFile: a text file read line by line in bounded memory.
+#include <algorithm>
+
 #include "Files_detail.h"
 
 namespace Files_ {
@@ -38,16 +40,14 @@ std::string InputFile::ReadLine() {
   std::string line;
   while (Fill()) {
     const char* from = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
-    const auto* stop = static_cast<const char*>(std::memchr(from, '\n', available));
-    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', stop ? stop - from : available));
-    if (cr) stop = cr;
-    const std::size_t take = stop ? static_cast<std::size_t>(stop - from) : available;
+    const char* to = buffer_.data() + end_;
+    const char* stop = std::find_if(from, to, [](char c) { return c == '\r' || c == '\n'; });
+    const auto take = static_cast<std::size_t>(stop - from);
     if (line.size() + take > kMostLineBytes)
       throw AccessError(Quoted(path_) + " holds a line longer than " + std::to_string(kMostLineBytes) + " bytes");
     line.append(from, take);
     begin_ += take;
-    if (!stop) continue;
+    if (stop == to) continue;
     ++begin_;  // the terminator
     if (*stop == '\r' && Fill() && buffer_[begin_] == '\n') ++begin_;
     break;
