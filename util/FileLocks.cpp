@@ -33,8 +33,6 @@ struct HeldFolder {
 };
 std::map<std::pair<std::uint64_t, std::uint64_t>, HeldFolder> heldFolders;
 
-enum class LockAttempt { Taken, Held, Stale };
-
 // Whether anyone holds a lock on the file `info` names, as the kernel's
 // list of locks tells: by device and inode, so the file need not be opened.
 bool LockedByAnyone(const struct stat& info) {
@@ -58,31 +56,35 @@ bool StillNamed(int fd, const std::string& path) {
          mine.st_ino == there.st_ino;
 }
 
-// One try for a folder's installation lock on the file `path`.
-LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
-  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
-  struct stat there {};
-  if (file.Get() < 0) {
-    const int error = errno;
-    const bool exists = ::lstat(path.c_str(), &there) == 0;
-    if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
-      // Another user's lock file: held, or left by a run that died.
-      if (LockedByAnyone(there)) return LockAttempt::Held;
-      RemoveIfThere(path);
-      return LockAttempt::Stale;
+// One try for a folder's lock on the file `path`: true when taken or none is
+// needed. A dead holder's file that went is tried again at once.
+bool TryFolderLock(const std::string& path, Descriptor& lock) {
+  for (int tries = 0; tries < 4; ++tries) {
+    Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    struct stat there {};
+    if (file.Get() < 0) {
+      const int error = errno;
+      const bool exists = ::lstat(path.c_str(), &there) == 0;
+      if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
+        // Another user's lock file: held, or left by a run that died.
+        if (LockedByAnyone(there)) return false;
+        RemoveIfThere(path);
+        continue;
+      }
+      // A folder this user cannot add files to: no installation of this
+      // user changes it; the copies will be refused where the steps stand.
+      if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return true;
+      if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
+      throw FromErrno(error, path, Platform::kErrPathNotFound);
     }
-    // A folder this user cannot add files to: no installation of this user
-    // changes it; the copies will be refused where the steps stand.
-    if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
-    if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
-    throw FromErrno(error, path, Platform::kErrPathNotFound);
+    struct stat mine {};
+    if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
+    if (!TryLockRange(file.Get(), 0, 0)) return false;
+    if (!StillNamed(file.Get(), path)) continue;
+    lock = std::move(file);
+    return true;
   }
-  struct stat mine {};
-  if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
-  if (!TryLockRange(file.Get(), 0, 0)) return LockAttempt::Held;
-  if (!StillNamed(file.Get(), path)) return LockAttempt::Stale;
-  lock = std::move(file);
-  return LockAttempt::Taken;
+  return false;
 }
 
 constexpr char kPrivatePrefix[] = "addtarnvel-";
@@ -162,10 +164,7 @@ FolderLock::FolderLock(const std::string& folder) {
   bool told = false;
   Descriptor lock;
   const bool locked = Retry(folderLockWait, [&] {
-    // A dead holder's file that went is tried again at once.
-    LockAttempt attempt = LockAttempt::Stale;
-    for (int tries = 0; tries < 4 && attempt == LockAttempt::Stale; ++tries) attempt = TryFolderLock(path, lock);
-    if (attempt == LockAttempt::Taken) return true;
+    if (TryFolderLock(path, lock)) return true;
     if (!std::exchange(told, true))
       Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
     return false;
@@ -201,15 +200,14 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
     return AccessError("no private folder in " + Quoted(temporary.string()) + ": " + std::strerror(error));
   };
   if (pattern.size() >= kMostPrivatePath || !::mkdtemp(pattern.data())) throw none(errno);
-  Descriptor lock(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  std::string path = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
-  if (lock.Get() < 0 || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path.c_str()) != 0) {
+  lock_ = Descriptor(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  path_ = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
+  const int lock = lock_.Get();
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path_.c_str()) != 0) {
     const int error = errno;
     ::rmdir(pattern.c_str());
     throw none(error);
   }
-  lock_ = std::move(lock);
-  path_ = std::move(path);
   const auto slot = std::find_if(std::begin(livePrivateFolders), std::end(livePrivateFolders),
                                  [](const char* used) { return used[0] == '\0'; });
   if (slot != std::end(livePrivateFolders)) std::memcpy(*slot, path_.c_str(), path_.size() + 1);
