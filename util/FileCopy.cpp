@@ -130,32 +130,30 @@ void SyncFolder(const std::string& folder) {
 }
 
 // What is at the path a copy replaces or a removal takes away, with its
-// folder and name. `missing` is the errno of a failed look at it.
+// folder and name, which must name a file in an existing folder. `missing`
+// is the errno of a failed look at it. The permission bits are checked by
+// hand, because root passes every access check and would otherwise replace
+// files marked read-only.
 struct Destination {
+  explicit Destination(const std::string& path) {
+    if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
+      throw AccessError(Quoted(path) + " names no file");
+    folder = FolderOfPath(path);
+    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+      throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
+    name = NameOf(path);
+    if (::lstat(path.c_str(), &info) != 0) missing = errno;
+    isLink = missing == 0 && S_ISLNK(info.st_mode);
+    isFile = missing == 0 && !isLink;
+    if (isFile && !S_ISREG(info.st_mode)) throw NotAFile(path, info.st_mode);
+    if (isFile && (info.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, path);
+  }
+
   std::string folder, name;
   struct stat info {}, folderInfo {};
   int missing = 0;
   bool isFile = false, isLink = false;
 };
-
-// Looks at `path`, which must name a file in an existing folder. The
-// permission bits are checked by hand, because root passes every access
-// check and would otherwise replace files marked read-only.
-Destination Inspect(const std::string& path) {
-  Destination d;
-  if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
-    throw AccessError(Quoted(path) + " names no file");
-  d.folder = FolderOfPath(path);
-  if (::stat(d.folder.c_str(), &d.folderInfo) != 0 || !S_ISDIR(d.folderInfo.st_mode))
-    throw FromErrno(ENOENT, d.folder, Platform::kErrPathNotFound);
-  d.name = NameOf(path);
-  if (::lstat(path.c_str(), &d.info) != 0) d.missing = errno;
-  d.isLink = d.missing == 0 && S_ISLNK(d.info.st_mode);
-  d.isFile = d.missing == 0 && !d.isLink;
-  if (d.isFile && !S_ISREG(d.info.st_mode)) throw NotAFile(path, d.info.st_mode);
-  if (d.isFile && (d.info.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, path);
-  return d;
-}
 
 // Refuses the folder of `d` where this user may not add or take files.
 void RequireWritableFolder(const Destination& d) {
@@ -213,7 +211,7 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
   struct stat sourceInfo {};
   if (::stat(source.c_str(), &sourceInfo) != 0) throw FromErrno(ENOENT, source);
   if (!S_ISREG(sourceInfo.st_mode)) throw NotAFile(source, sourceInfo.st_mode);
-  Destination d = Inspect(destination);
+  Destination d(destination);
   if (d.isFile && ::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
   existed_ = d.isFile || d.isLink;
   if (d.isFile && d.info.st_dev == sourceInfo.st_dev && d.info.st_ino == sourceInfo.st_ino) return;
@@ -283,7 +281,7 @@ void StagedCopy::Settle() {
 }
 
 void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
-  const Destination d = Inspect(path);
+  const Destination d(path);
   if (d.missing == ENOENT) return;
   if (d.missing != 0) throw FromErrno(d.missing, path);
   if (d.isLink) throw AccessError(Quoted(path) + " is a symbolic link");

@@ -90,8 +90,7 @@ bool TryFolderLock(const std::string& path, Descriptor& lock) {
 constexpr char kPrivatePrefix[] = "addtarnvel-";
 constexpr std::size_t kMostPrivateFolders = 8;
 constexpr std::size_t kMostPrivatePath = 512;
-// The private folders of this process, as plain characters a signal
-// handler may read.
+// The private folders of this process, as a signal handler may read them.
 char livePrivateFolders[kMostPrivateFolders][kMostPrivatePath] = {};
 
 // Removes a folder tree, also where a part of it was made read-only.
@@ -104,9 +103,8 @@ void RemoveTree(const std::string& root) {
   fs::remove_all(root, ec);
 }
 
-// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process,
-// since only a few calls are safe in a handler), then the signal ends the
-// process as it would have.
+// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process, as
+// few calls are safe in a handler), then the signal ends the process.
 extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   for (const auto& path : livePrivateFolders) {
     if (path[0] == '\0') continue;
@@ -123,8 +121,7 @@ extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   ::raise(signal);
 }
 
-// Lets RemovePrivateFoldersAndEnd handle each of those signals that nothing
-// else handles yet (so only once).
+// Installs that handler for each of those signals nothing else handles yet.
 void RemoveOnSignals() {
   for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
     struct sigaction current {};
@@ -154,9 +151,8 @@ FolderLock::FolderLock(const std::string& folder) {
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
-  device_ = info.st_dev;
-  inode_ = info.st_ino;
-  if (const auto held = heldFolders.find({device_, inode_}); held != heldFolders.end()) {
+  folder_ = {info.st_dev, info.st_ino};
+  if (const auto held = heldFolders.find(folder_); held != heldFolders.end()) {
     ++held->second.holders;
     return;
   }
@@ -175,11 +171,11 @@ FolderLock::FolderLock(const std::string& folder) {
                                                        " and did not finish within a minute; try again when it has.");
   // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
-  heldFolders.emplace(std::pair(device_, inode_), HeldFolder{path, std::move(lock), 1});
+  heldFolders.emplace(folder_, HeldFolder{path, std::move(lock), 1});
 }
 
 FolderLock::~FolderLock() {
-  const auto it = heldFolders.find({device_, inode_});
+  const auto it = heldFolders.find(folder_);
   if (it == heldFolders.end() || --it->second.holders > 0) return;
   // The file goes while it is still locked, and only if it is still ours;
   // a waiter that opened it sees it gone and tries again.

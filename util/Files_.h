@@ -134,8 +134,7 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  std::uint64_t device_ = 0;  // the folder
-  std::uint64_t inode_ = 0;
+  std::pair<std::uint64_t, std::uint64_t> folder_;  // device and inode
 };
 
 // A folder of this process's own in the system's temporary folder, named

@@ -25,19 +25,16 @@ inline constexpr std::size_t kChunkSize = 64 * 1024;
 
 inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-// "Path/File access error: " and what went wrong.
 inline RunError AccessError(const std::string& what) {
   return RunError(Platform::kErrPathFileAccess, "Path/File access error: " + what + ".");
 }
-// A folder, or another thing that is no ordinary file (a pipe, a device),
-// where a file is meant.
+// A folder or another non-file (a pipe, a device) where a file is meant.
 inline RunError NotAFile(const std::string& path, mode_t mode) {
   return AccessError(Quoted(path) + (S_ISDIR(mode) ? " is a folder" : " is not an ordinary file"));
 }
 
-// Turns a failed system call on `path` into the run-time error an operator
-// can act on; `missing` is the error for ENOENT, which depends on whether
-// the file or its folder was looked for.
+// The run-time error of a failed system call on `path`; `missing` is the
+// error for ENOENT, as a file or a folder was looked for.
 inline RunError FromErrno(int error, const std::string& path, std::int32_t missing = Platform::kErrFileNotFound) {
   const std::string quoted = Quoted(path);
   switch (error) {
@@ -67,10 +64,9 @@ inline void RemoveIfThere(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
 }
 
-// Write locks on byte ranges that belong to an open file description (not
-// to the process), so that no other open or close of the same file in this
-// process can drop them. TryLockRange takes one; RangeIsLocked answers
-// whether anyone holds a lock that one would meet.
+// Write locks on byte ranges that belong to an open file description, so
+// that no other open or close of the file in this process can drop them.
+// RangeIsLocked: whether anyone holds a lock that one would meet.
 inline bool LockRange(int fd, off_t start, off_t length, int command) {
   struct flock lock {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = start, .l_len = length, .l_pid = 0};
   return ::fcntl(fd, command, &lock) == 0 && (command != F_OFD_GETLK || lock.l_type != F_UNLCK);
