@@ -24,15 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folders this process holds locked, by device and inode, with how
-// many holders each has.
-struct HeldFolder {
-  std::string path;  // the lock file
-  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
-  int holders;
-};
-std::map<std::pair<std::uint64_t, std::uint64_t>, HeldFolder> heldFolders;
-
 // Whether anyone holds a lock on the file `info` names, as the kernel's
 // list of locks tells: by device and inode, so the file need not be opened.
 bool LockedByAnyone(const struct stat& info) {
@@ -55,6 +46,20 @@ bool StillNamed(int fd, const std::string& path) {
   return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
          mine.st_ino == there.st_ino;
 }
+
+// A folder's lock, held while a FolderLock of the folder lives.
+struct HeldFolder {
+  HeldFolder(std::string file, Descriptor fileLock) : path(std::move(file)), lock(std::move(fileLock)) {}
+  ~HeldFolder() {
+    // The file goes while it is still locked, and only if it is still ours;
+    // a waiter that opened it sees it gone and tries again.
+    if (lock.Get() >= 0 && StillNamed(lock.Get(), path)) ::unlink(path.c_str());
+  }
+  std::string path;  // the lock file
+  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
+};
+// The folders this process holds locked, by device and inode.
+std::map<std::pair<std::uint64_t, std::uint64_t>, std::weak_ptr<HeldFolder>> heldFolders;
 
 // One try for a folder's lock on the file `path`: true when taken or none is
 // needed. A dead holder's file that went is tried again at once.
@@ -151,11 +156,8 @@ FolderLock::FolderLock(const std::string& folder) {
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
-  folder_ = {info.st_dev, info.st_ino};
-  if (const auto held = heldFolders.find(folder_); held != heldFolders.end()) {
-    ++held->second.holders;
-    return;
-  }
+  std::weak_ptr<HeldFolder>& held = heldFolders[{info.st_dev, info.st_ino}];
+  if ((held_ = held.lock())) return;
   const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
   bool told = false;
   Descriptor lock;
@@ -171,17 +173,9 @@ FolderLock::FolderLock(const std::string& folder) {
                                                        " and did not finish within a minute; try again when it has.");
   // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
-  heldFolders.emplace(folder_, HeldFolder{path, std::move(lock), 1});
-}
-
-FolderLock::~FolderLock() {
-  const auto it = heldFolders.find(folder_);
-  if (it == heldFolders.end() || --it->second.holders > 0) return;
-  // The file goes while it is still locked, and only if it is still ours;
-  // a waiter that opened it sees it gone and tries again.
-  const HeldFolder& held = it->second;
-  if (held.lock.Get() >= 0 && StillNamed(held.lock.Get(), held.path)) ::unlink(held.path.c_str());
-  heldFolders.erase(it);
+  const auto taken = std::make_shared<HeldFolder>(path, std::move(lock));
+  held = taken;
+  held_ = taken;
 }
 
 PrivateFolder::PrivateFolder(const std::string& purpose) {

@@ -129,12 +129,9 @@ inline constexpr char kFolderLockName[] = ".addtarnvel.lock";
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder);
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  std::pair<std::uint64_t, std::uint64_t> folder_;  // device and inode
+  std::shared_ptr<void> held_;  // the lock, shared with the folder's other holders
 };
 
 // A folder of this process's own in the system's temporary folder, named
