@@ -103,17 +103,16 @@ Temporary MakeTemporary(const std::string& folder, const std::string& destinatio
 // Copies all of `from` to `to` and forces it to the disk.
 void CopyData(int from, int to, const std::string& source, const std::string& destination) {
   std::vector<char> buffer(kChunkSize);
-  std::uint64_t written = 0;
-  for (;;) {
+  for (std::uint64_t written = 0;;) {
     ssize_t count = ::read(from, buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) throw FromErrno(errno, source);
     if (count == 0) break;
     for (const char* data = buffer.data(); count > 0;) {
-      const int fault = copyWriteFault ? copyWriteFault(written) : 0;
-      const ssize_t done = fault ? -1 : ::write(to, data, static_cast<std::size_t>(count));
-      if (done < 0 && !fault && errno == EINTR) continue;
-      if (done < 0) throw FromErrno(fault ? fault : errno, destination);
+      if (const int fault = copyWriteFault ? copyWriteFault(written) : 0) throw FromErrno(fault, destination);
+      const ssize_t done = ::write(to, data, static_cast<std::size_t>(count));
+      if (done < 0 && errno == EINTR) continue;
+      if (done < 0) throw FromErrno(errno, destination);
       data += done;
       count -= done;
       written += static_cast<std::uint64_t>(done);
