@@ -1,9 +1,6 @@
-// SQLite's own marks of a database in use, as the file routines need them
-// to tell one that another program has open: a connection reading or
-// writing the file holds a lock in its pending, reserved and shared bytes,
-// and every connection in WAL mode holds a read lock on byte 128 of the
-// -shm file. A rollback journal, write-ahead log or shared-memory file that
-// nobody holds is left over from a writer that died.
+// SQLite's own marks of a database in use: a connection holds a lock in the
+// file's pending, reserved and shared bytes, or, in WAL mode, on byte 128 of
+// the -shm file. A journal, log or -shm file nobody holds is a dead writer's.
 #pragma once
 
 #include "Files_.h"

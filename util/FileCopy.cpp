@@ -2,14 +2,11 @@
 // removed whole, never while another program uses it, never through a link.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <random>
-#include <system_error>
 #include <vector>
 
 #include "AppInfo.h"
-#include "Files_.h"
 #include "Files_detail.h"
 #include "Files_testing.h"
 
@@ -18,8 +15,6 @@ namespace Files_ {
 using namespace detail;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kTempMarker[] = ".atv-tmp-";
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
@@ -30,35 +25,25 @@ constexpr off_t kLiveByte = off_t{1} << 40;
 
 testing::WriteFault copyWriteFault;
 
-RunError InUse(const std::string& path) {
-  return RunError(Platform::kErrPermissionDenied,
-                  "Permission denied: " + Quoted(path) + " is in use by another program.");
-}
-
-// The right to replace or remove a file, held while it lives: nobody else
-// uses it, and nobody can start to until it dies, since the lock bytes that
-// `locks` names are held here. A link is not opened for this: only its
-// target could be in use, and the link alone is replaced.
+// The right to replace or remove a file, held while it lives: the lock
+// bytes that `locks` names are held here. A link's target is only looked
+// at, since the link alone is replaced; waiting while someone uses it keeps
+// a live transaction's journal intact.
 class Claim {
  public:
   Claim(const std::string& path, bool regularFile, const InUseLocks& locks) {
-    if (regularFile) {
-      file_ = Descriptor(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-      if (file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, path);
-    } else {
-      // The link's target, if someone is using it, is left alone; waiting
-      // for it keeps a live transaction's journal intact.
-      Descriptor target(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-      if (target.Get() >= 0 &&
-          !Retry(inUseWait, [&] { return !RangeIsLocked(target.Get(), locks.start, locks.length); }))
-        throw InUse(path);
-    }
+    file_ = Descriptor(::open(path.c_str(), (regularFile ? O_RDWR | O_NOFOLLOW : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
+    if (regularFile && file_.Get() < 0 && errno != ENOENT) throw FromErrno(errno, path);
     shared_ = Descriptor(::open((path + locks.shared).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     const bool free = Retry(inUseWait, [&] {
-      return (file_.Get() < 0 || TryLockRange(file_.Get(), locks.start, locks.length)) &&
+      const int file = file_.Get();
+      return (file < 0 || (regularFile ? TryLockRange(file, locks.start, locks.length)
+                                       : !RangeIsLocked(file, locks.start, locks.length))) &&
              (shared_.Get() < 0 || TryLockRange(shared_.Get(), locks.sharedByte, 1));
     });
-    if (!free) throw InUse(path);
+    if (!free)
+      throw RunError(Platform::kErrPermissionDenied,
+                     "Permission denied: " + Quoted(path) + " is in use by another program.");
   }
 
  private:
@@ -66,20 +51,14 @@ class Claim {
   Descriptor shared_;
 };
 
-// Removes, under a Claim of `path`, what its users keep beside it. Nobody
-// holds them (the claim says so), so they are left over from one that
-// died; played back into a new file they would damage it.
+// Removes, under a Claim of `path`, what a user that died left beside it.
 void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
-  for (const char* suffix : locks.sidecars) {
-    const std::string sidecar = path + suffix;
-    if (::unlink(sidecar.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, sidecar);
-  }
+  for (const char* suffix : locks.sidecars) RemoveIfThere(path + suffix);
 }
 
-// A temporary name in a destination's folder, held while this lives: its
-// file is locked, so that no other copy takes it for a leftover, and the
-// name goes when this dies unless it was renamed away. It names a copy's
-// new file until placed, or the file a placed copy replaced.
+// A copy's new file until placed, or the file a placed copy replaced,
+// under a temporary name in the destination's folder: locked, so that no
+// other copy takes it for a leftover, and gone with this unless renamed.
 class Temporary {
  public:
   Temporary(std::string path, int fd) : path_(std::move(path)), file_(fd) {
@@ -121,21 +100,19 @@ Temporary MakeTemporary(const std::string& folder, const std::string& destinatio
   throw AccessError(Quoted(folder) + ": no temporary name");
 }
 
-// Copies all of `from` to `to` and forces it to the disk; each write may
-// fail as the test seam says.
+// Copies all of `from` to `to` and forces it to the disk.
 void CopyData(int from, int to, const std::string& source, const std::string& destination) {
   std::vector<char> buffer(kChunkSize);
-  std::uint64_t written = 0;
-  for (;;) {
+  for (std::uint64_t written = 0;;) {
     ssize_t count = ::read(from, buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) throw FromErrno(errno, source);
     if (count == 0) break;
     for (const char* data = buffer.data(); count > 0;) {
-      const int fault = copyWriteFault ? copyWriteFault(written) : 0;
-      const ssize_t done = fault ? -1 : ::write(to, data, static_cast<std::size_t>(count));
-      if (done < 0 && !fault && errno == EINTR) continue;
-      if (done < 0) throw FromErrno(fault ? fault : errno, destination);
+      if (const int fault = copyWriteFault ? copyWriteFault(written) : 0) throw FromErrno(fault, destination);
+      const ssize_t done = ::write(to, data, static_cast<std::size_t>(count));
+      if (done < 0 && errno == EINTR) continue;
+      if (done < 0) throw FromErrno(errno, destination);
       data += done;
       count -= done;
       written += static_cast<std::uint64_t>(done);
@@ -144,69 +121,57 @@ void CopyData(int from, int to, const std::string& source, const std::string& de
   if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
 
-// Makes a rename or removal durable. A folder that cannot be synced (some
-// file systems refuse) still holds the complete result, so a failure here
-// is not reported.
+// Makes a rename or removal durable. A folder that cannot be synced still
+// holds the complete result, so a failure here is not reported.
 void SyncFolder(const std::string& folder) {
   Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
 // What is at the path a copy replaces or a removal takes away, with its
-// folder and name. `missing` is the errno of a failed look at it.
+// folder and name, which must name a file in an existing folder. `missing`
+// is the errno of a failed look at it. The permission bits are checked by
+// hand, because root passes every access check and would otherwise replace
+// files marked read-only.
 struct Destination {
-  std::string path, folder, name;
+  explicit Destination(const std::string& path) {
+    if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
+      throw AccessError(Quoted(path) + " names no file");
+    folder = FolderOfPath(path);
+    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+      throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
+    name = NameOf(path);
+    if (::lstat(path.c_str(), &info) != 0) missing = errno;
+    isLink = missing == 0 && S_ISLNK(info.st_mode);
+    isFile = missing == 0 && !isLink;
+    if (isFile && !S_ISREG(info.st_mode)) throw NotAFile(path, info.st_mode);
+    if (isFile && (info.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, path);
+  }
+
+  std::string folder, name;
   struct stat info {}, folderInfo {};
   int missing = 0;
   bool isFile = false, isLink = false;
 };
 
-// Looks at `path`, which must name a file in an existing folder; a folder
-// or other non-file there is refused, and so is a file whose permission
-// bits allow no writing (checked by hand, because root passes every access
-// check and would otherwise replace files marked read-only).
-Destination Inspect(const std::string& path) {
-  Destination d;
-  d.path = path;
-  if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
-    throw AccessError(Quoted(path) + " names no file");
-  d.folder = FolderOfPath(path);
-  if (::stat(d.folder.c_str(), &d.folderInfo) != 0 || !S_ISDIR(d.folderInfo.st_mode)) throw PathNotFound(d.folder);
-  d.name = NameOf(path);
-  if (::lstat(path.c_str(), &d.info) != 0) d.missing = errno;
-  d.isLink = d.missing == 0 && S_ISLNK(d.info.st_mode);
-  d.isFile = d.missing == 0 && !d.isLink;
-  if (d.isFile && !S_ISREG(d.info.st_mode)) throw NotAFile(path, d.info.st_mode);
-  if (d.isFile && (d.info.st_mode & kWriteBits) == 0) throw ReadOnly(path);
-  return d;
-}
-
-// Refuses the folder of `d` when this user may not add files to it or take
-// them from it (by its bits, even for root).
+// Refuses the folder of `d` where this user may not add or take files.
 void RequireWritableFolder(const Destination& d) {
-  if ((d.folderInfo.st_mode & kWriteBits) == 0) throw ReadOnly(d.folder);
+  if ((d.folderInfo.st_mode & kWriteBits) == 0) throw FromErrno(EROFS, d.folder);
   if (::access(d.folder.c_str(), W_OK | X_OK) != 0) throw FromErrno(errno, d.folder, Platform::kErrPathNotFound);
 }
 
 }  // namespace
 
-// A copy that was killed leaves its temporary file behind; its name tells
-// which destination it belonged to, so the next copy there sweeps it away
-// (every destination's, when `destinationName` is empty). One that a live
-// copy holds locked is not a leftover and stays.
+// A killed copy's temporary file is named for its destination, so the next
+// copy there sweeps it away (every destination's, when `destinationName` is
+// empty); one that a live copy holds locked stays.
 void detail::RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
   const std::string prefix = destinationName.empty() ? "." : TempPrefix(destinationName);
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    std::error_code typeEc;
-    if (!name.starts_with(prefix) || name.find(kTempMarker) == std::string::npos ||
-        it->symlink_status(typeEc).type() != fs::file_type::regular)
-      continue;
-    const std::string path = it->path().string();
+  ForEachEntry(folder, [&](const std::string& path, const std::string& name, const struct stat& info) {
+    if (!S_ISREG(info.st_mode) || !name.starts_with(prefix) || name.find(kTempMarker) == std::string::npos) return;
     Descriptor candidate(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (candidate.Get() >= 0 && TryLockRange(candidate.Get(), kLiveByte, 1)) ::unlink(path.c_str());
-  }
+  });
 }
 
 bool SameBytes(const std::string& a, const std::string& b) {
@@ -217,7 +182,8 @@ bool SameBytes(const std::string& a, const std::string& b) {
   if (y.Get() < 0 && errno != ENOENT && errno != ELOOP && errno != ENOTDIR) throw FromErrno(errno, b);
   struct stat ai {}, bi {};
   if (y.Get() < 0 || ::fstat(x.Get(), &ai) != 0 || ::fstat(y.Get(), &bi) != 0 || !S_ISREG(bi.st_mode) ||
-      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size || static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
+      !S_ISREG(ai.st_mode) || ai.st_size != bi.st_size ||
+      static_cast<std::uint64_t>(bi.st_size) > kMostCarrierFileBytes)
     return false;
   std::vector<char> bytesA(kChunkSize), bytesB(kChunkSize);
   for (off_t at = 0; at < bi.st_size;) {
@@ -242,19 +208,17 @@ struct StagedCopy::State {
 StagedCopy::StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks)
     : destination_(destination) {
   struct stat sourceInfo {};
-  if (source.empty() || ::stat(source.c_str(), &sourceInfo) != 0) throw FileNotFound(source);
+  if (::stat(source.c_str(), &sourceInfo) != 0) throw FromErrno(ENOENT, source);
   if (!S_ISREG(sourceInfo.st_mode)) throw NotAFile(source, sourceInfo.st_mode);
-  Destination d = Inspect(destination);
+  Destination d(destination);
   if (d.isFile && ::access(destination.c_str(), W_OK) != 0) throw FromErrno(errno, destination);
   existed_ = d.isFile || d.isLink;
-  // A copy onto itself changes nothing.
   if (d.isFile && d.info.st_dev == sourceInfo.st_dev && d.info.st_ino == sourceInfo.st_ino) return;
   RequireWritableFolder(d);
 
   Descriptor input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (input.Get() < 0) throw FromErrno(errno, source);
-  // A destination in use is told here, where the step stands; it is
-  // claimed again when the copy takes its place.
+  // A destination in use is told here, where the step stands.
   { const Claim check(destination, d.isFile, locks); }
   RemoveStaleTemporaries(d.folder, d.name);
   // The mode passed to open() is filtered by the umask, as for any new file.
@@ -268,8 +232,7 @@ StagedCopy::StagedCopy(const std::string& source, const std::string& destination
     if (::fchmod(temporary.File(), d.info.st_mode & 07777) != 0) throw FromErrno(errno, destination);
   }
   CopyData(input.Get(), temporary.File(), source, destination);
-  // Already in place, and nothing left beside it that could be played back
-  // into it.
+  // Already in place, with nothing beside it that could be played back.
   const bool leftovers = std::any_of(locks.sidecars.begin(), locks.sidecars.end(), [&](const char* suffix) {
     struct stat info {};
     return ::lstat((destination + suffix).c_str(), &info) == 0;
@@ -285,34 +248,31 @@ std::string StagedCopy::Path() const { return state_ && !placed_ ? state_->tempo
 void StagedCopy::Place() {
   if (!state_ || placed_) return;
   const Destination& d = state_->destination;
-  const Claim claim(d.path, d.isFile, state_->locks);
-  // The old file stays reachable until the run settles, so that it can be
-  // put back.
+  const Claim claim(destination_, d.isFile, state_->locks);
+  // The old file stays reachable until the run settles.
   if (d.isFile || d.isLink) {
     state_->backup.emplace(MakeTemporary(d.folder, d.name, [&](const std::string& path, int& fd) {
-      if (::link(d.path.c_str(), path.c_str()) != 0) return false;
+      if (::link(destination_.c_str(), path.c_str()) != 0) return false;
       fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
       return true;
     }));
   }
   // The leftovers go before the new file is in place, so the two are never
   // seen together; the claim keeps anyone from making new ones meanwhile.
-  RemoveSidecars(d.path, state_->locks);
-  state_->temporary.RenameTo(d.path);
+  RemoveSidecars(destination_, state_->locks);
+  state_->temporary.RenameTo(destination_);
   placed_ = true;
   SyncFolder(d.folder);
 }
 
 void StagedCopy::Restore() {
   if (!state_ || !placed_) return;
-  const Destination& d = state_->destination;
-  if (state_->backup) {
-    state_->backup->RenameTo(d.path);
-  } else if (::unlink(d.path.c_str()) != 0 && errno != ENOENT) {
-    throw FromErrno(errno, d.path);
-  }
+  if (state_->backup)
+    state_->backup->RenameTo(destination_);
+  else
+    RemoveIfThere(destination_);
   placed_ = false;
-  SyncFolder(d.folder);
+  SyncFolder(state_->destination.folder);
 }
 
 void StagedCopy::Settle() {
@@ -320,14 +280,14 @@ void StagedCopy::Settle() {
 }
 
 void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
-  const Destination d = Inspect(path);
+  const Destination d(path);
   if (d.missing == ENOENT) return;
   if (d.missing != 0) throw FromErrno(d.missing, path);
   if (d.isLink) throw AccessError(Quoted(path) + " is a symbolic link");
   RequireWritableFolder(d);
   const Claim claim(path, true, locks);
   RemoveSidecars(path, locks);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
+  RemoveIfThere(path);
   SyncFolder(d.folder);
 }
 

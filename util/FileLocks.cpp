@@ -8,13 +8,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
+#include <map>
 #include <utility>
-#include <vector>
 
 #include "AppInfo.h"
-#include "Files_.h"
 #include "Files_detail.h"
 #include "Files_testing.h"
 #include "Ui.h"
@@ -27,27 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folders this process holds locked, with how many holders each has.
-struct HeldFolder {
-  std::uint64_t device;
-  std::uint64_t inode;
-  std::string path;  // the lock file
-  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
-  int holders;
-};
-std::vector<HeldFolder> heldFolders;
-
-// The entry of the folder `device`, `inode` in heldFolders, or its end.
-auto HeldFolderOf(std::uint64_t device, std::uint64_t inode) {
-  return std::find_if(heldFolders.begin(), heldFolders.end(),
-                      [&](const HeldFolder& held) { return held.device == device && held.inode == inode; });
-}
-
-enum class LockAttempt { Taken, Held, Stale };
-
 // Whether anyone holds a lock on the file `info` names, as the kernel's
-// list of locks tells (it names the file by device and inode, so a file
-// this user may not open can still be asked about).
+// list of locks tells: by device and inode, so the file need not be opened.
 bool LockedByAnyone(const struct stat& info) {
   std::FILE* list = std::fopen("/proc/locks", "re");
   if (!list) return true;  // cannot tell: wait as for a holder
@@ -61,68 +39,84 @@ bool LockedByAnyone(const struct stat& info) {
   return locked;
 }
 
-// One try for a folder's installation lock: an exclusive lock on the file
-// `path`, which only someone who may add files to the folder can make and
-// which only its maker (mode 0600) can open, so nobody who cannot change
-// the folder can hold it or take it from a holder.
-LockAttempt TryFolderLock(const std::string& path, Descriptor& lock) {
-  Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
-  struct stat there {};
-  if (file.Get() < 0) {
-    const int error = errno;
-    const bool exists = ::lstat(path.c_str(), &there) == 0;
-    if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
-      // Another user's lock file: held, or left by a run that died.
-      if (LockedByAnyone(there)) return LockAttempt::Held;
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
-      return LockAttempt::Stale;
-    }
-    // A folder this user cannot add files to (or a read-only file system):
-    // no installation of this user changes it, so there is nothing to
-    // keep apart; the copies will be refused where the steps stand.
-    if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return LockAttempt::Taken;
-    if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
-    throw FromErrno(error, path, Platform::kErrPathNotFound);
+// Whether `path` still names the file open at `fd` (a lock file's holder
+// removes it on letting go).
+bool StillNamed(int fd, const std::string& path) {
+  struct stat mine {}, there {};
+  return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+         mine.st_ino == there.st_ino;
+}
+
+// A folder's lock, held while a FolderLock of the folder lives.
+struct HeldFolder {
+  HeldFolder(std::string file, Descriptor fileLock) : path(std::move(file)), lock(std::move(fileLock)) {}
+  ~HeldFolder() {
+    // The file goes while it is still locked, and only if it is still ours;
+    // a waiter that opened it sees it gone and tries again.
+    if (lock.Get() >= 0 && StillNamed(lock.Get(), path)) ::unlink(path.c_str());
   }
-  struct stat mine {};
-  if (::fstat(file.Get(), &mine) != 0) throw FromErrno(errno, path);
-  if (!S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
-  if (!TryLockRange(file.Get(), 0, 0)) return LockAttempt::Held;
-  // The holder before may have removed it between our open and our lock.
-  if (::lstat(path.c_str(), &there) != 0 || there.st_ino != mine.st_ino || there.st_dev != mine.st_dev)
-    return LockAttempt::Stale;
-  lock = std::move(file);
-  return LockAttempt::Taken;
+  std::string path;  // the lock file
+  Descriptor lock;   // holds the lock while open; -1 where no lock was needed
+};
+// The folders this process holds locked, by device and inode.
+std::map<std::pair<std::uint64_t, std::uint64_t>, std::weak_ptr<HeldFolder>> heldFolders;
+
+// One try for a folder's lock on the file `path`: true when taken or none is
+// needed. A dead holder's file that went is tried again at once.
+bool TryFolderLock(const std::string& path, Descriptor& lock) {
+  for (int tries = 0; tries < 4; ++tries) {
+    Descriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    struct stat there {};
+    if (file.Get() < 0) {
+      const int error = errno;
+      const bool exists = ::lstat(path.c_str(), &there) == 0;
+      if ((error == EACCES || error == EPERM) && exists && S_ISREG(there.st_mode)) {
+        // Another user's lock file: held, or left by a run that died.
+        if (LockedByAnyone(there)) return false;
+        RemoveIfThere(path);
+        continue;
+      }
+      // A folder this user cannot add files to: no installation of this
+      // user changes it; the copies will be refused where the steps stand.
+      if ((error == EACCES || error == EPERM || error == EROFS) && !exists) return true;
+      if (error == ELOOP) throw AccessError(Quoted(path) + " is a symbolic link");
+      throw FromErrno(error, path, Platform::kErrPathNotFound);
+    }
+    struct stat mine {};
+    if (::fstat(file.Get(), &mine) != 0 || !S_ISREG(mine.st_mode)) throw NotAFile(path, mine.st_mode);
+    if (!TryLockRange(file.Get(), 0, 0)) return false;
+    if (!StillNamed(file.Get(), path)) continue;
+    lock = std::move(file);
+    return true;
+  }
+  return false;
 }
 
 constexpr char kPrivatePrefix[] = "addtarnvel-";
 constexpr std::size_t kMostPrivateFolders = 8;
 constexpr std::size_t kMostPrivatePath = 512;
-// The private folders of this process, as plain characters a signal
-// handler may read.
+// The private folders of this process, as a signal handler may read them.
 char livePrivateFolders[kMostPrivateFolders][kMostPrivatePath] = {};
 
 // Removes a folder tree, also where a part of it was made read-only.
 void RemoveTree(const std::string& root) {
-  std::error_code ec;
   ::chmod(root.c_str(), S_IRWXU);
-  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-       !ec && it != end; it.increment(ec)) {
-    std::error_code typeEc;
-    if (it->symlink_status(typeEc).type() == fs::file_type::directory) ::chmod(it->path().c_str(), S_IRWXU);
-  }
+  ForEachEntry(root, [](const std::string& path, const std::string&, const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) RemoveTree(path);
+  });
+  std::error_code ec;
   fs::remove_all(root, ec);
 }
 
-// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process,
-// since only a few calls are safe in a handler), then the signal ends the
-// process as it would have.
+// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process, as
+// few calls are safe in a handler), then the signal ends the process.
 extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   for (const auto& path : livePrivateFolders) {
     if (path[0] == '\0') continue;
     const pid_t child = ::fork();
     if (child == 0) {
-      const char* argv[] = {"/bin/sh", "-c", "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"", "sh", path, nullptr};
+      const char* script = "chmod -R u+rwx -- \"$1\" 2>/dev/null; rm -rf -- \"$1\"";
+      const char* argv[] = {"/bin/sh", "-c", script, "sh", path, nullptr};
       ::execv("/bin/sh", const_cast<char* const*>(argv));
       ::_exit(127);
     }
@@ -132,8 +126,7 @@ extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   ::raise(signal);
 }
 
-// Lets RemovePrivateFoldersAndEnd handle each of those signals that nothing
-// else handles yet (so only once).
+// Installs that handler for each of those signals nothing else handles yet.
 void RemoveOnSignals() {
   for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
     struct sigaction current {};
@@ -146,39 +139,30 @@ void RemoveOnSignals() {
 }
 
 // Private folders of this user that no live process holds locked.
-void RemoveStalePrivateFolders(const fs::path& temporary) {
-  std::error_code ec;
-  for (fs::directory_iterator it(temporary, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    struct stat info {};
-    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+void RemoveStalePrivateFolders(const std::string& temporary) {
+  ForEachEntry(temporary, [](const std::string& path, const std::string& name, const struct stat& info) {
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return;
     // One still being made is not locked yet; left a minute, its maker died.
     const bool making = name.starts_with("." + std::string(kPrivatePrefix));
-    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) continue;
-    Descriptor folder(::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(it->path().string());
-  }
+    if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) return;
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(path);
+  });
 }
 
 }  // namespace
 
 FolderLock::FolderLock(const std::string& folder) {
   struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) throw PathNotFound(folder);
-  device_ = info.st_dev;
-  inode_ = info.st_ino;
-  if (const auto held = HeldFolderOf(device_, inode_); held != heldFolders.end()) {
-    ++held->holders;
-    return;
-  }
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    throw FromErrno(ENOENT, folder, Platform::kErrPathNotFound);
+  std::weak_ptr<HeldFolder>& held = heldFolders[{info.st_dev, info.st_ino}];
+  if ((held_ = held.lock())) return;
   const std::string path = folder + Platform::AppInfo::PathSeparator() + kFolderLockName;
   bool told = false;
   Descriptor lock;
   const bool locked = Retry(folderLockWait, [&] {
-    // A dead holder's file that went is tried again at once.
-    LockAttempt attempt = LockAttempt::Stale;
-    for (int tries = 0; tries < 4 && attempt == LockAttempt::Stale; ++tries) attempt = TryFolderLock(path, lock);
-    if (attempt == LockAttempt::Taken) return true;
+    if (TryFolderLock(path, lock)) return true;
     if (!std::exchange(told, true))
       Platform::CurrentUi().SetStatusText("Waiting for another installation in '" + folder + "' to finish...");
     return false;
@@ -189,26 +173,16 @@ FolderLock::FolderLock(const std::string& folder) {
                                                        " and did not finish within a minute; try again when it has.");
   // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
-  heldFolders.push_back({info.st_dev, info.st_ino, path, std::move(lock), 1});
-}
-
-FolderLock::~FolderLock() {
-  const auto it = HeldFolderOf(device_, inode_);
-  if (it == heldFolders.end() || --it->holders > 0) return;
-  // The file goes while it is still locked, and only if it is still ours;
-  // a waiter that opened it sees it gone and tries again.
-  struct stat mine {}, there {};
-  if (it->lock.Get() >= 0 && ::fstat(it->lock.Get(), &mine) == 0 && ::lstat(it->path.c_str(), &there) == 0 &&
-      mine.st_dev == there.st_dev && mine.st_ino == there.st_ino)
-    ::unlink(it->path.c_str());
-  heldFolders.erase(it);
+  const auto taken = std::make_shared<HeldFolder>(path, std::move(lock));
+  held = taken;
+  held_ = taken;
 }
 
 PrivateFolder::PrivateFolder(const std::string& purpose) {
   std::error_code ec;
   const fs::path temporary = fs::temp_directory_path(ec);
   if (ec) throw RunError(Platform::kErrPathNotFound, "Path not found: no temporary folder: " + ec.message() + ".");
-  RemoveStalePrivateFolders(temporary);
+  RemoveStalePrivateFolders(temporary.string());
   // Made under a name the sweep passes over, and given its own name only
   // once it is locked, so that no other process's sweep can take it.
   std::string pattern = (temporary / ("." + std::string(kPrivatePrefix) + purpose + "-XXXXXX")).string();
@@ -216,15 +190,14 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
     return AccessError("no private folder in " + Quoted(temporary.string()) + ": " + std::strerror(error));
   };
   if (pattern.size() >= kMostPrivatePath || !::mkdtemp(pattern.data())) throw none(errno);
-  Descriptor lock(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  std::string path = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
-  if (lock.Get() < 0 || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path.c_str()) != 0) {
+  lock_ = Descriptor(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  path_ = (temporary / pattern.substr(pattern.rfind('/') + 2)).string();
+  const int lock = lock_.Get();
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0 || ::rename(pattern.c_str(), path_.c_str()) != 0) {
     const int error = errno;
     ::rmdir(pattern.c_str());
     throw none(error);
   }
-  lock_ = lock.Release();
-  path_ = std::move(path);
   const auto slot = std::find_if(std::begin(livePrivateFolders), std::end(livePrivateFolders),
                                  [](const char* used) { return used[0] == '\0'; });
   if (slot != std::end(livePrivateFolders)) std::memcpy(*slot, path_.c_str(), path_.size() + 1);
@@ -235,7 +208,6 @@ PrivateFolder::~PrivateFolder() {
   for (auto& slot : livePrivateFolders)
     if (path_ == slot) slot[0] = '\0';
   RemoveTree(path_);
-  if (lock_ >= 0) ::close(lock_);
 }
 
 void testing::SetWaits(std::chrono::milliseconds folderLock, std::chrono::milliseconds inUse) {

@@ -1,39 +1,60 @@
-// Small operations on files and paths: whether a file is there, copying
-// and removing a file another program may be using, the locks of one
-// installation, reading a text file line by line, and taking a path apart
-// at the platform's separator (Paths.cpp, FileCopy.cpp, FileLocks.cpp,
-// InputFile.cpp).
+// Files and paths: copying and removing a file another program may be
+// using, the locks of one installation, reading a text file line by line,
+// and taking a path apart at the platform's separator.
 #pragma once
+
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Files_ {
 
-// True exactly when `path` names an existing ordinary file (a symbolic link
-// to one counts; a folder, a missing path and the empty text do not). When
-// the file is not there and `report` is true, shows the exclamation box
-// "AddTarnVel has failed to locate the '<path>' file...". Never throws.
+namespace detail {
+
+// An open file descriptor, closed when it dies.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+}  // namespace detail
+
+// True exactly when `path` names an existing ordinary file (or a link to
+// one). When it is not there and `report` is true, shows the exclamation
+// box "AddTarnVel has failed to locate the '<path>' file...". Never throws.
 bool LocateFile(const std::string& path, bool report);
 
-// No carrier file is larger than this; a file beside the shop database
-// that is larger is not the carrier's, and is never read whole or copied.
+// No carrier file is larger; a larger file is never read whole or copied.
 inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
 
-// Whether the files at `a` and `b` hold the same bytes. Neither is read
-// unless both are ordinary files of one size, at most
-// kMostCarrierFileBytes; neither is waited on. Throws Platform::RunError
-// when `a` cannot be opened or a read fails.
+// Whether the files at `a` and `b` hold the same bytes; read only when both
+// are ordinary files of one size, at most kMostCarrierFileBytes, and never
+// waited on. Throws Platform::RunError when `a` cannot be opened or a read
+// fails.
 bool SameBytes(const std::string& a, const std::string& b);
 
-// How the programs that share a file say that they use it, and what they
-// keep beside it: a user holds a lock on `length` bytes from `start` of the
-// file, or on byte `sharedByte` of the file named by the path and `shared`;
-// the files named by the path and each of `sidecars` are left by a user
-// that died. The texts must live as long as the program.
+// How the programs that share a file say that they use it: a lock on
+// `length` bytes from `start` of the file, or on byte `sharedByte` of the
+// file whose name is the path and `shared`; the path and each of `sidecars`
+// name what a user that died left. The texts live as long as the program.
 struct InUseLocks {
   std::int64_t start = 0;
   std::int64_t length = 0;
@@ -44,23 +65,23 @@ struct InUseLocks {
 
 // Copies `source` over `destination` in two steps, so that several files of
 // one run take their places together, late, and can all be put back; the
-// destination is never left half-written. Making the object does all but
-// the rename: the checks, the wait for a destination in use, and the data
-// in a temporary file in the destination's folder, flushed to disk.
-// Place() renames it over the destination, keeping the replaced file under
-// a temporary name; Restore() puts that file back (or removes the new one
-// where there was none); Settle() lets the old file go. Dying unplaced, it
-// removes its temporary; placed, the new file stays and the old one goes,
-// so `StagedCopy(source, destination, locks).Place()` copies at once.
-// Nothing outside the destination's folder is written or deleted: a link
-// there is itself replaced, never its target. A destination that another
-// process holds `locks` on is waited for up to five seconds, then refused;
-// the sidecars that nobody holds go when it is placed, so that nothing is
-// played back into the new file. Temporaries of a killed copy to the same
-// destination are swept, a live copy's never. A replaced file keeps its
-// permission bits; one whose bits (or whose folder's) allow no writing is
-// refused even for root. A copy onto itself, or onto the same bytes,
-// changes nothing. Each step throws Platform::RunError, leaving the
+// destination is never left half-written. Making the object does the
+// checks, the wait for a destination in use, and the data in a temporary
+// file in the destination's folder, flushed to disk. Place() renames it
+// over the destination, keeping the replaced file under a temporary name;
+// Restore() puts that back (or removes the new file where there was none);
+// Settle() lets the old file go. Dying unplaced, it removes its temporary;
+// placed, the new file stays, so `StagedCopy(...).Place()` copies at once.
+// A link at the destination is itself replaced, never its target; a
+// replaced file keeps its permission bits. Temporaries of a killed copy to
+// the same destination are swept, a live copy's never.
+//
+// The rules of a destination, here and in RemoveFileChecked: nothing
+// outside its folder is written or deleted. One that another process holds
+// `locks` on is waited for up to five seconds, then refused; the sidecars
+// that nobody holds go with it, so that nothing is played back into a new
+// file. A file, or a folder, whose permission bits allow no writing is
+// refused even for root. Each step throws Platform::RunError, leaving the
 // destination as it was: 53 missing source, 76 missing folder, 70 refused
 // or in use, 75 a folder or other non-file where a file is meant, 61 disk
 // full, 57 device error, each naming the path.
@@ -68,17 +89,12 @@ class StagedCopy {
  public:
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
-  StagedCopy(const StagedCopy&) = delete;
-  StagedCopy& operator=(const StagedCopy&) = delete;
 
-  // Whether placing it changes the destination: false when the destination
-  // already holds these bytes or is the source itself.
+  // False when the destination already holds these bytes or is the source.
   bool Changes() const { return state_ != nullptr; }
-  // Whether something was at the destination before.
-  bool Replaces() const { return existed_; }
+  bool Replaces() const { return existed_; }  // something was there before
   bool Placed() const { return placed_; }
-  // Where the new bytes are now: the temporary file until placed, else the
-  // destination.
+  // The temporary file until placed, else the destination.
   std::string Path() const;
   void Place();
   void Restore();
@@ -92,13 +108,9 @@ class StagedCopy {
   bool placed_ = false;
 };
 
-// Removes the file at `path` by the rules of a copy's destination: a
-// symbolic link is refused (neither it nor its target is removed), a file
-// that another process uses is waited for and then refused, and the
-// sidecars beside it that nobody holds go with it. A file, or a folder,
-// whose permission bits allow no writing is refused even for root. The
-// removal is on disk when this returns; a path that names nothing is fine.
-// Throws Platform::RunError as StagedCopy does.
+// Removes the file at `path` by the rules of a destination (above); a
+// symbolic link is refused, neither it nor its target removed. The removal
+// is on disk when this returns; a path that names nothing is fine.
 void RemoveFileChecked(const std::string& path, const InUseLocks& locks);
 
 // The name of the file that holds a folder's installation lock.
@@ -106,68 +118,50 @@ inline constexpr char kFolderLockName[] = ".addtarnvel.lock";
 
 // An exclusive lock among this program's installations on one folder, held
 // while the object lives: a lock on the file kFolderLockName in the folder,
-// made by the holder with mode 0600 and removed when it lets go. Only a
-// user who may add files to the folder can take it, and nobody else can
-// open the file, so a user who may only read the folder cannot hold an
-// installation up. A holder that died leaves the file unlocked, and the
-// next taker removes it. The database engine's locks are never touched, so
-// no other program is held up by it. In a folder this user cannot add
-// files to, nothing is locked (nothing there can be changed by this user).
-// Taking it sweeps away the temporary files of copies whose run died.
+// made by the holder with mode 0600 and removed when it lets go, so a user
+// who may only read the folder cannot hold an installation up. A dead
+// holder's file is unlocked, and the next taker removes it. No database
+// lock is touched. In a folder this user cannot add files to, nothing is
+// locked. Taking it sweeps away the temporaries of copies whose run died.
 // Waits up to a minute for another holder, with a status text while it
 // waits, then throws Platform::RunError 70 naming the folder. Taken again
-// by the same process for the same folder, it is shared with the first
-// holder.
+// by the same process for the same folder, it is shared.
 class FolderLock {
  public:
   explicit FolderLock(const std::string& folder);
-  ~FolderLock();
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  std::uint64_t device_ = 0;  // the folder, as the process's list of held folders knows it
-  std::uint64_t inode_ = 0;
+  std::shared_ptr<void> held_;  // the lock, shared with the folder's other holders
 };
 
 // A folder of this process's own in the system's temporary folder, named
-// "addtarnvel-PURPOSE-XXXXXX", mode 0700, so that no other user can open
-// what it holds. It goes with everything in it when the object dies, and
-// when SIGTERM, SIGHUP or SIGINT ends the process; one that a process killed
-// otherwise left behind is removed by the next PrivateFolder of the same
-// user. Throws Platform::RunError when none can be made.
+// "addtarnvel-PURPOSE-XXXXXX", mode 0700. It goes with everything in it when
+// the object dies, and when SIGTERM, SIGHUP or SIGINT ends the process; one
+// left by a process killed otherwise goes with the user's next one. Throws
+// Platform::RunError when none can be made.
 class PrivateFolder {
  public:
   explicit PrivateFolder(const std::string& purpose);
   ~PrivateFolder();
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
-  int lock_ = -1;  // the folder, locked while this process lives
+  detail::Descriptor lock_;  // the folder, locked while this process lives
 };
 
 // Lines longer than this end the reading of a text file with an error.
 inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
 
-// A file opened for sequential reading, line by line. A line ends at CR,
-// CR LF or LF; the terminator is not part of the line. Lines are returned
-// as the file's bytes (8-bit text). Memory stays bounded by the longest
-// line.
+// A file read line by line, in memory bounded by the longest line. A line
+// ends at CR, CR LF or LF (not part of the line); it holds the file's bytes.
 class InputFile {
  public:
-  InputFile() = default;
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
   // Opens `path` without waiting on it; throws Platform::RunError 53 when
   // it is missing, 75 when it is not an ordinary file (a folder, a pipe, a
   // device) or cannot be read.
   void Open(const std::string& path);
-  bool IsOpen() const { return fd_ >= 0; }
-  // True when no further line can be read.
+  bool IsOpen() const { return fd_.Get() >= 0; }
   bool AtEnd();
   // Reads the next line; throws Platform::RunError 62 past the end, 75 for
   // a line longer than kMostLineBytes, 57 when the device fails.
@@ -175,30 +169,27 @@ class InputFile {
   void Close();
 
  private:
-  bool Fill();  // false at the end of the file
-  int fd_ = -1;
+  bool Fill();  // false at the end
+  detail::Descriptor fd_;
   std::string path_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
 };
 
-// Closes the file (also one never opened); true when no error was raised.
+// Closes the file (also one never opened); false when that failed.
 bool CloseFile(InputFile& file);
 
 // The part of `path` after its last separator; empty when it has none or
-// ends with one.
+// ends with one. NameOf is the whole path when it has no separator.
 std::string LastPathPart(const std::string& path);
+std::string NameOf(const std::string& path);
 // The file `name` in the folder of the file `path`.
 std::string Beside(const std::string& path, const std::string& name);
-// The name a file is known by in its folder: LastPathPart, or the whole
-// path when it has no separator.
-std::string NameOf(const std::string& path);
 
-// The folder that holds the file named by `path`: the path less its final
-// separator and what follows it. "/shop/shop" gives "/shop", "/srv/m/"
-// gives "/srv/m", "/m.mdb" gives "/" (the root, never the empty text), and
-// a path without a separator gives ".".
+// The path less its final separator and what follows: "/shop/shop" gives
+// "/shop", "/srv/m/" "/srv/m", "/m.mdb" "/" (never the empty text), and a
+// path without a separator ".".
 std::string FolderOfPath(const std::string& path);
 
 }  // namespace Files_

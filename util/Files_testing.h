@@ -1,6 +1,5 @@
-// Test seams of Files_: lets a test make the copy loop of StagedCopy fail
-// part-way, as a full disk or a failing device would, and shorten the
-// wait of a folder lock. Not for the program.
+// Test seams of Files_: a copy that fails part-way, as on a full disk or a
+// failing device, and shorter waits. Not for the program.
 #pragma once
 
 #include <chrono>
@@ -10,10 +9,9 @@
 
 namespace Files_::testing {
 
-// Called before each chunk of a copy is written, with the number of bytes
-// already written to the temporary file. A non-zero answer (an errno value
-// such as ENOSPC or EIO) makes that write fail with it. An empty function
-// removes the fault.
+// Called before each chunk of a copy is written, with the bytes written so
+// far; a non-zero answer (an errno value such as ENOSPC or EIO) makes that
+// write fail with it. An empty function removes the fault.
 using WriteFault = std::function<int(std::uint64_t bytesWritten)>;
 void SetCopyWriteFault(WriteFault fault);
 

@@ -1,30 +1,21 @@
 // Files_::InputFile: a text file read line by line in bounded memory.
-#include "Files_.h"
+#include <algorithm>
+
 #include "Files_detail.h"
 
 namespace Files_ {
 
 using namespace detail;
 
-InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 void InputFile::Open(const std::string& path) {
-  Close();
   // Opened without waiting, so that a pipe cannot hold the program up;
-  // only an ordinary file is read.
-  Descriptor file(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.Get() < 0) {
-    if (path.empty() || errno == ENOENT || errno == ENOTDIR) throw FileNotFound(path);
-    throw AccessError(Quoted(path) + " cannot be read");
-  }
+  // only an ordinary file is read (where O_NONBLOCK changes nothing).
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.Get() < 0 && (errno == ENOENT || errno == ENOTDIR)) throw FromErrno(ENOENT, path);
+  if (file.Get() < 0) throw AccessError(Quoted(path) + " cannot be read");
   struct stat info {};
-  if (::fstat(file.Get(), &info) != 0) throw FromErrno(errno, path);
-  if (!S_ISREG(info.st_mode)) throw NotAFile(path, info.st_mode);
-  const int flags = ::fcntl(file.Get(), F_GETFL);
-  if (flags >= 0) ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK);
-  fd_ = file.Release();
+  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) throw NotAFile(path, info.st_mode);
+  fd_ = std::move(file);
   path_ = path;
   buffer_.resize(kChunkSize);
   begin_ = end_ = 0;
@@ -33,33 +24,30 @@ void InputFile::Open(const std::string& path) {
 bool InputFile::Fill() {
   if (begin_ < end_) return true;
   for (;;) {
-    const ssize_t count = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t count = ::read(fd_.Get(), buffer_.data(), buffer_.size());
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + ".");
+    if (count < 0) throw FromErrno(EIO, path_);
     begin_ = 0;
     end_ = static_cast<std::size_t>(count);
     return count > 0;
   }
 }
 
-bool InputFile::AtEnd() { return fd_ < 0 || !Fill(); }
+bool InputFile::AtEnd() { return !IsOpen() || !Fill(); }
 
 std::string InputFile::ReadLine() {
-  if (fd_ < 0) throw RunError(Platform::kErrBadFileNameOrNumber, "Bad file name or number: no file is open.");
   if (AtEnd()) throw RunError(Platform::kErrInputPastEnd, "Input past end of file: " + Quoted(path_) + ".");
   std::string line;
   while (Fill()) {
     const char* from = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
-    const auto* stop = static_cast<const char*>(std::memchr(from, '\n', available));
-    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', stop ? stop - from : available));
-    if (cr) stop = cr;
-    const std::size_t take = stop ? static_cast<std::size_t>(stop - from) : available;
+    const char* to = buffer_.data() + end_;
+    const char* stop = std::find_if(from, to, [](char c) { return c == '\r' || c == '\n'; });
+    const auto take = static_cast<std::size_t>(stop - from);
     if (line.size() + take > kMostLineBytes)
       throw AccessError(Quoted(path_) + " holds a line longer than " + std::to_string(kMostLineBytes) + " bytes");
     line.append(from, take);
     begin_ += take;
-    if (!stop) continue;
+    if (stop == to) continue;
     ++begin_;  // the terminator
     if (*stop == '\r' && Fill() && buffer_[begin_] == '\n') ++begin_;
     break;
@@ -68,10 +56,10 @@ std::string InputFile::ReadLine() {
 }
 
 void InputFile::Close() {
-  if (fd_ < 0) return;
-  const int fd = std::exchange(fd_, -1);
-  std::vector<char>().swap(buffer_);
-  if (::close(fd) != 0) throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + " could not be closed.");
+  if (!IsOpen()) return;
+  buffer_ = std::vector<char>();
+  if (::close(fd_.Release()) != 0)
+    throw RunError(kErrDeviceIo, "Device I/O error: " + Quoted(path_) + " could not be closed.");
 }
 
 bool CloseFile(InputFile& file) {

@@ -6,8 +6,7 @@
 namespace MsgBox_ {
 namespace {
 
-// The information box of a failed file operation; it never throws, since
-// the caller has the error already.
+// The information box of a failed file operation; the caller has the error.
 void Tell(const std::string& text, const std::string& title) {
   try {
     Platform::CurrentUi().MsgBox(text, Platform::kMbOkOnly + Platform::kMbInformation, title);
@@ -19,11 +18,10 @@ void Tell(const std::string& text, const std::string& title) {
 
 void ShowProcessFailed(const std::string& errorDescription, const std::string& messageText,
                        const std::string& title) {
-  static const std::string kFallback = "Process has failed !";
-  const std::string& text = messageText.empty() ? kFallback : messageText;
-  const std::string& boxTitle = title.empty() ? kFallback : title;
-  Platform::CurrentUi().MsgBox(text + "\r\r" + "The following error has occurred:" + "\r" + errorDescription,
-                               Platform::kMbOkOnly + Platform::kMbExclamation, boxTitle);
+  const std::string fallback = "Process has failed !";
+  Platform::CurrentUi().MsgBox((messageText.empty() ? fallback : messageText) +
+                                   "\r\rThe following error has occurred:\r" + errorDescription,
+                               Platform::kMbOkOnly + Platform::kMbExclamation, title.empty() ? fallback : title);
 }
 
 void ShowCopyFailed(const std::string& source, const std::string& destination) {

@@ -1,4 +1,5 @@
 // Whether a file is there, and a path taken apart at the separator.
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -12,7 +13,7 @@ bool LocateFile(const std::string& path, bool report) {
   bool there = false;
   try {
     std::error_code ec;
-    there = !path.empty() && std::filesystem::is_regular_file(path, ec) && !ec;
+    there = std::filesystem::is_regular_file(path, ec);
     if (!there && report) {
       Platform::CurrentUi().MsgBox(Platform::AppInfo::Title() + " has failed to locate the '" + path + "' file...",
                                    Platform::kMbOkOnly + Platform::kMbExclamation, "");
@@ -38,12 +39,10 @@ std::string LastPathPart(const std::string& path) {
 }
 
 std::string FolderOfPath(const std::string& path) {
-  const char separator = Platform::AppInfo::PathSeparator();
-  const auto last = path.rfind(separator);
+  const auto last = path.rfind(Platform::AppInfo::PathSeparator());
   if (last == std::string::npos) return ".";
   // A file in the root folder: the root itself, never the empty text.
-  if (last == 0) return std::string(1, separator);
-  return path.substr(0, last);
+  return path.substr(0, std::max<std::size_t>(last, 1));
 }
 
 }  // namespace Files_
