@@ -57,6 +57,10 @@ inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 // Rows of a zones table, counted straight through SQLite.
 long long CountRows(const std::string& dbPath);
 
+// The milliseconds ImportZoneChart takes for `chartPath` into a fresh
+// working zones database; exits unless each of `dataLines` became a row.
+double ImportMs(const ProgramFolder& folder, const std::string& chartPath, std::size_t dataLines);
+
 // Exits with a message when `ok` is false: a benchmark of a failing run
 // measures nothing.
 void Require(bool ok, const std::string& what);
