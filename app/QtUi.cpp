@@ -113,11 +113,9 @@ int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title)
 std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::string& title) {
   const Modal modal(*this);
   QInputDialog dialog(DialogParent());
-  dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   dialog.setLabelText(ForDisplay(QString::fromStdString(prompt)));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
-  dialog.setTextValue(QString());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
@@ -130,10 +128,8 @@ std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const 
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Qt reads the patterns from the parentheses that end the filter text.
   const std::string patternPart = "(" + filterPattern + ")";
-  const bool hasPattern = filterDescription.size() >= patternPart.size() &&
-                          filterDescription.ends_with(patternPart);
-  dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription
-                                                         : filterDescription + " " + patternPart));
+  const bool hasPattern = filterDescription.ends_with(patternPart);
+  dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription : filterDescription + " " + patternPart));
   if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();

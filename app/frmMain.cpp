@@ -87,8 +87,12 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setWindowIcon(WindowIcon());
   CreateControls();
   ApplyLayout();
-  SetTabOrder();
-  ConnectHandlers();
+  setTabOrder(cmdAddService_, txtPath_);
+  setTabOrder(txtPath_, cmdCD_);
+  for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
+  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
+  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
+  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
   form_.Form_Load();
   // The add button has the focus at start; when it is disabled the next
   // in the tab order takes it.
@@ -130,18 +134,6 @@ void frmMain::changeEvent(QEvent* event) {
 void frmMain::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   setAttribute(Qt::WA_KeyboardFocusChange);
-}
-
-void frmMain::SetTabOrder() {
-  setTabOrder(cmdAddService_, txtPath_);
-  setTabOrder(txtPath_, cmdCD_);
-}
-
-void frmMain::ConnectHandlers() {
-  for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
-  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
-  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
-  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -61,13 +61,7 @@ void SetProgramFolder(const std::string& folder) {
 
 std::string InProgramFolder(const std::string& name) { return ProgramFolder() + PathSeparator() + name; }
 
-char PathSeparator() {
-#ifdef _WIN32
-  return '\\';
-#else
-  return '/';
-#endif
-}
+char PathSeparator() { return static_cast<char>(std::filesystem::path::preferred_separator); }
 
 const std::string& DefaultHostDbPath() { return DefaultHostDbPathSlot(); }
 void SetDefaultHostDbPath(const std::string& path) { DefaultHostDbPathSlot() = path; }

@@ -55,9 +55,7 @@ class Ui {
   // work `label` names (`total` is -1 while it is not known). The status
   // text says the same in words; a Ui that shows only the status leaves
   // this as it is.
-  virtual void Progress(const std::string& label, long long done, long long total) {
-    (void)label, (void)done, (void)total;
-  }
+  virtual void Progress(const std::string& /*label*/, long long /*done*/, long long /*total*/) {}
 
   // Shows the busy pointer for all windows of the program, or the default one.
   virtual void SetBusy(bool busy) = 0;
