@@ -6,8 +6,6 @@
 #include <string_view>
 #include <utility>
 
-#include "Carrier.h"
-
 namespace App::Runner {
 namespace {
 
@@ -17,11 +15,6 @@ using Platform::UiEvent;
 // terminal as line breaks, the lines after the first indented.
 const char kOnOneLine[] = " / ";
 const char kOnTerminal[] = "\n  ";
-
-// The statuses that tell a long step's progress in words, and the label of
-// the step's Progress calls: on a terminal the count stands for them.
-const std::pair<std::string_view, std::string> kProgressWords[] = {
-    {Carrier::kImportingZones, "Importing zones"}, {Carrier::kAddingSettings, "Adding service settings"}};
 
 // Replaces each line break (CR LF, CR or LF) with `lineBreak`.
 std::string Broken(const std::string& text, const char* lineBreak) {
@@ -174,9 +167,8 @@ Transcript::~Transcript() {
 
 void Transcript::Event(const UiEvent& event) {
   if (!live_) return Write((json_ ? Json(event) : Readable(event, kOnOneLine)) + '\n');
-  for (const auto& [words, label] : kProgressWords) {
-    if (event.kind == UiEvent::Kind::Status && event.text.starts_with(words)) return Advance(label, std::nullopt);
-  }
+  // A status right after a Progress call tells the same in words: the count stands for it.
+  if (std::exchange(counted_, false) && event.kind == UiEvent::Kind::Status) return;
   // A box with a warning or a failure ends a count that never got to its end.
   const int icon = event.style & 0x70;
   EndProgress(event.kind == UiEvent::Kind::Message &&
@@ -193,7 +185,14 @@ void Transcript::Event(const UiEvent& event) {
 }
 
 void Transcript::Progress(const std::string& label, long long done, long long total) {
-  if (live_) Advance(label, Count{.label = label, .done = done, .total = total});
+  if (!live_) return;
+  counted_ = true;
+  if (progress_ && progress_->label != label) EndProgress(false);
+  progress_ = Count{.label = label, .done = done, .total = total};
+  const auto now = std::chrono::steady_clock::now();
+  if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
+  Draw(Rendered(false, false));
+  drawnAt_ = now;
 }
 
 void Transcript::Line(const std::string& line) {
@@ -207,21 +206,12 @@ void Transcript::Write(const std::string& text) {
   lost_ = lost_ || !out_;
 }
 
-void Transcript::Advance(const std::string& label, const std::optional<Count>& count) {
-  if (progress_ && progress_->label != label) EndProgress(false);
-  if (!progress_) drawn_ = 0;
-  progress_ = count ? *count : progress_.value_or(Count{.label = label});
-  const auto now = std::chrono::steady_clock::now();
-  if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
-  Draw(Rendered(false, false));
-  drawnAt_ = now;
-}
-
 void Transcript::EndProgress(bool stopped) {
   if (!progress_) return;
   Draw(Rendered(true, stopped));
   Write("\n");
   progress_.reset();
+  drawn_ = 0;
 }
 
 void Transcript::Draw(const std::string& text) {
