@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <regex>
 #include <string_view>
 #include <utility>
 
@@ -128,7 +129,8 @@ constexpr auto kRedraw = std::chrono::milliseconds(80);
 constexpr std::size_t kBarCells = 20;
 
 std::string Bar(long long count, long long total, bool unicode) {
-  const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : 0;
+  // Nothing to do is all done.
+  const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : kBarCells * 8;
   const auto full = static_cast<std::size_t>(eighths / 8), part = static_cast<std::size_t>(eighths % 8);
   if (!unicode) return "[" + std::string(full, '#') + std::string(kBarCells - full, ' ') + "]";
   static const char* const kParts[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
@@ -175,13 +177,8 @@ void Transcript::Event(const UiEvent& event) {
               (icon == Platform::kMbCritical || icon == Platform::kMbExclamation));
   // A line of a box ends where its text does: an empty one stays empty,
   // without the indent of its neighbours.
-  std::string text;
-  for (const char c : Visible(Readable(event, kOnTerminal))) {
-    if (c == '\n')
-      while (!text.empty() && text.back() == ' ') text.pop_back();
-    text += c;
-  }
-  Write(text + '\n');
+  static const std::regex kBlanksAtLineEnd(" +\n");
+  Write(std::regex_replace(Visible(Readable(event, kOnTerminal)), kBlanksAtLineEnd, "\n") + '\n');
 }
 
 void Transcript::Progress(const std::string& label, long long done, long long total) {
@@ -191,7 +188,7 @@ void Transcript::Progress(const std::string& label, long long done, long long to
   progress_ = Count{.label = label, .done = done, .total = total};
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
-  Draw(Rendered(false, false));
+  Draw(Rendered(false));
   drawnAt_ = now;
 }
 
@@ -208,7 +205,9 @@ void Transcript::Write(const std::string& text) {
 
 void Transcript::EndProgress(bool stopped) {
   if (!progress_) return;
-  Draw(Rendered(true, stopped));
+  // A count whose total was not known ends as its own total.
+  if (progress_->total < 0 && !stopped) progress_->total = progress_->done;
+  Draw(Rendered(stopped));
   Write("\n");
   progress_.reset();
   drawn_ = 0;
@@ -222,9 +221,9 @@ void Transcript::Draw(const std::string& text) {
 }
 
 // The line: the label, the count (of the total), then the bar or the
-// spinner when they fit. A count whose total was not known ends as its
-// own total, or "stopped" when a failure ended it.
-std::string Transcript::Rendered(bool done, bool stopped) const {
+// spinner when they fit; "stopped" for a count without a total that a
+// failure ended.
+std::string Transcript::Rendered(bool stopped) const {
   const Count& p = *progress_;
   const std::string count = Grouped(p.done);
   std::string text = p.label + "  ", tail;
@@ -232,14 +231,11 @@ std::string Transcript::Rendered(bool done, bool stopped) const {
     const std::string total = Grouped(p.total);
     text += std::string(total.size() - std::min(total.size(), count.size()), ' ') + count + " / " + total;
     tail = Bar(p.done, p.total, unicode_);
-  } else if (!done) {
-    text += count;
-    tail = Spinner(frame_, unicode_);
   } else if (stopped) {
     text += count + " (stopped)";
   } else {
-    text += count + " / " + count;
-    tail = Bar(1, 1, unicode_);
+    text += count;
+    tail = Spinner(frame_, unicode_);
   }
   if (!tail.empty() && Columns(text) + 1 + Columns(tail) <= width_) return text + " " + tail;
   return FirstColumns(text, width_);

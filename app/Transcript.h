@@ -56,7 +56,7 @@ class Transcript {
   // Leaves the progress line in its last state and ends it.
   void EndProgress(bool stopped);
   void Draw(const std::string& text);
-  std::string Rendered(bool done, bool stopped) const;
+  std::string Rendered(bool stopped) const;
 
   std::ostream& out_;
   const bool json_;
