@@ -121,15 +121,12 @@ std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::
 }
 
 std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
-                                                const std::string& filterPattern, const std::string& fileName) {
+                                                const std::string&, const std::string& fileName) {
   const Modal modal(*this);
   QFileDialog dialog(DialogParent(), QString::fromStdString(title));
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  // Qt reads the patterns from the parentheses that end the filter text.
-  const std::string patternPart = "(" + filterPattern + ")";
-  const bool hasPattern = filterDescription.ends_with(patternPart);
-  dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription : filterDescription + " " + patternPart));
+  // Qt reads the pattern from the parentheses that end the filter text.
+  dialog.setNameFilter(QString::fromStdString(filterDescription));
   if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();

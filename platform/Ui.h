@@ -35,10 +35,11 @@ class Ui {
   // behaviour take value_or("")).
   virtual std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) = 0;
 
-  // Shows the open-file dialog with one filter entry (`filterDescription`,
-  // whose only pattern is `filterPattern`). `fileName` is the dialog's file
-  // name, kept by the caller for the dialog's life. Answers the chosen full
-  // path, or nullopt when the user cancelled.
+  // Shows the open-file dialog with one filter entry: `filterDescription`,
+  // which ends with its only pattern in parentheses, "(`filterPattern`)".
+  // `fileName` is the dialog's file name, kept by the caller for the
+  // dialog's life. Answers the chosen full path, or nullopt when the user
+  // cancelled.
   virtual std::optional<std::string> OpenFileDialog(const std::string& title,
                                                     const std::string& filterDescription,
                                                     const std::string& filterPattern,
