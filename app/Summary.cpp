@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "Carrier.h"
 #include "Files_.h"
@@ -100,10 +101,7 @@ std::string WhyRefused(const std::string& detail) {
 }
 
 // Whether `zip`, with the blanks around it that the lookup drops, is five digits.
-bool IsZipCode(const std::string& zip) {
-  const std::string digits = Db::TrimSpaces(zip);
-  return digits.size() == 5 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
+bool IsZipCode(const std::string& zip) { return std::regex_match(Db::TrimSpaces(zip), std::regex("[0-9]{5}")); }
 
 }  // namespace
 
