@@ -84,7 +84,7 @@ void StatusLabel::ShowStatus() {
 
 QtUi::QtUi() {
   flushTimer_.setSingleShot(true);
-  flushTimer_.callOnTimeout([this] { FlushStatus(); });
+  flushTimer_.callOnTimeout([this] { PaintStatus(); });
 }
 
 void QtUi::SetWindow(QWidget* window) { window_ = window; }
@@ -133,7 +133,6 @@ std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const 
 }
 
 void QtUi::ShowStatus(const std::string&) {
-  statusPending_ = true;
   if (!sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= kStatusPaintIntervalMs) {
     PaintStatus();
   } else if (!flushTimer_.isActive()) {
@@ -142,11 +141,10 @@ void QtUi::ShowStatus(const std::string&) {
 }
 
 void QtUi::FlushStatus() {
-  if (statusPending_) PaintStatus();
+  if (flushTimer_.isActive()) PaintStatus();
 }
 
 void QtUi::PaintStatus() {
-  statusPending_ = false;
   flushTimer_.stop();
   sinceLastPaint_.start();
   if (!panel_) return;
