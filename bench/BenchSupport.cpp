@@ -63,8 +63,8 @@ std::string ProgramFolder::FreshWorkingZones() const {
   return working;
 }
 
-DroppingUi::DroppingUi() {
-  ui_.onEvent = [this](const Platform::UiEvent&) { ui_.Clear(); };
+void DropEvents(Platform::ScriptedUi& ui) {
+  ui.onEvent = [&ui](const Platform::UiEvent&) { ui.Clear(); };
 }
 
 long long CountRows(const std::string& dbPath) {

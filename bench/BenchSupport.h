@@ -39,16 +39,9 @@ class ProgramFolder {
   std::filesystem::path program_;
 };
 
-// A scripted Ui that keeps no events, so that memory stays flat however
-// many status texts are written.
-class DroppingUi {
- public:
-  DroppingUi();
-  Platform::ScriptedUi& Ui() { return ui_; }
-
- private:
-  Platform::ScriptedUi ui_;
-};
+// Makes `ui` keep no events, so that memory stays flat however many
+// status texts are written.
+void DropEvents(Platform::ScriptedUi& ui);
 
 inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

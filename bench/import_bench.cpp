@@ -137,8 +137,9 @@ int main(int argc, char** argv) {
 
   Bench::ProgramFolder folder(buildProgramFolder);
   Platform::AppInfo::SetProgramFolder(folder.Path().string());
-  Bench::DroppingUi ui;
-  Platform::UiInstallation installation(ui.Ui());
+  Platform::ScriptedUi ui;
+  Bench::DropEvents(ui);
+  Platform::UiInstallation installation(ui);
 
   // The peak memory is taken first, over the large import alone.
   const std::string largeChart = folder.WriteChart("bench_large.csv", largeLines + 1);
