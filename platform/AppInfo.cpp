@@ -35,10 +35,7 @@ const std::string& Title() {
 
 std::string BoxTitle(const std::string& title) { return title.empty() ? Title() : title; }
 
-std::string VersionText() {
-  return std::to_string(Version::kMajor) + "." + std::to_string(Version::kMinor) + "." +
-         std::to_string(Version::kRevision);
-}
+std::string VersionText() { return Version::kText; }
 
 const std::string& ProgramFolder() {
   if (!programFolder) programFolder = FolderOfRunningProgram();
