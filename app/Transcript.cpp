@@ -36,25 +36,24 @@ std::string Reply(const std::optional<std::string>& reply, const char* lineBreak
 }
 
 std::string Json(const UiEvent& e) {
-  nlohmann::ordered_json j;
-  auto nullable = [](const std::optional<std::string>& s) { return s ? nlohmann::ordered_json(*s) : nlohmann::ordered_json(nullptr); };
+  using Json = nlohmann::ordered_json;
+  const auto line = [](const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  const Json reply = e.reply ? Json(*e.reply) : Json(nullptr);
   switch (e.kind) {
-    case UiEvent::Kind::Caption: j = {{"event", "caption"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Path: j = {{"event", "path"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Enabled: j = {{"event", "enabled"}, {"value", e.flag}}; break;
-    case UiEvent::Kind::Pointer: j = {{"event", "pointer"}, {"busy", e.flag}}; break;
+    case UiEvent::Kind::Caption: return line({{"event", "caption"}, {"text", e.text}});
+    case UiEvent::Kind::Path: return line({{"event", "path"}, {"text", e.text}});
+    case UiEvent::Kind::Enabled: return line({{"event", "enabled"}, {"value", e.flag}});
+    case UiEvent::Kind::Pointer: return line({{"event", "pointer"}, {"busy", e.flag}});
     case UiEvent::Kind::Input:
-      j = {{"event", "input"}, {"title", e.title}, {"prompt", e.text}, {"answer", nullable(e.reply)}};
-      break;
+      return line({{"event", "input"}, {"title", e.title}, {"prompt", e.text}, {"answer", reply}});
     case UiEvent::Kind::Message:
-      j = {{"event", "message"}, {"title", e.title}, {"text", e.text}, {"style", e.style}, {"answer", e.answer}};
-      break;
+      return line(
+          {{"event", "message"}, {"title", e.title}, {"text", e.text}, {"style", e.style}, {"answer", e.answer}});
     case UiEvent::Kind::FileDialog:
-      j = {{"event", "dialog"}, {"title", e.title}, {"filter", e.text}, {"answer", nullable(e.reply)}};
-      break;
-    case UiEvent::Kind::Status: j = {{"event", "status"}, {"text", e.text}}; break;
+      return line({{"event", "dialog"}, {"title", e.title}, {"filter", e.text}, {"answer", reply}});
+    case UiEvent::Kind::Status: return line({{"event", "status"}, {"text", e.text}});
   }
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return {};
 }
 
 std::string Readable(const UiEvent& e, const char* lineBreak) {
