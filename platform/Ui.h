@@ -54,8 +54,8 @@ class Ui {
 
   // Tells how far a long step has come: `done` of the `total` items of the
   // work `label` names (`total` is -1 while it is not known). The status
-  // text says the same in words; a Ui that shows only the status leaves
-  // this as it is.
+  // text set next, if any, says the same in words; a Ui that shows only the
+  // status leaves this as it is.
   virtual void Progress(const std::string& /*label*/, long long /*done*/, long long /*total*/) {}
 
   // Shows the busy pointer for all windows of the program, or the default one.
