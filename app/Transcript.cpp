@@ -31,10 +31,6 @@ std::string Broken(const std::string& text, const char* lineBreak) {
   return out;
 }
 
-std::string Reply(const std::optional<std::string>& reply, const char* lineBreak) {
-  return reply ? "\"" + Broken(*reply, lineBreak) + "\"" : std::string("(cancelled)");
-}
-
 std::string Json(const UiEvent& e) {
   using Json = nlohmann::ordered_json;
   const auto line = [](const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); };
@@ -58,18 +54,19 @@ std::string Json(const UiEvent& e) {
 
 std::string Readable(const UiEvent& e, const char* lineBreak) {
   const auto text = [&](const std::string& t) { return Broken(t, lineBreak); };
+  const std::string reply = e.reply ? "\"" + text(*e.reply) + "\"" : "(cancelled)";
   switch (e.kind) {
     case UiEvent::Kind::Caption: return "Caption: " + text(e.text);
     case UiEvent::Kind::Path: return "Path: " + text(e.text);
     case UiEvent::Kind::Enabled: return std::string("Add button: ") + (e.flag ? "enabled" : "disabled");
     case UiEvent::Kind::Pointer: return std::string("Pointer: ") + (e.flag ? "busy" : "default");
     case UiEvent::Kind::Input:
-      return "Input box \"" + text(e.title) + "\": " + text(e.text) + " -> " + Reply(e.reply, lineBreak);
+      return "Input box \"" + text(e.title) + "\": " + text(e.text) + " -> " + reply;
     case UiEvent::Kind::Message:
       return "Message box \"" + text(e.title) + "\": " + text(e.text) + " -> " +
              (e.answer == Platform::kAnswerOk ? "OK" : "Cancel");
     case UiEvent::Kind::FileDialog:
-      return "File dialog \"" + text(e.title) + "\" (" + e.text + ") -> " + Reply(e.reply, lineBreak);
+      return "File dialog \"" + text(e.title) + "\" (" + e.text + ") -> " + reply;
     case UiEvent::Kind::Status: return "Status: " + text(e.text);
   }
   return {};
