@@ -160,11 +160,8 @@ void frmMain::SetPathText(const std::string& text) {
   const QString newText = QString::fromStdString(text);
   // QLineEdit reports no change for the same text, yet the file may have
   // come or gone since the last test.
-  if (txtPath_->text() == newText) {
-    form_.txtPath_Change();
-  } else {
-    txtPath_->setText(newText);
-  }
+  if (txtPath_->text() == newText) return form_.txtPath_Change();
+  txtPath_->setText(newText);
 }
 
 void frmMain::SetAddEnabled(bool enabled) { cmdAddService_->setEnabled(enabled); }
