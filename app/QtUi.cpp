@@ -84,7 +84,7 @@ void StatusLabel::ShowStatus() {
 
 QtUi::QtUi() {
   flushTimer_.setSingleShot(true);
-  flushTimer_.callOnTimeout([this] { FlushStatus(); });
+  flushTimer_.callOnTimeout([this] { PaintStatus(); });
 }
 
 void QtUi::SetWindow(QWidget* window) { window_ = window; }
@@ -113,34 +113,26 @@ int QtUi::MsgBox(const std::string& prompt, int style, const std::string& title)
 std::optional<std::string> QtUi::InputBox(const std::string& prompt, const std::string& title) {
   const Modal modal(*this);
   QInputDialog dialog(DialogParent());
-  dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(QString::fromStdString(Platform::AppInfo::BoxTitle(title)));
   dialog.setLabelText(ForDisplay(QString::fromStdString(prompt)));
   for (auto* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
-  dialog.setTextValue(QString());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
 
 std::optional<std::string> QtUi::OpenFileDialog(const std::string& title, const std::string& filterDescription,
-                                                const std::string& filterPattern, const std::string& fileName) {
+                                                const std::string&, const std::string& fileName) {
   const Modal modal(*this);
   QFileDialog dialog(DialogParent(), QString::fromStdString(title));
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  // Qt reads the patterns from the parentheses that end the filter text.
-  const std::string patternPart = "(" + filterPattern + ")";
-  const bool hasPattern = filterDescription.size() >= patternPart.size() &&
-                          filterDescription.ends_with(patternPart);
-  dialog.setNameFilter(QString::fromStdString(hasPattern ? filterDescription
-                                                         : filterDescription + " " + patternPart));
+  // Qt reads the pattern from the parentheses that end the filter text.
+  dialog.setNameFilter(QString::fromStdString(filterDescription));
   if (!fileName.empty()) dialog.selectFile(QString::fromStdString(fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdString();
 }
 
 void QtUi::ShowStatus(const std::string&) {
-  statusPending_ = true;
   if (!sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= kStatusPaintIntervalMs) {
     PaintStatus();
   } else if (!flushTimer_.isActive()) {
@@ -149,11 +141,10 @@ void QtUi::ShowStatus(const std::string&) {
 }
 
 void QtUi::FlushStatus() {
-  if (statusPending_) PaintStatus();
+  if (flushTimer_.isActive()) PaintStatus();
 }
 
 void QtUi::PaintStatus() {
-  statusPending_ = false;
   flushTimer_.stop();
   sinceLastPaint_.start();
   if (!panel_) return;

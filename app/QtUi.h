@@ -82,9 +82,8 @@ class QtUi final : public Platform::Ui {
 
   QPointer<QWidget> window_;
   QPointer<StatusLabel> panel_;
-  bool statusPending_ = false;
   QElapsedTimer sinceLastPaint_;
-  QTimer flushTimer_;
+  QTimer flushTimer_;  // runs while a status text waits to be painted
   int busyDepth_ = 0;
 };
 

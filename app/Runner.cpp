@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <variant>
@@ -124,9 +125,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     transcript.Event(shown);
     ui.Clear();
   };
-  ui.onProgress = [&](const std::string& label, long long done, long long total) {
-    transcript.Progress(label, done, total);
-  };
+  ui.onProgress = std::bind_front(&Transcript::Progress, &transcript);
   Platform::UiInstallation installation(ui);
 
   const Carrier::Service service = InstalledService();

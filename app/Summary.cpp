@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "Carrier.h"
 #include "Files_.h"
@@ -100,21 +101,15 @@ std::string WhyRefused(const std::string& detail) {
 }
 
 // Whether `zip`, with the blanks around it that the lookup drops, is five digits.
-bool IsZipCode(const std::string& zip) {
-  const std::string digits = Db::TrimSpaces(zip);
-  return digits.size() == 5 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
+bool IsZipCode(const std::string& zip) { return std::regex_match(Db::TrimSpaces(zip), std::regex("[0-9]{5}")); }
 
 }  // namespace
 
 void Settle(Summary& summary, const std::vector<std::string>& shopFiles) {
   // Told in the order the steps ran; shown as the shop holds them.
-  const auto rank = [&](const ShopState::Item& item) {
-    if (item.name == "record") return 0;
-    if (item.name == "button") return 1;
-    const auto file = std::find(shopFiles.begin(), shopFiles.end(), item.name);
-    return file != shopFiles.end() ? 2 + static_cast<int>(file - shopFiles.begin()) : 99;
-  };
+  std::vector<std::string> order = {"record", "button"};
+  order.insert(order.end(), shopFiles.begin(), shopFiles.end());
+  const auto rank = [&](const ShopState::Item& item) { return std::find(order.begin(), order.end(), item.name); };
   std::stable_sort(summary.items.begin(), summary.items.end(),
                    [&](const auto& a, const auto& b) { return rank(a) < rank(b); });
   summary.changed = Carrier::Changed(summary.items);

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <regex>
 #include <string_view>
 #include <utility>
-
-#include "Carrier.h"
 
 namespace App::Runner {
 namespace {
@@ -17,11 +16,6 @@ using Platform::UiEvent;
 // terminal as line breaks, the lines after the first indented.
 const char kOnOneLine[] = " / ";
 const char kOnTerminal[] = "\n  ";
-
-// The statuses that tell a long step's progress in words, and the label of
-// the step's Progress calls: on a terminal the count stands for them.
-const std::pair<std::string_view, std::string> kProgressWords[] = {
-    {Carrier::kImportingZones, "Importing zones"}, {Carrier::kAddingSettings, "Adding service settings"}};
 
 // Replaces each line break (CR LF, CR or LF) with `lineBreak`.
 std::string Broken(const std::string& text, const char* lineBreak) {
@@ -37,46 +31,42 @@ std::string Broken(const std::string& text, const char* lineBreak) {
   return out;
 }
 
-std::string Reply(const std::optional<std::string>& reply, const char* lineBreak) {
-  return reply ? "\"" + Broken(*reply, lineBreak) + "\"" : std::string("(cancelled)");
-}
-
 std::string Json(const UiEvent& e) {
-  nlohmann::ordered_json j;
-  auto nullable = [](const std::optional<std::string>& s) { return s ? nlohmann::ordered_json(*s) : nlohmann::ordered_json(nullptr); };
+  using Json = nlohmann::ordered_json;
+  const auto line = [](const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); };
+  const Json reply = e.reply ? Json(*e.reply) : Json(nullptr);
   switch (e.kind) {
-    case UiEvent::Kind::Caption: j = {{"event", "caption"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Path: j = {{"event", "path"}, {"text", e.text}}; break;
-    case UiEvent::Kind::Enabled: j = {{"event", "enabled"}, {"value", e.flag}}; break;
-    case UiEvent::Kind::Pointer: j = {{"event", "pointer"}, {"busy", e.flag}}; break;
+    case UiEvent::Kind::Caption: return line({{"event", "caption"}, {"text", e.text}});
+    case UiEvent::Kind::Path: return line({{"event", "path"}, {"text", e.text}});
+    case UiEvent::Kind::Enabled: return line({{"event", "enabled"}, {"value", e.flag}});
+    case UiEvent::Kind::Pointer: return line({{"event", "pointer"}, {"busy", e.flag}});
     case UiEvent::Kind::Input:
-      j = {{"event", "input"}, {"title", e.title}, {"prompt", e.text}, {"answer", nullable(e.reply)}};
-      break;
+      return line({{"event", "input"}, {"title", e.title}, {"prompt", e.text}, {"answer", reply}});
     case UiEvent::Kind::Message:
-      j = {{"event", "message"}, {"title", e.title}, {"text", e.text}, {"style", e.style}, {"answer", e.answer}};
-      break;
+      return line(
+          {{"event", "message"}, {"title", e.title}, {"text", e.text}, {"style", e.style}, {"answer", e.answer}});
     case UiEvent::Kind::FileDialog:
-      j = {{"event", "dialog"}, {"title", e.title}, {"filter", e.text}, {"answer", nullable(e.reply)}};
-      break;
-    case UiEvent::Kind::Status: j = {{"event", "status"}, {"text", e.text}}; break;
+      return line({{"event", "dialog"}, {"title", e.title}, {"filter", e.text}, {"answer", reply}});
+    case UiEvent::Kind::Status: return line({{"event", "status"}, {"text", e.text}});
   }
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return {};
 }
 
 std::string Readable(const UiEvent& e, const char* lineBreak) {
   const auto text = [&](const std::string& t) { return Broken(t, lineBreak); };
+  const std::string reply = e.reply ? "\"" + text(*e.reply) + "\"" : "(cancelled)";
   switch (e.kind) {
     case UiEvent::Kind::Caption: return "Caption: " + text(e.text);
     case UiEvent::Kind::Path: return "Path: " + text(e.text);
     case UiEvent::Kind::Enabled: return std::string("Add button: ") + (e.flag ? "enabled" : "disabled");
     case UiEvent::Kind::Pointer: return std::string("Pointer: ") + (e.flag ? "busy" : "default");
     case UiEvent::Kind::Input:
-      return "Input box \"" + text(e.title) + "\": " + text(e.text) + " -> " + Reply(e.reply, lineBreak);
+      return "Input box \"" + text(e.title) + "\": " + text(e.text) + " -> " + reply;
     case UiEvent::Kind::Message:
       return "Message box \"" + text(e.title) + "\": " + text(e.text) + " -> " +
              (e.answer == Platform::kAnswerOk ? "OK" : "Cancel");
     case UiEvent::Kind::FileDialog:
-      return "File dialog \"" + text(e.title) + "\" (" + e.text + ") -> " + Reply(e.reply, lineBreak);
+      return "File dialog \"" + text(e.title) + "\" (" + e.text + ") -> " + reply;
     case UiEvent::Kind::Status: return "Status: " + text(e.text);
   }
   return {};
@@ -135,7 +125,8 @@ constexpr auto kRedraw = std::chrono::milliseconds(80);
 constexpr std::size_t kBarCells = 20;
 
 std::string Bar(long long count, long long total, bool unicode) {
-  const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : 0;
+  // Nothing to do is all done.
+  const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : kBarCells * 8;
   const auto full = static_cast<std::size_t>(eighths / 8), part = static_cast<std::size_t>(eighths % 8);
   if (!unicode) return "[" + std::string(full, '#') + std::string(kBarCells - full, ' ') + "]";
   static const char* const kParts[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
@@ -174,26 +165,27 @@ Transcript::~Transcript() {
 
 void Transcript::Event(const UiEvent& event) {
   if (!live_) return Write((json_ ? Json(event) : Readable(event, kOnOneLine)) + '\n');
-  for (const auto& [words, label] : kProgressWords) {
-    if (event.kind == UiEvent::Kind::Status && event.text.starts_with(words)) return Advance(label, std::nullopt);
-  }
+  // A status right after a Progress call tells the same in words: the count stands for it.
+  if (std::exchange(counted_, false) && event.kind == UiEvent::Kind::Status) return;
   // A box with a warning or a failure ends a count that never got to its end.
   const int icon = event.style & 0x70;
   EndProgress(event.kind == UiEvent::Kind::Message &&
               (icon == Platform::kMbCritical || icon == Platform::kMbExclamation));
   // A line of a box ends where its text does: an empty one stays empty,
   // without the indent of its neighbours.
-  std::string text;
-  for (const char c : Visible(Readable(event, kOnTerminal))) {
-    if (c == '\n')
-      while (!text.empty() && text.back() == ' ') text.pop_back();
-    text += c;
-  }
-  Write(text + '\n');
+  static const std::regex kBlanksAtLineEnd(" +\n");
+  Write(std::regex_replace(Visible(Readable(event, kOnTerminal)), kBlanksAtLineEnd, "\n") + '\n');
 }
 
 void Transcript::Progress(const std::string& label, long long done, long long total) {
-  if (live_) Advance(label, Count{.label = label, .done = done, .total = total});
+  if (!live_) return;
+  counted_ = true;
+  if (progress_ && progress_->label != label) EndProgress(false);
+  progress_ = Count{.label = label, .done = done, .total = total};
+  const auto now = std::chrono::steady_clock::now();
+  if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
+  Draw(Rendered(false));
+  drawnAt_ = now;
 }
 
 void Transcript::Line(const std::string& line) {
@@ -207,21 +199,14 @@ void Transcript::Write(const std::string& text) {
   lost_ = lost_ || !out_;
 }
 
-void Transcript::Advance(const std::string& label, const std::optional<Count>& count) {
-  if (progress_ && progress_->label != label) EndProgress(false);
-  if (!progress_) drawn_ = 0;
-  progress_ = count ? *count : progress_.value_or(Count{.label = label});
-  const auto now = std::chrono::steady_clock::now();
-  if (drawn_ > 0 && now - drawnAt_ < kRedraw) return;
-  Draw(Rendered(false, false));
-  drawnAt_ = now;
-}
-
 void Transcript::EndProgress(bool stopped) {
   if (!progress_) return;
-  Draw(Rendered(true, stopped));
+  // A count whose total was not known ends as its own total.
+  if (progress_->total < 0 && !stopped) progress_->total = progress_->done;
+  Draw(Rendered(stopped));
   Write("\n");
   progress_.reset();
+  drawn_ = 0;
 }
 
 void Transcript::Draw(const std::string& text) {
@@ -232,9 +217,9 @@ void Transcript::Draw(const std::string& text) {
 }
 
 // The line: the label, the count (of the total), then the bar or the
-// spinner when they fit. A count whose total was not known ends as its
-// own total, or "stopped" when a failure ended it.
-std::string Transcript::Rendered(bool done, bool stopped) const {
+// spinner when they fit; "stopped" for a count without a total that a
+// failure ended.
+std::string Transcript::Rendered(bool stopped) const {
   const Count& p = *progress_;
   const std::string count = Grouped(p.done);
   std::string text = p.label + "  ", tail;
@@ -242,14 +227,11 @@ std::string Transcript::Rendered(bool done, bool stopped) const {
     const std::string total = Grouped(p.total);
     text += std::string(total.size() - std::min(total.size(), count.size()), ' ') + count + " / " + total;
     tail = Bar(p.done, p.total, unicode_);
-  } else if (!done) {
-    text += count;
-    tail = Spinner(frame_, unicode_);
   } else if (stopped) {
     text += count + " (stopped)";
   } else {
-    text += count + " / " + count;
-    tail = Bar(1, 1, unicode_);
+    text += count;
+    tail = Spinner(frame_, unicode_);
   }
   if (!tail.empty() && Columns(text) + 1 + Columns(tail) <= width_) return text + " " + tail;
   return FirstColumns(text, width_);

@@ -2,8 +2,8 @@
 // a person or as a JSON object whose keys keep a fixed order. On a terminal
 // the readable form draws each long step's Progress calls on one line that
 // counts up, rewritten in place (a count and a bar, or a spinner while the
-// total is not known), instead of the statuses that tell the same in words,
-// and shows a line break in a box as one.
+// total is not known), instead of the status that follows each call and
+// tells the same in words, and shows a line break in a box as one.
 #pragma once
 
 #include <chrono>
@@ -37,7 +37,8 @@ class Transcript {
   Transcript& operator=(const Transcript&) = delete;
 
   void Event(const Platform::UiEvent& event);
-  // `done` of `total` (-1 while not known) of the work `label` names.
+  // `done` of `total` (-1 while not known) of the work `label` names; the
+  // status that comes next tells the same.
   void Progress(const std::string& label, long long done, long long total);
   // A whole line (the summary).
   void Line(const std::string& line);
@@ -52,13 +53,10 @@ class Transcript {
   };
 
   void Write(const std::string& text);
-  // Goes on with the line of `label`'s progress (ending another's), at
-  // `count` when given, and draws it unless it was drawn a moment ago.
-  void Advance(const std::string& label, const std::optional<Count>& count);
   // Leaves the progress line in its last state and ends it.
   void EndProgress(bool stopped);
   void Draw(const std::string& text);
-  std::string Rendered(bool done, bool stopped) const;
+  std::string Rendered(bool stopped) const;
 
   std::ostream& out_;
   const bool json_;
@@ -66,6 +64,7 @@ class Transcript {
   const bool unicode_;
   const std::size_t width_;  // the longest progress line that does not wrap
   bool lost_ = false;
+  bool counted_ = false;  // a Progress call came since the last event
   std::optional<Count> progress_;
   std::size_t drawn_ = 0;  // the columns of the progress line on the screen; 0 before its first draw
   std::chrono::steady_clock::time_point drawnAt_{};

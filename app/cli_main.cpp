@@ -2,11 +2,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,9 +26,7 @@ App::Runner::Output StandardOutput() {
   for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(name);
     if (!value || !*value) continue;
-    std::string locale = value;
-    std::transform(locale.begin(), locale.end(), locale.begin(), [](unsigned char c) { return std::tolower(c); });
-    output.unicode = locale.find("utf-8") != std::string::npos || locale.find("utf8") != std::string::npos;
+    output.unicode = std::regex_search(value, std::regex("utf-?8", std::regex::icase));
     break;
   }
   return output;

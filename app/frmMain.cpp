@@ -87,8 +87,12 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setWindowIcon(WindowIcon());
   CreateControls();
   ApplyLayout();
-  SetTabOrder();
-  ConnectHandlers();
+  setTabOrder(cmdAddService_, txtPath_);
+  setTabOrder(txtPath_, cmdCD_);
+  for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
+  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
+  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
+  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
   form_.Form_Load();
   // The add button has the focus at start; when it is disabled the next
   // in the tab order takes it.
@@ -132,18 +136,6 @@ void frmMain::showEvent(QShowEvent* event) {
   setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
-void frmMain::SetTabOrder() {
-  setTabOrder(cmdAddService_, txtPath_);
-  setTabOrder(txtPath_, cmdCD_);
-}
-
-void frmMain::ConnectHandlers() {
-  for (QPushButton* button : {cmdCD_, cmdAddService_}) button->installEventFilter(this);
-  connect(txtPath_, &QLineEdit::textChanged, this, [this] { form_.txtPath_Change(); });
-  connect(cmdCD_, &QPushButton::clicked, this, [this] { form_.cmdCD_Click(); });
-  connect(cmdAddService_, &QPushButton::clicked, this, [this] { form_.cmdAddService_Click(); });
-}
-
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   // QPushButton takes Return only as a dialog's default button; here each
   // button is pressed by it, through the same clicked() as a mouse click.
@@ -168,11 +160,8 @@ void frmMain::SetPathText(const std::string& text) {
   const QString newText = QString::fromStdString(text);
   // QLineEdit reports no change for the same text, yet the file may have
   // come or gone since the last test.
-  if (txtPath_->text() == newText) {
-    form_.txtPath_Change();
-  } else {
-    txtPath_->setText(newText);
-  }
+  if (txtPath_->text() == newText) return form_.txtPath_Change();
+  txtPath_->setText(newText);
 }
 
 void frmMain::SetAddEnabled(bool enabled) { cmdAddService_->setEnabled(enabled); }

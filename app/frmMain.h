@@ -43,8 +43,6 @@ class frmMain final : public QWidget, private FormView {
   // Places the controls: the design's geometry at the font it was drawn
   // for, grown evenly for a larger font so that no caption is clipped.
   void ApplyLayout();
-  void SetTabOrder();
-  void ConnectHandlers();
 
   // FormView
   void SetCaption(const std::string& caption) override;

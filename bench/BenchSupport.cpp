@@ -8,6 +8,7 @@
 #include <iostream>
 #include <random>
 
+#include "Carrier.h"
 #include "DatabaseLocks.h"
 #include "Files_.h"
 #include "RunError.h"
@@ -62,8 +63,8 @@ std::string ProgramFolder::FreshWorkingZones() const {
   return working;
 }
 
-DroppingUi::DroppingUi() {
-  ui_.onEvent = [this](const Platform::UiEvent&) { ui_.Clear(); };
+void DropEvents(Platform::ScriptedUi& ui) {
+  ui.onEvent = [&ui](const Platform::UiEvent&) { ui.Clear(); };
 }
 
 long long CountRows(const std::string& dbPath) {
@@ -79,6 +80,17 @@ long long CountRows(const std::string& dbPath) {
   }
   sqlite3_close(db);
   return count;
+}
+
+double ImportMs(const ProgramFolder& folder, const std::string& chartPath, std::size_t dataLines) {
+  const std::string zones = folder.FreshWorkingZones();
+  const auto start = std::chrono::steady_clock::now();
+  Carrier::Report report;
+  const bool imported = Carrier::ImportZoneChart(chartPath, zones, kZoneTable, report);
+  const double ms = MillisecondsSince(start);
+  Require(imported, "ImportZoneChart succeeds");
+  Require(CountRows(zones) == static_cast<long long>(dataLines), "every data line became a row");
+  return ms;
 }
 
 void Require(bool ok, const std::string& what) {

@@ -39,16 +39,9 @@ class ProgramFolder {
   std::filesystem::path program_;
 };
 
-// A scripted Ui that keeps no events, so that memory stays flat however
-// many status texts are written.
-class DroppingUi {
- public:
-  DroppingUi();
-  Platform::ScriptedUi& Ui() { return ui_; }
-
- private:
-  Platform::ScriptedUi ui_;
-};
+// Makes `ui` keep no events, so that memory stays flat however many
+// status texts are written.
+void DropEvents(Platform::ScriptedUi& ui);
 
 inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -56,6 +49,10 @@ inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 
 // Rows of a zones table, counted straight through SQLite.
 long long CountRows(const std::string& dbPath);
+
+// The milliseconds ImportZoneChart takes for `chartPath` into a fresh
+// working zones database; exits unless each of `dataLines` became a row.
+double ImportMs(const ProgramFolder& folder, const std::string& chartPath, std::size_t dataLines);
 
 // Exits with a message when `ok` is false: a benchmark of a failing run
 // measures nothing.

@@ -15,7 +15,6 @@
 
 #include "AppInfo.h"
 #include "BenchSupport.h"
-#include "Carrier.h"
 #include "QtUi.h"
 #include "Ui.h"
 #include "frmMain.h"
@@ -38,17 +37,6 @@ class CountingLabel final : public QObject {
   int paints_ = 0;
 };
 
-double ImportMs(const Bench::ProgramFolder& folder, const std::string& chart, std::size_t dataLines) {
-  const std::string zones = folder.FreshWorkingZones();
-  const auto start = std::chrono::steady_clock::now();
-  Carrier::Report report;
-  const bool imported = Carrier::ImportZoneChart(chart, zones, Bench::kZoneTable, report);
-  const double ms = Bench::MillisecondsSince(start);
-  Bench::Require(imported, "ImportZoneChart succeeds");
-  Bench::Require(Bench::CountRows(zones) == static_cast<long long>(dataLines), "every data line became a row");
-  return ms;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,21 +57,22 @@ int main(int argc, char** argv) {
   window.show();
   QApplication::processEvents();
   CountingLabel counter(window.StatusPanel());
-  Bench::DroppingUi runnerUi;
+  Platform::ScriptedUi runnerUi;
+  Bench::DropEvents(runnerUi);
 
   double windowMs = 1e300, runnerMs = 1e300;
   int paints = 0;
   double paintsPerSecond = 0;
   for (int i = 0; i < 5; ++i) {
     {
-      Platform::UiInstallation installation(runnerUi.Ui());
-      runnerMs = std::min(runnerMs, ImportMs(folder, chart, lines));
+      Platform::UiInstallation installation(runnerUi);
+      runnerMs = std::min(runnerMs, Bench::ImportMs(folder, chart, lines));
     }
     {
       Platform::UiInstallation installation(qtUi);
       const int before = counter.Paints();
       const auto start = std::chrono::steady_clock::now();
-      const double ms = ImportMs(folder, chart, lines);
+      const double ms = Bench::ImportMs(folder, chart, lines);
       qtUi.FlushStatus();
       const double seconds = Bench::MillisecondsSince(start) / 1000.0;
       if (ms < windowMs) {

@@ -153,9 +153,10 @@ bool AddServiceToMaster(Run& run) {
         const auto overrides = MasterOverrides(service);
         targetRecords->AddNew();
         const int count = templateRecords->FieldCount();
+        Platform::CurrentUi().Progress("Adding service settings", 0, -1);
         for (int i = 0; i < count; ++i) {
-          SetStatus(kAddingSettings + std::to_string(i) + " of " + std::to_string(count));
           Platform::CurrentUi().Progress("Adding service settings", i + 1, count);
+          SetStatus(kAddingSettings + std::to_string(i) + " of " + std::to_string(count));
           const Engine::Field column = templateRecords->Fields(i);
           const std::string name = Db::UpperAscii(column.Name());
           const auto match = std::find_if(overrides.begin(), overrides.end(),

@@ -187,8 +187,9 @@ bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPat
         stored = !Attempt("Failed to import Tarn-Vel 'csv' file to Zone table...",
                           [&] { StoreRow(*fields, line, zonesDbPath, tableName); });
         if (!stored) break;
-        ui.Progress("Importing zones", ++rows, -1);
+        ++rows;
       }
+      ui.Progress("Importing zones", rows, -1);
       status.assign(kImportingZones).append(line);
       ui.SetStatusText(status);
     }

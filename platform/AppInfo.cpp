@@ -9,19 +9,12 @@
 namespace Platform::AppInfo {
 namespace {
 
-std::optional<std::string>& ProgramFolderSlot() {
-  static std::optional<std::string> folder;
-  return folder;
-}
-
-std::string& DefaultHostDbPathSlot() {
+std::optional<std::string> programFolder;
 #ifdef _WIN32
-  static std::string path = "C:\\Mailvoro\\Mailvoro.mdb";
+std::string defaultHostDbPath = "C:\\Mailvoro\\Mailvoro.mdb";
 #else
-  static std::string path = "/opt/Mailvoro/Mailvoro.mdb";
+std::string defaultHostDbPath = "/opt/Mailvoro/Mailvoro.mdb";
 #endif
-  return path;
-}
 
 std::string FolderOfRunningProgram() {
   std::error_code ec;
@@ -42,34 +35,24 @@ const std::string& Title() {
 
 std::string BoxTitle(const std::string& title) { return title.empty() ? Title() : title; }
 
-std::string VersionText() {
-  return std::to_string(Version::kMajor) + "." + std::to_string(Version::kMinor) + "." +
-         std::to_string(Version::kRevision);
-}
+std::string VersionText() { return Version::kText; }
 
 const std::string& ProgramFolder() {
-  auto& folder = ProgramFolderSlot();
-  if (!folder) folder = FolderOfRunningProgram();
-  return *folder;
+  if (!programFolder) programFolder = FolderOfRunningProgram();
+  return *programFolder;
 }
 
 void SetProgramFolder(const std::string& folder) {
   std::string value = folder;
   while (value.size() > 1 && value.back() == PathSeparator()) value.pop_back();
-  ProgramFolderSlot() = value;
+  programFolder = value;
 }
 
 std::string InProgramFolder(const std::string& name) { return ProgramFolder() + PathSeparator() + name; }
 
-char PathSeparator() {
-#ifdef _WIN32
-  return '\\';
-#else
-  return '/';
-#endif
-}
+char PathSeparator() { return static_cast<char>(std::filesystem::path::preferred_separator); }
 
-const std::string& DefaultHostDbPath() { return DefaultHostDbPathSlot(); }
-void SetDefaultHostDbPath(const std::string& path) { DefaultHostDbPathSlot() = path; }
+const std::string& DefaultHostDbPath() { return defaultHostDbPath; }
+void SetDefaultHostDbPath(const std::string& path) { defaultHostDbPath = path; }
 
 }  // namespace Platform::AppInfo

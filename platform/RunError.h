@@ -13,7 +13,6 @@ namespace Platform {
 // Classic runtime error numbers, used where one fits.
 inline constexpr std::int32_t kErrOverflow = 6;
 inline constexpr std::int32_t kErrTypeMismatch = 13;
-inline constexpr std::int32_t kErrInternal = 51;  // a failure that is no run-time error of its own
 inline constexpr std::int32_t kErrBadFileNameOrNumber = 52;
 inline constexpr std::int32_t kErrFileNotFound = 53;
 inline constexpr std::int32_t kErrInputPastEnd = 62;

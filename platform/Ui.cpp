@@ -20,19 +20,13 @@ SilentUi& Silent() {
   return ui;
 }
 
-Ui*& Installed() {
-  static Ui* ui = nullptr;
-  return ui;
-}
+Ui* installed = nullptr;
 
 }  // namespace
 
-Ui& CurrentUi() {
-  Ui* ui = Installed();
-  return ui ? *ui : Silent();
-}
+Ui& CurrentUi() { return installed ? *installed : Silent(); }
 
-UiInstallation::UiInstallation(Ui& ui) : previous_(Installed()) { Installed() = &ui; }
-UiInstallation::~UiInstallation() { Installed() = previous_; }
+UiInstallation::UiInstallation(Ui& ui) : previous_(installed) { installed = &ui; }
+UiInstallation::~UiInstallation() { installed = previous_; }
 
 }  // namespace Platform

@@ -35,10 +35,11 @@ class Ui {
   // behaviour take value_or("")).
   virtual std::optional<std::string> InputBox(const std::string& prompt, const std::string& title) = 0;
 
-  // Shows the open-file dialog with one filter entry (`filterDescription`,
-  // whose only pattern is `filterPattern`). `fileName` is the dialog's file
-  // name, kept by the caller for the dialog's life. Answers the chosen full
-  // path, or nullopt when the user cancelled.
+  // Shows the open-file dialog with one filter entry: `filterDescription`,
+  // which ends with its only pattern in parentheses, "(`filterPattern`)".
+  // `fileName` is the dialog's file name, kept by the caller for the
+  // dialog's life. Answers the chosen full path, or nullopt when the user
+  // cancelled.
   virtual std::optional<std::string> OpenFileDialog(const std::string& title,
                                                     const std::string& filterDescription,
                                                     const std::string& filterPattern,
@@ -53,11 +54,9 @@ class Ui {
 
   // Tells how far a long step has come: `done` of the `total` items of the
   // work `label` names (`total` is -1 while it is not known). The status
-  // text says the same in words; a Ui that shows only the status leaves
-  // this as it is.
-  virtual void Progress(const std::string& label, long long done, long long total) {
-    (void)label, (void)done, (void)total;
-  }
+  // text set next, if any, says the same in words; a Ui that shows only the
+  // status leaves this as it is.
+  virtual void Progress(const std::string& /*label*/, long long /*done*/, long long /*total*/) {}
 
   // Shows the busy pointer for all windows of the program, or the default one.
   virtual void SetBusy(bool busy) = 0;
