@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <regex>
 #include <string_view>
 #include <utility>
 
@@ -172,9 +171,15 @@ void Transcript::Event(const UiEvent& event) {
   EndProgress(event.kind == UiEvent::Kind::Message &&
               (icon == Platform::kMbCritical || icon == Platform::kMbExclamation));
   // A line of a box ends where its text does: an empty one stays empty,
-  // without the indent of its neighbours.
-  static const std::regex kBlanksAtLineEnd(" +\n");
-  Write(std::regex_replace(Visible(Readable(event, kOnTerminal)), kBlanksAtLineEnd, "\n") + '\n');
+  // without the indent of its neighbours. (Not a pattern: its repeat would
+  // take a stack frame for each blank of the operator's text.)
+  std::string text;
+  for (const char c : Visible(Readable(event, kOnTerminal))) {
+    if (c == '\n')
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+    text += c;
+  }
+  Write(text + '\n');
 }
 
 void Transcript::Progress(const std::string& label, long long done, long long total) {
