@@ -1,29 +1,11 @@
 #include "MainForm.h"
 
-#include <exception>
-
 #include "AppInfo.h"
 #include "Carrier.h"
 #include "Files_.h"
-#include "MsgBox_.h"
-#include "RunError.h"
 #include "Ui.h"
 
 namespace App {
-namespace {
-
-const std::string kCaption = "Add TARN-VEL Service ";
-const std::string kDialogTitle = "Locate Mailvoro.mdb";
-const std::string kDialogFilterDescription = "Mailvoro Database (Mailvoro.mdb)";
-const std::string kDialogFilterPattern = "Mailvoro.mdb";
-
-const std::string kAddServiceTitle = "Add Service";
-const std::string kSucceededText = "TARN-VEL service was added successfully !";
-const std::string kSucceededStatus = "Finished successfully !";
-const std::string kFailedText = "Failed to add TARN-VEL service...";
-const std::string kProcessFailedText = "Failed to add the service...";
-
-}  // namespace
 
 Carrier::Service InstalledService() {
   return {.code = "TARNVEL-GND",
@@ -40,7 +22,7 @@ Carrier::Service InstalledService() {
 void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
                  const std::string& title) {
   auto& ui = Platform::CurrentUi();
-  ui.SetStatusText(succeeded ? kSucceededStatus : failedText);
+  ui.SetStatusText(succeeded ? "Finished successfully !" : failedText);
   ui.MsgBox(succeeded ? succeededText : failedText,
             Platform::kMbOkOnly + (succeeded ? Platform::kMbInformation : Platform::kMbCritical), title);
 }
@@ -48,7 +30,7 @@ void ShowOutcome(bool succeeded, const std::string& succeededText, const std::st
 void MainForm::Form_Load() {
   view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false));
   if (!view_.AddEnabled()) view_.SetPathText("");
-  view_.SetCaption(kCaption + Platform::AppInfo::VersionText());
+  view_.SetCaption("Add TARN-VEL Service " + Platform::AppInfo::VersionText());
 }
 
 void MainForm::txtPath_Change() { view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false)); }
@@ -57,8 +39,8 @@ void MainForm::cmdCD_Click() {
   // Any failure of the dialog ends the handler silently and leaves the
   // path box as it was; so does Cancel.
   try {
-    auto chosen = Platform::CurrentUi().OpenFileDialog(kDialogTitle, kDialogFilterDescription,
-                                                       kDialogFilterPattern, dialogFileName_);
+    auto chosen = Platform::CurrentUi().OpenFileDialog("Locate Mailvoro.mdb", "Mailvoro Database (Mailvoro.mdb)",
+                                                       "Mailvoro.mdb", dialogFileName_);
     if (!chosen) return;
     dialogFileName_ = *chosen;
     view_.SetPathText(dialogFileName_);
@@ -73,7 +55,7 @@ bool MainForm::AddService() {
   Carrier::Run run(InstalledService(), view_.PathText(), told_);
   const bool added = Carrier::PrepareZoneDatabase(run) && Carrier::CheckCarrierDatabases(run) &&
                      Carrier::InstallSupportFiles(run) && Carrier::AddCarrierService(run);
-  ShowOutcome(added, kSucceededText, kFailedText, kAddServiceTitle);
+  ShowOutcome(added, "TARN-VEL service was added successfully !", "Failed to add TARN-VEL service...", "Add Service");
   return added;
 }
 
@@ -82,15 +64,10 @@ AddOutcome MainForm::cmdAddService_Click() {
     // The failure box is shown before the pointer is restored, as the
     // outcome boxes are: the guard ends with this scope.
     Platform::BusyPointer busy;
-    try {
-      return AddService() ? AddOutcome::Succeeded : AddOutcome::Failed;
-    } catch (const Platform::RunError& e) {
-      MsgBox_::ShowProcessFailed(e.Description(), kProcessFailedText, "");
-    } catch (const std::exception& e) {
-      MsgBox_::ShowProcessFailed(e.what(), kProcessFailedText, "");
-    } catch (...) {
-      MsgBox_::ShowProcessFailed("An unexpected error has occurred.", kProcessFailedText, "");
-    }
+    auto outcome = AddOutcome::ProcessFailed;
+    Carrier::Attempt("Failed to add the service...",
+                     [&] { outcome = AddService() ? AddOutcome::Succeeded : AddOutcome::Failed; });
+    return outcome;
   } catch (...) {
     // Even the failure box failed; nothing more can be told.
   }
