@@ -39,7 +39,6 @@ constexpr int kButtons = 7;
 struct FileLook {
   Item item;
   struct stat identity {};
-  bool Carriers() const { return item.result == Result::Removed; }
 };
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -131,11 +130,9 @@ struct Column {
 // comes from the file, so only such a literal goes into a statement).
 std::optional<std::string> DefaultLiteral(const Cell& declared) {
   if (!declared) return std::nullopt;
-  constexpr char kSpaces[] = " \t\n\r\f\v";  // Db::IsSpace's
   std::string text = *declared;
   while (true) {
-    text.erase(0, text.find_first_not_of(kSpaces));
-    text.erase(text.find_last_not_of(kSpaces) + 1);
+    text = std::string(Db::Trim(text, Db::kSpaces));
     if (text.size() < 2 || text.front() != '(' || text.back() != ')') break;
     text = text.substr(1, text.size() - 2);
   }
@@ -280,13 +277,6 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
   return found;
 }
 
-// Runs one statement on the shop database; a failure shows its box and
-// answers the error's description.
-std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
-                                   const std::string& failureText) {
-  return Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); });
-}
-
 constexpr char kNotWhole[] = "the removal stopped: the shop database could not be read whole";
 
 // Step 2. Both tables are read before either changes: a shop that cannot be
@@ -300,7 +290,8 @@ Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std:
   }
   if (!found.rows) return {.name = "record", .result = Result::Unchanged, .detail = kNotWhole};
   if (*found.records == 0) return {.name = "record", .result = Result::Unchanged, .detail = "no record in [Master]"};
-  if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
+  const std::string sql = "DELETE FROM [Master] WHERE [Service] = " + code;
+  if (const auto error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); }))
     return {.name = "record", .result = Result::Refused, .detail = *error};
   return {.name = "record", .result = Result::Removed,
           .detail = std::to_string(*found.records) + (*found.records == 1 ? " record" : " records")};
@@ -332,7 +323,8 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
     else toClear.insert(row.buttons.begin(), row.buttons.end());
   }
   if (!removed.empty()) {
-    if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
+    const std::string sql = "DELETE FROM [Panel] WHERE " + found.panel.onlyService;
+    if (const auto error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); }))
       return {.name = "button", .result = Result::Refused, .detail = *error};
   }
   // Button by button: a row is named cleared once all its buttons are.
@@ -340,8 +332,8 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
   for (const int button : toClear) {
     const std::string n = std::to_string(button);
-    const std::string sql = "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = ";
-    error = Execute(hostDbPath, sql + code, failureText);
+    const std::string clear = "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = ";
+    error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, clear + code); });
     if (error) {
       failedButton = button;
       break;
@@ -369,16 +361,13 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
           .detail = Joined(parts, "; ")};
 }
 
-// Brings the items of this run to all seven, for a run that stopped before
-// the shop changed or part-way: the missing ones are unchanged, for
-// `reason`; `unreadable` names the file step 1 could not read, if any.
-void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items,
-              const std::string& unreadable = "", const std::string& why = "") {
+// Brings the items of a run that stopped to all seven: the missing ones
+// are unchanged, for `reason`.
+void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items) {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
   for (std::size_t i = items.size(); i < names.size(); ++i)
-    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = Result::Unreadable, .detail = why}
-                                           : Item{.name = names[i], .result = Result::Unchanged, .detail = reason});
+    items.push_back({.name = names[i], .result = Result::Unchanged, .detail = reason});
 }
 
 bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
@@ -401,7 +390,8 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   std::vector<FileLook> looks;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (const auto error = Attempt(kFailureText, [&] { looks.push_back(LookAt(service, i, hostDbPath)); })) {
-      Complete(service, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
+      Complete(service, "the removal stopped: " + files[i] + " could not be read", items);
+      items[2 + i] = {.name = files[i], .result = Result::Unreadable, .detail = *error};
       return false;
     }
   }
@@ -421,8 +411,9 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   bool filesDone = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     FileLook& look = looks[i];
-    if (look.Carriers() && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
-    else if (look.Carriers())
+    const bool carriers = look.item.result == Result::Removed;
+    if (carriers && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
+    else if (carriers)
       look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
     filesDone = filesDone && !Failed(look.item);
     items.push_back(std::move(look.item));
