@@ -30,9 +30,7 @@ bool IsZipDigits(const std::string& zip) {
 
 // Chart files are Windows-1252; everything past them (status panel, SQL)
 // is UTF-8.
-std::string Cp1252ToUtf8(std::string bytes) {
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-    return bytes;  // plain ASCII reads the same in both
+std::string Cp1252ToUtf8(const std::string& bytes) {
   static constexpr std::array<char32_t, 32> kHigh = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
@@ -83,14 +81,6 @@ void StoreRow(const ChartLine& fields, const std::string& line, const std::strin
                          DBQuery::InsertSql("ZONE", fields.field4, DBQuery::kKindLiteral, false, true, tableName, false));
 }
 
-std::optional<std::string> AskOriginZip(const std::string& carrierName) {
-  auto zip = Platform::CurrentUi().InputBox(
-      "This utility will install " + carrierName + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
-      "Install " + carrierName + "?");
-  if (zip && zip->empty()) zip.reset();
-  return zip;
-}
-
 }  // namespace
 
 std::string WorkingFile(const std::string& name) {
@@ -100,8 +90,11 @@ std::string WorkingFile(const std::string& name) {
 
 bool PrepareZoneDatabase(Run& run) {
   const Service& service = run.Installed();
-  const auto originZip = AskOriginZip(service.carrierName);
-  if (!originZip) return false;
+  const std::string& carrier = service.carrierName;
+  const auto originZip = Platform::CurrentUi().InputBox(
+      "This utility will install " + carrier + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
+      "Install " + carrier + "?");
+  if (!originZip || originZip->empty()) return false;
 
   const std::string emptyZonesPath = InProgramFolder(service.emptyZonesFile);
   const auto chartName = ZoneChartForZip(emptyZonesPath, *originZip);
