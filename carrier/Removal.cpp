@@ -34,8 +34,7 @@ constexpr char kFailureText[] = "Failed to remove the service...";
 constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
 constexpr int kButtons = 7;
 
-// One file as step 1 found it: its item so far, whether it goes, and the
-// file it was, so that step 4 removes only that one.
+// One file as step 1 found it, and its identity, so that step 4 removes only that one.
 struct FileLook {
   Item item;
   struct stat identity {};
@@ -46,9 +45,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// Whether the database at `path` holds the service's table: the zone table
-// (a ZONE column) or the rate table (an LBS column). Throws for any error
-// but that the file is no database.
+// Why the database at `path` holds no zone table (a ZONE column) or rate table (an LBS column) of the service;
+// nothing when it does. Throws for any error but that the file is no database.
 std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service, std::size_t index,
                                                  const std::string& path) {
   try {
@@ -67,8 +65,7 @@ std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service
   }
 }
 
-// Step 1 for the shop file `index` of ShopFiles. Throws RunError when the
-// file cannot be read to tell.
+// Step 1 for the shop file `index` of ShopFiles. Throws RunError when the file cannot be read to tell.
 FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::string& hostDbPath) {
   const std::string name = service.ShopFiles().at(index);
   const std::string path = Beside(hostDbPath, name);
@@ -102,7 +99,6 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   return look;
 }
 
-// Step 4 for one file that step 1 found to be the carrier's.
 void RemoveFile(FileLook& look, const std::string& path) {
   struct stat now {};
   const bool there = ::lstat(path.c_str(), &now) == 0;
@@ -119,15 +115,13 @@ void RemoveFile(FileLook& look, const std::string& path) {
   }
 }
 
-// A column of [Panel] as pragma_table_info tells it.
 struct Column {
   std::string name, type;
   Cell defaultValue;
 };
 
-// A declared default as an SQL literal, when it is one: a number, a quoted
-// text, TRUE or FALSE; nothing for Null and for any expression (the text
-// comes from the file, so only such a literal goes into a statement).
+// A declared default as an SQL literal: a number, a quoted text, TRUE or FALSE; nothing for Null and for any
+// expression (the text comes from the file, so only such a literal goes into a statement).
 std::optional<std::string> DefaultLiteral(const Cell& declared) {
   if (!declared) return std::nullopt;
   std::string text = *declared;
@@ -147,8 +141,7 @@ std::optional<std::string> DefaultLiteral(const Cell& declared) {
   return text;
 }
 
-// What an installation stores in `column` of its own [Panel] row, as an
-// SQL literal of the value the column's declared type keeps.
+// What an installation stores in `column` of its [Panel] row, as a literal of what the declared type keeps.
 std::optional<std::string> InstalledLiteral(const Column& column) {
   const auto values = Carrier::PanelInstallValues();
   const auto installed = std::find_if(values.begin(), values.end(), [&](const Carrier::ColumnValue& value) {
@@ -180,8 +173,7 @@ std::string IsEmpty(const Column& column) {
   return "(" + name + " Is Null Or " + name + " = ''" + (literal ? " Or " + name + " Is " + *literal : "") + ")";
 }
 
-// The statements of step 3, built from the table's own columns; throws when
-// it has no PanelIndex.
+// The statements of step 3, built from the table's own columns; throws when it has no PanelIndex.
 struct PanelSql {
   std::string key{};          // the PanelIndex column, quoted
   std::string onlyService{};  // a row with nothing but the service in it, on some button
@@ -218,8 +210,7 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
   return sql;
 }
 
-// One [Panel] row the condition selected: whether it goes whole, else the
-// buttons that carry the service.
+// One [Panel] row the condition selected: whether it goes whole, else the buttons that carry the service.
 struct PanelRow {
   std::string key{};
   bool goes = false;
@@ -279,9 +270,8 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
 
 constexpr char kNotWhole[] = "the removal stopped: the shop database could not be read whole";
 
-// Step 2. Both tables are read before either changes: a shop that cannot be
-// read whole is left as it is, so that a rerun can finish; each unreadable
-// table shows its box.
+// Step 2. Both tables are read before either changes: a shop that cannot be read whole is left as it is, so
+// that a rerun can finish; each unreadable table shows its box.
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
                    const std::string& failureText) {
   if (!found.records) {
@@ -361,8 +351,7 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
           .detail = Joined(parts, "; ")};
 }
 
-// Brings the items of a run that stopped to all seven: the missing ones
-// are unchanged, for `reason`.
+// Brings the items of a run that stopped to all seven: the missing ones are unchanged, for `reason`.
 void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items) {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
@@ -372,7 +361,6 @@ void Complete(const Carrier::Service& service, const std::string& reason, std::v
 
 bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
 
-// The removal under the folder's lock.
 bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
   const std::string what = "Failed to remove " + service.carrierName + " '" + service.code + "' service from ";
   const std::string code = TextLiteral(service.code);
@@ -396,7 +384,6 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
     }
   }
 
-  // 2 and 3. The records, then the buttons.
   const Found found = ReadShop(hostDbPath, code);
   items.push_back(RemoveRecords(found, hostDbPath, code, what + "Master table..."));
   bool buttonsDone = false;
