@@ -1,19 +1,11 @@
 #include "MainForm.h"
 
-#include <exception>
-
 #include "AppInfo.h"
 #include "Carrier.h"
 #include "Files_.h"
-#include "MsgBox_.h"
 #include "Ui.h"
 
 namespace App {
-namespace {
-
-const std::string kProcessFailedText = "Failed to add the service...";
-
-}  // namespace
 
 Carrier::Service InstalledService() {
   return {.code = "TARNVEL-GND",
@@ -44,8 +36,7 @@ void MainForm::Form_Load() {
 void MainForm::txtPath_Change() { view_.SetAddEnabled(Files_::LocateFile(view_.PathText(), false)); }
 
 void MainForm::cmdCD_Click() {
-  // Any failure of the dialog ends the handler silently and leaves the
-  // path box as it was; so does Cancel.
+  // Any failure of the dialog, like Cancel, leaves the path box as it was.
   try {
     auto chosen = Platform::CurrentUi().OpenFileDialog("Locate Mailvoro.mdb", "Mailvoro Database (Mailvoro.mdb)",
                                                        "Mailvoro.mdb", dialogFileName_);
@@ -58,8 +49,6 @@ void MainForm::cmdCD_Click() {
 
 bool MainForm::AddService() {
   told_.Items().clear();
-  // One installation at a time into one shop's folder; the carrier's files
-  // take their places only when the host database changes.
   Carrier::Run run(InstalledService(), view_.PathText(), told_);
   const bool added = Carrier::PrepareZoneDatabase(run) && Carrier::CheckCarrierDatabases(run) &&
                      Carrier::InstallSupportFiles(run) && Carrier::AddCarrierService(run);
@@ -69,16 +58,12 @@ bool MainForm::AddService() {
 
 AddOutcome MainForm::cmdAddService_Click() {
   try {
-    // The failure box is shown before the pointer is restored, as the
-    // outcome boxes are: the guard ends with this scope.
+    // The failure box is shown before the pointer is restored, as the outcome boxes are.
     Platform::BusyPointer busy;
-    try {
-      return AddService() ? AddOutcome::Succeeded : AddOutcome::Failed;
-    } catch (const std::exception& e) {  // a RunError's what() is its description
-      MsgBox_::ShowProcessFailed(e.what(), kProcessFailedText, "");
-    } catch (...) {
-      MsgBox_::ShowProcessFailed("An unexpected error has occurred.", kProcessFailedText, "");
-    }
+    auto outcome = AddOutcome::ProcessFailed;
+    Carrier::Attempt("Failed to add the service...",
+                     [&] { outcome = AddService() ? AddOutcome::Succeeded : AddOutcome::Failed; });
+    return outcome;
   } catch (...) {
     // Even the failure box failed; nothing more can be told.
   }

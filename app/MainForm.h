@@ -1,7 +1,5 @@
-// The main window's logic, without any widget: its load handler, the path
-// box's change handler, the browse button and the add command. The Qt
-// window and the unattended runner each play the FormView and share every
-// line of this.
+// The main window's logic, without any widget: the load, path change, browse and add handlers. The Qt window
+// and the unattended runner each play the FormView.
 #pragma once
 
 #include <string>
@@ -16,8 +14,7 @@ class FormView {
   virtual ~FormView() = default;
   virtual void SetCaption(const std::string& caption) = 0;
   virtual std::string PathText() const = 0;
-  // Setting the text runs the change handler (MainForm::txtPath_Change),
-  // as an edit by the operator does.
+  // Setting the text runs MainForm::txtPath_Change, as an edit by the operator does.
   virtual void SetPathText(const std::string& text) = 0;
   virtual void SetAddEnabled(bool enabled) = 0;
   virtual bool AddEnabled() const = 0;
@@ -26,8 +23,7 @@ class FormView {
 // The service and the carrier's files that the add command installs.
 Carrier::Service InstalledService();
 
-// Ends a run as the add command ends its own: the status text ("Finished
-// successfully !" or `failedText`), then the outcome's box under `title`.
+// Ends a run as the add command does: the status ("Finished successfully !" or `failedText`), then the box.
 void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
                  const std::string& title);
 
@@ -37,8 +33,7 @@ class MainForm {
  public:
   explicit MainForm(FormView& view) : view_(view) {}
 
-  // Enables the add button only for an existing file (else empties the
-  // path box) and sets the caption "Add TARN-VEL Service 1.0.3".
+  // Enables the add button only for an existing file (else empties the path box); sets the caption.
   void Form_Load();
   void txtPath_Change();
   // The open-file dialog; a cancelled dialog changes nothing.

@@ -1,9 +1,5 @@
-// The installation of the carrier's service, one file per step: the zone
-// chart (ZoneChart.cpp), the carrier's files and the run that puts them in
-// place (CarrierFiles.cpp), the changes to the host database
-// (HostChanges.cpp) and the driver (Driver.cpp). Every step answers true
-// or false; false means it has already told the operator why, or the
-// operator cancelled.
+// The installation of the carrier's service: ZoneChart.cpp, CarrierFiles.cpp (and the Run), HostChanges.cpp and
+// Driver.cpp. A step answering false has already told the operator why, or the operator cancelled.
 #pragma once
 
 #include <cstdint>
@@ -27,19 +23,15 @@ struct Service {
   std::vector<std::string> ShopFiles() const;
 };
 
-// What became of an item. A change: Added, Extended, Created, Replaced,
-// Removed, Cleared. No change: Unchanged, Kept (a removal leaves a file
-// that is not the carrier's), Refused (the step failed and changed
-// nothing), Unreadable (what the item is could not be read). The chart:
-// Imported, None. A check: Ok, Missing, Differs.
+// What became of an item. A change: Added to Cleared. No change: Unchanged, Kept (a file not the carrier's),
+// Refused (the step failed and changed nothing), Unreadable. The chart: Imported, None. A check: Ok to Differs.
 enum class Result { Added, Extended, Created, Replaced, Removed, Cleared,
                     Unchanged, Kept, Refused, Unreadable, Imported, None, Ok, Missing, Differs };
 // The result's word in the runner's summary: "added", "extended", ...
 const char* Word(Result result);
 
-// What a step did to one item of the shop, told as it happens: the [Master]
-// record ("record"), the [Panel] button ("button"), each carrier file by
-// its name, and the zone chart ("chart").
+// What a step did to one item of the shop: "record" ([Master]), "button" ([Panel]), a carrier file by its name,
+// "chart".
 struct Item {
   struct Change {
     std::string column{}, before{}, after{};
@@ -51,8 +43,7 @@ struct Item {
   std::int64_t rows = -1;         // the chart: rows imported into the zone table
 };
 
-// The progress statuses of the steps: "Importing zones: LINE" for each
-// chart line, "Adding service settings I of N" for each template column.
+// The statuses "Importing zones: LINE" and "Adding service settings I of N".
 inline constexpr char kImportingZones[] = "Importing zones: ";
 inline constexpr char kAddingSettings[] = "Adding service settings ";
 
@@ -69,20 +60,15 @@ class Report {
   std::vector<Item> items_;
 };
 
-// The one way a step fails with a box: runs `body`; when it throws, shows
-// "Process has failed !" with `failureText` and the error's description,
-// and answers the description. Nothing when the body ran through.
+// Runs `body`; when it throws, shows "Process has failed !" with `failureText` and the error's description,
+// and answers the description.
 std::optional<std::string> Attempt(const std::string& failureText, const std::function<void()>& body);
 
-// One installation of `service` into the shop database at `hostDbPath`
-// while the object lives: it holds the shop folder's installation lock,
-// tells what the steps do to `report`, and keeps the carrier's files the
-// steps prepare beside their destinations. They take their places only at
-// Commit(), just before the host database changes; End() then lets the old
-// files go when the host database changed, or puts them back. A Run that
-// dies without Commit() leaves the folder as it was; committed and not
-// ended, it keeps the new files. Throws Platform::RunError when the lock
-// cannot be had.
+// One installation into the shop database at `hostDbPath`: holds the shop folder's installation lock, tells
+// `report` what the steps do, and keeps the files the steps prepare beside their destinations until Commit(),
+// just before the host database changes; End() then lets the old files go when the host database changed, or
+// puts them back. Dying without Commit() leaves the folder as it was; committed and not ended, it keeps the new
+// files. Throws Platform::RunError when the lock cannot be had.
 class Run {
  public:
   Run(Service service, std::string hostDbPath, Report& report);
@@ -119,31 +105,23 @@ class Run {
   bool ended_ = false;
 };
 
-// The driver: checks the service tables of the carrier's databases as they
-// will be put in place, asks the operator, then brings the service into
-// [Master] (new record or zone 6) and onto a [Panel] button. True only
-// when both halves are in place.
+// Checks the service tables of the prepared databases, asks the operator, then brings the service into [Master]
+// (new record or zone 6) and onto a [Panel] button. True only when both are in place.
 bool AddCarrierService(Run& run);
 
-// The zone chart: the origin ZIP question, then the working zones database
-// made afresh from the empty one with the chart of that ZIP code imported.
+// The origin ZIP question, then the working zones database made afresh with that ZIP code's chart imported.
 bool PrepareZoneDatabase(Run& run);
-// The process's own copy of a carrier file in a private folder no other
-// user can open: the working zones database is rebuilt there by each run.
+// The process's own copy of a carrier file, in a private folder no other user can open.
 std::string WorkingFile(const std::string& name);
-// The chart file of a ZIP code of 1 to 9 digits (spaces around allowed),
-// always ending in ".csv"; nothing, silently, for any other text.
+// The chart file (ending in ".csv") of a ZIP code of 1 to 9 digits, spaces around allowed; else nothing, silently.
 std::optional<std::string> ZoneChartForZip(const std::string& dbPath, const std::string& zip);
-// Reads only a plain file name in the program folder's Data folder; any
-// other path is refused like an unreadable chart, and so are a file that
-// is not an ordinary file and a line over Files_::kMostLineBytes. A
-// malformed line ends the import without making it fail; a failed INSERT,
-// or a zone row with a field that is not a number, makes it fail.
+// Reads only a plain file name in the program's Data folder; any other path, a file that is not an ordinary file
+// and a line over Files_::kMostLineBytes are refused like an unreadable chart. A malformed line ends the import
+// without making it fail; a failed INSERT, or a zone row with a field that is not a number, makes it fail.
 bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName,
                      Report& report);
-// One chart line's fields 2 to 4 (low ZIP, high ZIP, zone); nothing for a
-// line of fewer than four fields, which ends the chart. It is a zone row
-// when its second field is a number (a header's is a column name).
+// A chart line's fields 2 to 4 (low ZIP, high ZIP, zone); nothing for fewer than four fields, which ends the
+// chart. A zone row has a number as field 2 (a header, a column name).
 struct ChartLine {
   std::string field2, field3, field4;
   bool IsRow() const;
@@ -151,24 +129,20 @@ struct ChartLine {
 };
 std::optional<ChartLine> SplitCsvLine(const std::string& line);
 
-// The carrier's files, from the program folder (the zones database from
-// its working copy), prepared for the run's commit beside the shop.
+// The carrier's files (the zones database from its working copy) prepared for the run's commit.
 bool CheckCarrierDatabases(Run& run);
 bool InstallSupportFiles(Run& run);
 
-// Lookups, each showing its box when the query fails: whether the service
-// is in the host tables (nothing when the query failed), whether the
-// carrier's table can be read.
+// Lookups, each showing its box when the query fails: whether the service is in the host tables (nothing when
+// the query failed), whether the carrier's table can be read.
 std::optional<bool> FindInMaster(const std::string& serviceCode, const std::string& hostDbPath);
 std::optional<bool> FindInPanel(const std::string& serviceCode, const std::string& hostDbPath);
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
-// "[SV1] = VALUE Or ... Or [SV7] = VALUE": a [Panel] row that carries VALUE
-// (an SQL literal or a parameter mark) on one of its buttons.
+// "[SV1] = VALUE Or ... Or [SV7] = VALUE", VALUE an SQL literal or a parameter mark.
 std::string AnyButtonIs(const std::string& value);
 
-// The changes to the host database, and the columns they set to values of
-// their own: AddServiceToMaster's instead of the template's,
+// The changes to the host database, and the values they set: AddServiceToMaster's instead of the template's,
 // AddServiceToPanel's beside the button.
 bool AddServiceToMaster(Run& run);
 bool AddZone6(Run& run);

@@ -1,5 +1,4 @@
-// The carrier's files: prepared beside the shop database by the steps, put
-// in place by the run just before the host database changes.
+// The carrier's files: prepared by the steps, put in place by the run just before the host database changes.
 #include <algorithm>
 
 #include "AppInfo.h"
@@ -24,8 +23,7 @@ Run::Run(Service service, std::string hostDbPath, Report& report)
       lock_(Files_::FolderOfPath(hostDbPath_)) {}
 
 Run::~Run() {
-  // Not ended: nothing committed stays in place; placed files stay new, as
-  // after a later failure.
+  // Not ended: placed files stay new, as after a later failure.
   try {
     End(true);
   } catch (...) {

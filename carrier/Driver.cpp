@@ -1,5 +1,4 @@
-// The installation driver, and what every step shares: the service, the
-// report of what the steps did, and the one way a step fails with a box.
+// The installation driver, and what every step shares: the service, the report and Attempt.
 #include <algorithm>
 
 #include "Carrier.h"
@@ -65,9 +64,7 @@ bool AddCarrierService(Run& run) {
   bool masterResult = false;
   bool panelResult = false;
   bool hostChanged = false;
-  // The carrier's databases are checked as they will be put in place, and
-  // take their places once the operator agrees, so that the record is never
-  // without them.
+  // The databases take their places once the operator agrees, so that the record is never without them.
   if (CheckServiceTables(service, run.Prepared(run.ShopPath(service.zonesFile)),
                          run.Prepared(run.ShopPath(service.servicesFile))) &&
       Platform::CurrentUi().MsgBox("Would you like to add " + service.type + " '" + service.code +
@@ -75,8 +72,7 @@ bool AddCarrierService(Run& run) {
                                    Platform::kMbOkCancel | Platform::kMbQuestion,
                                    "New " + service.carrierName + " Service is Available!") == Platform::kAnswerOk &&
       run.Commit()) {
-    // A lookup that could not tell leaves its half alone, and the half
-    // fails: nothing is added twice, and no failure reads as success.
+    // A lookup that could not tell leaves its half alone, and the half fails: nothing is added twice.
     const auto inMaster = FindInMaster(service.code, hostDbPath);
     if (!inMaster) run.Told().Tell({.name = "record", .result = Result::Unreadable, .detail = "the [Master] lookup failed"});
     masterResult = inMaster && (*inMaster ? AddZone6(run) : AddServiceToMaster(run));

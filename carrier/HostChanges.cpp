@@ -1,5 +1,4 @@
-// The host database: the lookups of the service, its [Master] record (new,
-// or zone 6 on the one there) and its [Panel] button.
+// The host database: the lookups, the [Master] record (new, or zone 6 on the one there) and the [Panel] button.
 #include <algorithm>
 #include <limits>
 
@@ -25,10 +24,8 @@ std::optional<bool> Lookup(const std::string& dbPath, const std::string& sql) {
   return found;
 }
 
-// A change to the host database: it fails as Attempt tells, the item it
-// leaves as it was told refused. The error also goes to the status panel
-// unless the body had set `statement`: a statement the database refused
-// is told by the box alone.
+// A change to the host database: it fails as Attempt tells, its item told refused. The error also goes to the
+// status panel unless the body had set `statement`: a statement the database refused is told by the box alone.
 bool HostStep(Run& run, const char* item, const std::string& failureText,
               const std::function<void(bool& statement)>& body) {
   bool statement = false;
@@ -39,8 +36,7 @@ bool HostStep(Run& run, const char* item, const std::string& failureText,
   return false;
 }
 
-// The zone 6 columns of the service's record that its update will change,
-// read just before it; a value that cannot be read counts as changing.
+// The zone 6 columns its update will change, read just before it; one that cannot be read counts as changing.
 std::vector<Item::Change> Zone6Changes(const std::string& hostDbPath) {
   std::vector<Item::Change> changes = {{"ACTAP", "?", "40"}, {"AP", "?", "40"}};
   try {
@@ -99,7 +95,6 @@ std::string AnyButtonIs(const std::string& value) {
   return condition;
 }
 
-// Whether the column of the table can be read: an empty table counts.
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath) {
   return Lookup(zonesDbPath, "Select Top 1 [ZONE] From [" + tableName + "]").has_value();
 }

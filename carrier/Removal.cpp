@@ -34,12 +34,10 @@ constexpr char kFailureText[] = "Failed to remove the service...";
 constexpr std::size_t kDatabaseFiles = 2;  // the first two shop files are databases
 constexpr int kButtons = 7;
 
-// One file as step 1 found it: its item so far, whether it goes, and the
-// file it was, so that step 4 removes only that one.
+// One file as step 1 found it, and its identity, so that step 4 removes only that one.
 struct FileLook {
   Item item;
   struct stat identity {};
-  bool Carriers() const { return item.result == Result::Removed; }
 };
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -47,9 +45,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// Whether the database at `path` holds the service's table: the zone table
-// (a ZONE column) or the rate table (an LBS column). Throws for any error
-// but that the file is no database.
+// Why the database at `path` holds no zone table (a ZONE column) or rate table (an LBS column) of the service;
+// nothing when it does. Throws for any error but that the file is no database.
 std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service, std::size_t index,
                                                  const std::string& path) {
   try {
@@ -68,8 +65,7 @@ std::optional<std::string> DatabaseIsNotCarriers(const Carrier::Service& service
   }
 }
 
-// Step 1 for the shop file `index` of ShopFiles. Throws RunError when the
-// file cannot be read to tell.
+// Step 1 for the shop file `index` of ShopFiles. Throws RunError when the file cannot be read to tell.
 FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::string& hostDbPath) {
   const std::string name = service.ShopFiles().at(index);
   const std::string path = Beside(hostDbPath, name);
@@ -103,7 +99,6 @@ FileLook LookAt(const Carrier::Service& service, std::size_t index, const std::s
   return look;
 }
 
-// Step 4 for one file that step 1 found to be the carrier's.
 void RemoveFile(FileLook& look, const std::string& path) {
   struct stat now {};
   const bool there = ::lstat(path.c_str(), &now) == 0;
@@ -120,22 +115,18 @@ void RemoveFile(FileLook& look, const std::string& path) {
   }
 }
 
-// A column of [Panel] as pragma_table_info tells it.
 struct Column {
   std::string name, type;
   Cell defaultValue;
 };
 
-// A declared default as an SQL literal, when it is one: a number, a quoted
-// text, TRUE or FALSE; nothing for Null and for any expression (the text
-// comes from the file, so only such a literal goes into a statement).
+// A declared default as an SQL literal: a number, a quoted text, TRUE or FALSE; nothing for Null and for any
+// expression (the text comes from the file, so only such a literal goes into a statement).
 std::optional<std::string> DefaultLiteral(const Cell& declared) {
   if (!declared) return std::nullopt;
-  constexpr char kSpaces[] = " \t\n\r\f\v";  // Db::IsSpace's
   std::string text = *declared;
   while (true) {
-    text.erase(0, text.find_first_not_of(kSpaces));
-    text.erase(text.find_last_not_of(kSpaces) + 1);
+    text = std::string(Db::Trim(text, Db::kSpaces));
     if (text.size() < 2 || text.front() != '(' || text.back() != ')') break;
     text = text.substr(1, text.size() - 2);
   }
@@ -150,8 +141,7 @@ std::optional<std::string> DefaultLiteral(const Cell& declared) {
   return text;
 }
 
-// What an installation stores in `column` of its own [Panel] row, as an
-// SQL literal of the value the column's declared type keeps.
+// What an installation stores in `column` of its [Panel] row, as a literal of what the declared type keeps.
 std::optional<std::string> InstalledLiteral(const Column& column) {
   const auto values = Carrier::PanelInstallValues();
   const auto installed = std::find_if(values.begin(), values.end(), [&](const Carrier::ColumnValue& value) {
@@ -183,8 +173,7 @@ std::string IsEmpty(const Column& column) {
   return "(" + name + " Is Null Or " + name + " = ''" + (literal ? " Or " + name + " Is " + *literal : "") + ")";
 }
 
-// The statements of step 3, built from the table's own columns; throws when
-// it has no PanelIndex.
+// The statements of step 3, built from the table's own columns; throws when it has no PanelIndex.
 struct PanelSql {
   std::string key{};          // the PanelIndex column, quoted
   std::string onlyService{};  // a row with nothing but the service in it, on some button
@@ -221,8 +210,7 @@ PanelSql BuildPanelSql(const std::vector<Column>& columns, const std::string& co
   return sql;
 }
 
-// One [Panel] row the condition selected: whether it goes whole, else the
-// buttons that carry the service.
+// One [Panel] row the condition selected: whether it goes whole, else the buttons that carry the service.
 struct PanelRow {
   std::string key{};
   bool goes = false;
@@ -280,18 +268,10 @@ Found ReadShop(const std::string& hostDbPath, const std::string& code) {
   return found;
 }
 
-// Runs one statement on the shop database; a failure shows its box and
-// answers the error's description.
-std::optional<std::string> Execute(const std::string& hostDbPath, const std::string& sql,
-                                   const std::string& failureText) {
-  return Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); });
-}
-
 constexpr char kNotWhole[] = "the removal stopped: the shop database could not be read whole";
 
-// Step 2. Both tables are read before either changes: a shop that cannot be
-// read whole is left as it is, so that a rerun can finish; each unreadable
-// table shows its box.
+// Step 2. Both tables are read before either changes: a shop that cannot be read whole is left as it is, so
+// that a rerun can finish; each unreadable table shows its box.
 Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std::string& code,
                    const std::string& failureText) {
   if (!found.records) {
@@ -300,7 +280,8 @@ Item RemoveRecords(const Found& found, const std::string& hostDbPath, const std:
   }
   if (!found.rows) return {.name = "record", .result = Result::Unchanged, .detail = kNotWhole};
   if (*found.records == 0) return {.name = "record", .result = Result::Unchanged, .detail = "no record in [Master]"};
-  if (const auto error = Execute(hostDbPath, "DELETE FROM [Master] WHERE [Service] = " + code, failureText))
+  const std::string sql = "DELETE FROM [Master] WHERE [Service] = " + code;
+  if (const auto error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); }))
     return {.name = "record", .result = Result::Refused, .detail = *error};
   return {.name = "record", .result = Result::Removed,
           .detail = std::to_string(*found.records) + (*found.records == 1 ? " record" : " records")};
@@ -332,7 +313,8 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
     else toClear.insert(row.buttons.begin(), row.buttons.end());
   }
   if (!removed.empty()) {
-    if (const auto error = Execute(hostDbPath, "DELETE FROM [Panel] WHERE " + found.panel.onlyService, failureText))
+    const std::string sql = "DELETE FROM [Panel] WHERE " + found.panel.onlyService;
+    if (const auto error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, sql); }))
       return {.name = "button", .result = Result::Refused, .detail = *error};
   }
   // Button by button: a row is named cleared once all its buttons are.
@@ -340,8 +322,8 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
   int failedButton = kButtons + 1;  // the button whose clearing failed: it and those after stay
   for (const int button : toClear) {
     const std::string n = std::to_string(button);
-    const std::string sql = "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = ";
-    error = Execute(hostDbPath, sql + code, failureText);
+    const std::string clear = "UPDATE [Panel] SET [BD" + n + "] = Null, [SV" + n + "] = Null WHERE [SV" + n + "] = ";
+    error = Attempt(failureText, [&] { Connection::ExecuteSql(hostDbPath, clear + code); });
     if (error) {
       failedButton = button;
       break;
@@ -369,21 +351,16 @@ Item RemoveButtons(const Found& found, const std::string& hostDbPath, const std:
           .detail = Joined(parts, "; ")};
 }
 
-// Brings the items of this run to all seven, for a run that stopped before
-// the shop changed or part-way: the missing ones are unchanged, for
-// `reason`; `unreadable` names the file step 1 could not read, if any.
-void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items,
-              const std::string& unreadable = "", const std::string& why = "") {
+// Brings the items of a run that stopped to all seven: the missing ones are unchanged, for `reason`.
+void Complete(const Carrier::Service& service, const std::string& reason, std::vector<Item>& items) {
   std::vector<std::string> names = {"record", "button"};
   for (const auto& name : service.ShopFiles()) names.push_back(name);
   for (std::size_t i = items.size(); i < names.size(); ++i)
-    items.push_back(names[i] == unreadable ? Item{.name = names[i], .result = Result::Unreadable, .detail = why}
-                                           : Item{.name = names[i], .result = Result::Unchanged, .detail = reason});
+    items.push_back({.name = names[i], .result = Result::Unchanged, .detail = reason});
 }
 
 bool Failed(const Item& item) { return item.result == Result::Refused || item.result == Result::Unreadable; }
 
-// The removal under the folder's lock.
 bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath, std::vector<Item>& items) {
   const std::string what = "Failed to remove " + service.carrierName + " '" + service.code + "' service from ";
   const std::string code = TextLiteral(service.code);
@@ -401,12 +378,12 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   std::vector<FileLook> looks;
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (const auto error = Attempt(kFailureText, [&] { looks.push_back(LookAt(service, i, hostDbPath)); })) {
-      Complete(service, "the removal stopped: " + files[i] + " could not be read", items, files[i], *error);
+      Complete(service, "the removal stopped: " + files[i] + " could not be read", items);
+      items[2 + i] = {.name = files[i], .result = Result::Unreadable, .detail = *error};
       return false;
     }
   }
 
-  // 2 and 3. The records, then the buttons.
   const Found found = ReadShop(hostDbPath, code);
   items.push_back(RemoveRecords(found, hostDbPath, code, what + "Master table..."));
   bool buttonsDone = false;
@@ -421,8 +398,9 @@ bool RemoveLocked(const Carrier::Service& service, const std::string& hostDbPath
   bool filesDone = true;
   for (std::size_t i = 0; i < files.size(); ++i) {
     FileLook& look = looks[i];
-    if (look.Carriers() && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
-    else if (look.Carriers())
+    const bool carriers = look.item.result == Result::Removed;
+    if (carriers && shopDone) RemoveFile(look, Beside(hostDbPath, files[i]));
+    else if (carriers)
       look.item = {.name = files[i], .result = Result::Unchanged, .detail = "kept while the shop still refers to it"};
     filesDone = filesDone && !Failed(look.item);
     items.push_back(std::move(look.item));

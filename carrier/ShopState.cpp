@@ -65,8 +65,7 @@ std::string Number(const std::string& text) {
   return out;
 }
 
-// The rows the chart of `originZip` imports, as the import reads them:
-// numbers only, up to the first line that is no chart line.
+// The rows the chart of `originZip` imports, as the import reads them: up to the first line that is no chart line.
 std::vector<std::string> ChartRows(const Service& service, const std::string& originZip, std::string& chartName) {
   chartName = Carrier::ZoneChartForZip(InProgramFolder(service.emptyZonesFile), originZip).value_or("");
   if (chartName.empty())
@@ -117,8 +116,7 @@ Item VerifyFile(const Service& service, std::size_t index, const std::string& pa
   return {.name = name, .result = Result::Ok, .detail = chartName};
 }
 
-// Runs `check` and turns any error into an item that says why it could
-// not be told.
+// Runs `check`; an error becomes an unreadable item.
 template <class Check>
 Item Checked(const std::string& name, Check&& check) {
   try {
@@ -138,9 +136,6 @@ void MirrorWritable(const std::string& original, const std::string& copy) {
   ::chmod(copy.c_str(), mode);
 }
 
-// What is beside the shop under a carrier file's name, as little of it as
-// a run needs: its bytes where a carrier file could be it, else its kind,
-// writable exactly when the original is.
 void CopyShopFile(const std::string& from, const std::string& to, bool database) {
   struct stat info {};
   if (::lstat(from.c_str(), &info) != 0) return;
@@ -155,8 +150,7 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
     if (!file) ec = std::error_code(errno, std::generic_category());
     else std::fclose(file);
   } else if (database) {
-    // The shop's own database, which its program may be writing: one
-    // consistent state of it.
+    // The shop's program may be writing it.
     try {
       Snapshot::Reader reader(from);
       reader.CopyTo(to);
@@ -167,8 +161,7 @@ void CopyShopFile(const std::string& from, const std::string& to, bool database)
       fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
     }
   } else {
-    // A carrier file is only ever replaced whole, so its bytes as they are
-    // tell a run whether it would change.
+    // A carrier file is only ever replaced whole: its bytes as they are tell a run whether it would change.
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   }
   if (ec)

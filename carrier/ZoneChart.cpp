@@ -1,5 +1,4 @@
-// The zone chart: the origin ZIP question, the working zones database, and
-// the import of the chart of that ZIP code into it.
+// The zone chart: the origin ZIP question, the working zones database, and the import of the chart into it.
 #include <algorithm>
 #include <array>
 
@@ -28,11 +27,8 @@ bool IsZipDigits(const std::string& zip) {
          std::all_of(zip.begin(), zip.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Chart files are Windows-1252; everything past them (status panel, SQL)
-// is UTF-8.
-std::string Cp1252ToUtf8(std::string bytes) {
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-    return bytes;  // plain ASCII reads the same in both
+// Chart files are Windows-1252; everything past them (status panel, SQL) is UTF-8.
+std::string Cp1252ToUtf8(const std::string& bytes) {
   static constexpr std::array<char32_t, 32> kHigh = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
@@ -57,8 +53,7 @@ std::string Cp1252ToUtf8(std::string bytes) {
   return out;
 }
 
-// The database names the chart file, so the name must not lead the program
-// out of the Data folder.
+// The database names the chart file, so the name must not lead the program out of the Data folder.
 void CheckChartPath(const std::string& chartPath) {
   const std::string prefix = DataFolder() + Platform::AppInfo::PathSeparator();
   if (chartPath.compare(0, prefix.size(), prefix) != 0)
@@ -70,8 +65,7 @@ void CheckChartPath(const std::string& chartPath) {
                    "The zone chart file name '" + name + "' is not a plain file name in the folder '" + DataFolder() + "'.");
 }
 
-// Stores one zone row; the fields go into the statement as they stand, so
-// only numbers may.
+// Stores one zone row; the fields go into the statement as they stand, so only numbers may.
 void StoreRow(const ChartLine& fields, const std::string& line, const std::string& zonesDbPath,
               const std::string& tableName) {
   if (const int field = fields.NotNumber())
@@ -83,14 +77,6 @@ void StoreRow(const ChartLine& fields, const std::string& line, const std::strin
                          DBQuery::InsertSql("ZONE", fields.field4, DBQuery::kKindLiteral, false, true, tableName, false));
 }
 
-std::optional<std::string> AskOriginZip(const std::string& carrierName) {
-  auto zip = Platform::CurrentUi().InputBox(
-      "This utility will install " + carrierName + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
-      "Install " + carrierName + "?");
-  if (zip && zip->empty()) zip.reset();
-  return zip;
-}
-
 }  // namespace
 
 std::string WorkingFile(const std::string& name) {
@@ -100,8 +86,11 @@ std::string WorkingFile(const std::string& name) {
 
 bool PrepareZoneDatabase(Run& run) {
   const Service& service = run.Installed();
-  const auto originZip = AskOriginZip(service.carrierName);
-  if (!originZip) return false;
+  const std::string& carrier = service.carrierName;
+  const auto originZip = Platform::CurrentUi().InputBox(
+      "This utility will install " + carrier + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
+      "Install " + carrier + "?");
+  if (!originZip || originZip->empty()) return false;
 
   const std::string emptyZonesPath = InProgramFolder(service.emptyZonesFile);
   const auto chartName = ZoneChartForZip(emptyZonesPath, *originZip);
@@ -125,8 +114,7 @@ bool PrepareZoneDatabase(Run& run) {
 }
 
 std::optional<std::string> ZoneChartForZip(const std::string& dbPath, const std::string& zip) {
-  // Only a number goes into the statement: anything else could change what
-  // the query selects.
+  // Only a number goes into the statement: anything else could change what the query selects.
   const std::string digits = Db::TrimSpaces(zip);
   if (!IsZipDigits(digits)) return std::nullopt;
   try {
@@ -163,9 +151,8 @@ std::optional<ChartLine> SplitCsvLine(const std::string& line) {
 
 bool ImportZoneChart(const std::string& chartPath, const std::string& zonesDbPath, const std::string& tableName,
                      Report& report) {
-  // The zones database is the working copy just rebuilt from the empty one,
-  // and nothing reads it until it is copied: its INSERTs need not wait for
-  // the disk one by one, only the whole file before the import ends.
+  // Nothing reads the rebuilt working copy until it is copied: its INSERTs need not wait for the disk one by
+  // one, only the whole file before the import ends.
   Engine::ScratchFile scratch(zonesDbPath);
   std::int64_t rows = 0;
   bool stored = true;

@@ -7,8 +7,7 @@ std::string ConnectionString(const std::string& path) {
 }
 
 RecordsetHandle OpenRecordset(const std::string& path, const std::string& sql, bool disconnected) {
-  // The connection is this call's own: it closes when the call returns,
-  // unless an attached recordset still shares it.
+  // It closes when the call returns, unless an attached recordset still shares it.
   Engine::Database connection;
   connection.Open(ConnectionString(path));
   auto recordset = std::make_unique<Engine::Recordset>();

@@ -1,7 +1,5 @@
-// The only road from the program to a database: every operation names its
-// database by the path of its file and opens a connection of its own for
-// that call. A failure throws Platform::RunError with the engine's number
-// and description.
+// The only road from the program to a database: every operation names its database by the path of its file and
+// opens a connection of its own for that call. A failure throws Platform::RunError with the engine's number.
 #pragma once
 
 #include <memory>
@@ -18,9 +16,8 @@ using ConnectionHandle = std::unique_ptr<Engine::Database>;
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" followed by `path`.
 std::string ConnectionString(const std::string& path);
 
-// A recordset open on a new connection to `path`. With `disconnected` it is
-// read-only and detached (no connection stays open); without, it is
-// updatable and keeps its connection until it is closed.
+// A recordset open on a new connection to `path`. With `disconnected` it is read-only and detached (no
+// connection stays open); without, it is updatable and keeps its connection until it is closed.
 RecordsetHandle OpenRecordset(const std::string& path, const std::string& sql, bool disconnected);
 
 // Runs one statement on a new connection, closed before the return.
