@@ -25,20 +25,17 @@ struct Handle final : Dialect::Schema {
   dev_t device = 0;  // the file the connection was opened on
   ino_t inode = 0;
   mutable bool internal = false;  // the engine's own look at the schema is running
-  // The statements of the scratch file's shared connection share one
-  // transaction, committed by Commit() when the ScratchFile flushes. Where
-  // a ROLLBACK (a conflict clause, a trigger or the statement's own) could
-  // undo that whole transaction, each statement commits on its own
-  // instead, so that rows before a failure stay.
+  // The scratch file's statements share one transaction, committed when the
+  // ScratchFile flushes. Where a ROLLBACK (a conflict clause, a trigger) could
+  // undo it whole, each statement commits on its own, so earlier rows stay.
   bool rollbacks = false;
   std::optional<Sqlite::Transaction> pending;
   // The statements run last, prepared: a chart's INSERTs differ only in
   // their parameters.
   std::vector<std::pair<std::string, Sqlite::Statement>> prepared;
 
-  // The statement for `statement`'s text, kept from before or kept from
-  // now on (noting a ROLLBACK in it), with its parameters bound; `shown`
-  // is the caller's text.
+  // The statement for `statement`'s text, kept (noting a ROLLBACK in it),
+  // with its parameters bound; `shown` is the caller's text.
   const Sqlite::Statement& Prepared(const Dialect::Statement& statement, const std::string& shown);
   // Runs `statement` (on the scratch file's shared connection, in its
   // transaction); a failure undoes that statement alone.
