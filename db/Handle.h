@@ -30,8 +30,7 @@ struct Handle final : Dialect::Schema {
   // undo it whole, each statement commits on its own, so earlier rows stay.
   bool rollbacks = false;
   std::optional<Sqlite::Transaction> pending;
-  // The statements run last, prepared: a chart's INSERTs differ only in
-  // their parameters.
+  // The statements run last: a chart's INSERTs differ only in their parameters.
   std::vector<std::pair<std::string, Sqlite::Statement>> prepared;
 
   // The statement for `statement`'s text, kept (noting a ROLLBACK in it),
@@ -49,8 +48,7 @@ struct Handle final : Dialect::Schema {
   std::vector<std::string> InsertColumns(const std::string& schema, const std::string& table) const override;
 };
 
-// Where the shared connection of the scratch file `path` is kept; nullptr
-// when no ScratchFile marks the path.
+// The shared connection of the scratch file `path`; nullptr when no ScratchFile marks it.
 std::shared_ptr<Handle>* ScratchSlot(const std::string& path);
 
 }  // namespace Engine

@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::size_t kPreparedStatements = 8;
 
-// The files marked by a live ScratchFile, each with the one connection its
-// callers share.
+// The files marked by a live ScratchFile, each with its shared connection.
 struct ScratchEntry {
   int marks = 0;
   std::shared_ptr<Handle> handle;

@@ -33,7 +33,6 @@ int FullPathnameAsGiven(sqlite3_vfs*, const char* path, int size, char* out) {
   return SQLITE_OK;
 }
 
-// The unix VFS under a name of its own, but for how it reads a path.
 void RegisterVfs() {
   static std::once_flag once;
   static sqlite3_vfs vfs;

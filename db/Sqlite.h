@@ -21,10 +21,9 @@ namespace Sqlite {
 // where there is one), said of the file at `path` and the statement `sql`.
 Platform::RunError Error(sqlite3* db, int rc, const std::string& path, const std::string& sql);
 
-// A connection to the database file at `path`, opened through a short
-// alias when the path is too long for SQLite (ShortPath), so that its
-// journal and write-ahead log lie beside the real file. Never creates a
-// file unless `flags` ask for it.
+// A connection to the database file at `path`, through a short alias when
+// the path is too long for SQLite (ShortPath). Never creates a file unless
+// `flags` ask for it.
 class Database {
  public:
   explicit Database(const std::string& path) : path_(path), name_(path) {}

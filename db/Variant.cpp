@@ -36,7 +36,6 @@ constexpr double kMaxSerial = 2958465.99999;
   throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
 }
 
-// `text` between two `quote`s, each `quote` in it doubled.
 std::string Enclosed(const std::string& text, char quote) {
   std::string enclosed(1, quote);
   for (const char c : text) {
@@ -62,8 +61,7 @@ std::string FormatDouble(double value) {
   return text;
 }
 
-// A number as IsNumericText reads it: the text less blanks and sign, the
-// value, and whether it is past the range of a double.
+// The text less blanks and sign, the value, and whether it is past a double's range.
 struct Number {
   std::string_view digits;
   double value = 0;
@@ -88,7 +86,6 @@ std::optional<Number> ReadNumber(std::string_view text) {
   return number;
 }
 
-// The number in `text` when it passes IsNumericText.
 std::optional<double> ParseNumber(std::string_view text) {
   const std::optional<Number> number = ReadNumber(text);
   if (number && number->tooLarge) ThrowOverflow("the number " + Quoted(std::string(number->digits)) + " is too large");
@@ -115,7 +112,6 @@ std::string DateTextFromSerial(double serial) {
 }
 
 double SerialFromDateText(const std::string& stored) {
-  // Stored text is always "YYYY-MM-DD HH:MM:SS".
   const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
   const chrono::year_month_day date = chrono::year{field(0, 4)} / field(5, 2) / field(8, 2);
   const std::int64_t days = chrono::sys_days{date}.time_since_epoch().count() - kSerialEpochDays;

@@ -34,7 +34,6 @@ int ReportError(std::int32_t number, const std::string& description) {
 // are written as escapes (and a backslash doubled, so nothing is ambiguous).
 std::string Escaped(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
   for (char c : text) {
     switch (c) {
       case '\t': out += "\\t"; break;
@@ -58,7 +57,6 @@ std::string Shown(const Db::Variant& value) {
 }
 
 int RunStatement(const std::string& path, const std::string& sql) {
-  // A statement whose first word is SELECT returns rows.
   if (Dialect::FirstKeyword(sql) != "SELECT") {
     Connection::ExecuteSql(path, sql);
     return kExitOk;
