@@ -22,8 +22,7 @@ std::string DescribeValue(const Variant& value) {
   return Db::Quoted(value.ToText());
 }
 
-// Hands a value to SQLite in the form it is stored: `sink` is called with
-// nullptr, an int64, a double, text or bytes.
+// Calls `sink` with the value as it is stored: nullptr, an int64, a double, text or bytes.
 template <typename Sink>
 int Emit(const Variant& value, Sink&& sink) {
   using Kind = Variant::Kind;
@@ -179,8 +178,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
     }
     case SQLITE_FLOAT: return real(sqlite3_value_double(stored));
     case SQLITE_BLOB: {
-      // A zero-length blob has no bytes to point at: it reads as an empty
-      // binary value, not as Null.
+      // A zero-length blob has no bytes; it reads as an empty binary value, not Null.
       const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(stored));
       const int size = sqlite3_value_bytes(stored);
       return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});

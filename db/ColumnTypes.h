@@ -45,9 +45,8 @@ Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::stri
 // the type comes back as what it holds.
 Db::Variant ReadValue(sqlite3_value* stored, int type);
 
-// Binds `value` to parameter `position`; throws as the statement's
-// connection does. A zero-length binary value binds as a zero-length blob,
-// never as Null.
+// Binds `value` to parameter `position`; a zero-length binary value binds as a
+// zero-length blob, never as Null.
 void Bind(const Sqlite::Statement& statement, int position, const Db::Variant& value);
 
 // The SQL function through which statements write: kStoreFunction(value,

@@ -78,14 +78,12 @@ std::vector<Token> Tokenize(std::string_view sql) {
   return tokens;
 }
 
-// Finds the values an INSERT or UPDATE writes and wraps each in the store
-// function of its column's declared type.
+// Wraps each value an INSERT or UPDATE writes in the store function of its column's type.
 class Writes {
  public:
   Writes(const std::string& sql, const std::string& original, const Schema& schema)
       : sql_(sql), original_(original), tokens_(Tokenize(sql)), schema_(schema) {
-    // Parameters of the statement's own would be numbered among those
-    // taken out; it keeps its literals.
+    // Its own parameters would be numbered among those taken out: it keeps its literals.
     for (std::size_t i = 0; i < tokens_.size(); ++i) {
       hasParameters_ = hasParameters_ || Punct(i, '?') || Punct(i, ':') || Punct(i, '@') || Text(i).front() == '$';
     }

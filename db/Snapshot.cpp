@@ -45,9 +45,8 @@ std::string SecondsText(std::chrono::milliseconds limit) {
   return std::string(text) + (limit == std::chrono::seconds(1) ? " second" : " seconds");
 }
 
-// The rows of sqlite_schema that are the file's own ordinary tables. A
-// virtual table has no pages of its own (rootpage 0) and its statement is
-// kept as SQLite wrote it; a view can only be a 'view'.
+// The file's own ordinary tables: a virtual table has no pages of its own
+// (rootpage 0) and its statement is kept as SQLite wrote it.
 constexpr const char* kOwnTables =
     "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
     "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";

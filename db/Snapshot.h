@@ -15,8 +15,7 @@
 
 namespace Snapshot {
 
-// A cell as text (an integer "40", a real "0.5", a blob "X'00FF'"), or
-// nullopt for Null.
+// A cell as text (an integer "40", a real "0.5", a blob "X'00FF'"); nullopt for Null.
 using Cell = std::optional<std::string>;
 
 inline std::string Shown(const Cell& cell) { return cell ? *cell : "Null"; }
@@ -44,8 +43,6 @@ class Reader {
 
   explicit Reader(const std::string& path, std::chrono::milliseconds timeLimit = kTimeLimit);
   ~Reader();
-  Reader(const Reader&) = delete;
-  Reader& operator=(const Reader&) = delete;
 
   // The rows of one SELECT, with `parameters` bound as text to its ?s.
   Rows Query(const std::string& sql, const std::vector<std::string>& parameters = {});
@@ -58,8 +55,7 @@ class Reader {
   // Whether `name` is one of Tables(), ASCII letter case aside: a view under a
   // table's name is never read as that table.
   bool IsTable(const std::string& name);
-  // Writes the whole database as this read sees it to a new file at
-  // `destination`, which must not exist yet.
+  // Writes the database as this read sees it to a new file `destination`, which must not exist yet.
   void CopyTo(const std::string& destination);
   // Ends the read; throws kErrInUse when the file changed under a read
   // made without locks (the rows read may then be mixed).

@@ -28,8 +28,6 @@ class Database {
  public:
   explicit Database(const std::string& path) : path_(path), name_(path) {}
   ~Database() { Close(); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
 
   // SQLITE_OPEN_* `flags`; with `uriQuery`, the file is opened as a URI
   // with that query ("mode=ro"). Throws kErrCannotOpen or as Error().
@@ -86,16 +84,14 @@ class Statement {
   std::unique_ptr<sqlite3_stmt, Finalizer> statement_;
 };
 
-// BEGIN when made; Commit() ends it, and one that dies uncommitted is
-// rolled back.
+// BEGIN when made; rolled back when it dies uncommitted.
 class Transaction {
  public:
   explicit Transaction(const Database& db) : db_(db) { db.Run("BEGIN"); }
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  // Throws as Error() when the commit fails; the transaction is then rolled
-  // back when the object dies.
+  // Throws as Error() when the commit fails, which leaves the rollback to the destructor.
   void Commit();
 
  private:

@@ -68,8 +68,7 @@ struct Number {
   bool tooLarge = false;
 };
 
-// from_chars is used because strtod follows the process locale, which the
-// window system sets.
+// Not strtod: it follows the process locale, which the window system sets.
 std::optional<Number> ReadNumber(std::string_view text) {
   text = Trim(text, kBlanks);
   const bool negative = text.starts_with('-');
@@ -122,10 +121,9 @@ double SerialFromDateText(const std::string& stored) {
 }  // namespace
 
 std::optional<std::string> StoredDateText(std::string_view text) {
-  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10)
-  // after spaces; or a time alone (11-14).
-  // Runs of spaces are matched as one: a pattern's repeat goes one level
-  // deeper into the stack for each character it takes.
+  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10); or a
+  // time alone (11-14). Runs of spaces are matched as one: a pattern's repeat
+  // goes one level deeper into the stack for each character it takes.
   static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: ?([AaPp])[Mm])?)";
   static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: )" + time +
                                   ")?|" + time);

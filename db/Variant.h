@@ -35,9 +35,8 @@ class Variant {
   bool IsEmpty() const { return kind_ == Kind::Empty; }
   bool IsNull() const { return kind_ == Kind::Null; }
 
-  // Text form: numbers in their shortest exact decimal form, booleans
-  // "True"/"False", dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94
-  // (invalid use of Null).
+  // Text form: numbers in their shortest exact decimal form, booleans "True"/"False",
+  // dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94 (invalid use of Null).
   std::string ToText() const;
   // Numeric conversions: numbers as they are, booleans as -1 and 0, text
   // that holds a number (surrounding spaces allowed) as that number; Empty
@@ -63,9 +62,8 @@ class Variant {
   Storage value_;
 };
 
-// True when `text`, less surrounding spaces, is an optional sign, digits
-// with at most one decimal point (at least one digit), and an optional
-// exponent: the general number test of chart fields and numeric text.
+// True when `text`, less surrounding spaces, is an optional sign, digits with
+// at most one decimal point (at least one digit), and an optional exponent.
 bool IsNumericText(const std::string& text);
 
 // `name` as an SQL identifier in double quotes, any quote in it doubled,

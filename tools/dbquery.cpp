@@ -30,8 +30,7 @@ int ReportError(std::int32_t number, const std::string& description) {
   return kExitError;
 }
 
-// Tabs and line breaks inside a value would break the table apart, so they
-// are written as escapes (and a backslash doubled, so nothing is ambiguous).
+// Tabs and line breaks would break the table apart; a backslash is doubled, so nothing is ambiguous.
 std::string Escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -77,8 +76,7 @@ int RunStatement(const std::string& path, const std::string& sql) {
   return kExitOk;
 }
 
-// The script runs whole in one transaction; a script that fails leaves no
-// file behind.
+// The script runs whole in one transaction; one that fails leaves no file behind.
 int InitDatabase(const std::string& path, const std::string& scriptPath) {
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
