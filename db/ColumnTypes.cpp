@@ -169,8 +169,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
           if (value >= 0 && value <= 255) return Variant::Byte(static_cast<std::uint8_t>(value));
           break;
         default:
-          // Text columns declared with a numeric affinity (MEMO, STRING)
-          // store number-like text as a number.
+          // Text columns of numeric affinity (MEMO, STRING) store number-like text as a number.
           if (IsTextType(type)) return Variant::Text(std::to_string(value));
       }
       if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));

@@ -34,8 +34,7 @@ bool IsAllowedStatement(const std::string& keyword) {
   return std::ranges::find(kAllowed, keyword) != std::end(kAllowed);
 }
 
-// A text, a name or a comment that runs to the end without its closing
-// mark is Unclosed.
+// Unclosed: a text, a name or a comment that runs to the end without its closing mark.
 struct Token {
   enum class Kind { Word, Name, Text, Punct, Unclosed } kind;
   std::size_t begin, end;

@@ -14,9 +14,8 @@
 
 namespace Dialect {
 
-// What the database declares, asked while a statement that writes is
-// translated; `schema` is empty unless the statement names one. Either may
-// throw Platform::RunError.
+// What the database declares, asked while a statement that writes is translated;
+// `schema` is empty unless the statement names one. Either may throw Platform::RunError.
 class Schema {
  public:
   // The type code of the declared type of `column`, or nullopt when the
@@ -40,8 +39,7 @@ struct Statement {
   std::size_t rows = 0;                // rows an INSERT ... VALUES gives
 };
 
-// The first keyword of a statement, upper-cased; leading white space,
-// comments and parentheses are skipped.
+// The first keyword of a statement, upper-cased, past white space, comments and parentheses.
 std::string FirstKeyword(std::string_view sql);
 
 // Turns one statement into SQLite's text. Text literals and bracketed names

@@ -23,9 +23,8 @@ using Db::StartsWithNoCase;
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
 
-// A second line of defence behind the keyword check, for whatever might
-// reach these actions from inside an allowed statement; only the engine's
-// own look at a table's columns may read a pragma.
+// A second defence behind the keyword check, for these actions inside an allowed
+// statement; only the engine's own look at a table's columns may read a pragma.
 int Authorize(void* data, int action, const char*, const char*, const char*, const char*) {
   if (action == SQLITE_ATTACH || action == SQLITE_DETACH) return SQLITE_DENY;
   return action == SQLITE_PRAGMA && !static_cast<const Handle*>(data)->internal ? SQLITE_DENY : SQLITE_OK;

@@ -1,6 +1,5 @@
-// The engine's side of one open SQLite connection, shared by the Database
-// and Recordset objects that use it and, for a scratch file, by the
-// ScratchFile that marks it. Inside db/ only.
+// The engine's side of one open SQLite connection, shared by the Database and
+// Recordset objects that use it and a scratch file's ScratchFile. Inside db/ only.
 #pragma once
 
 #include <sys/types.h>

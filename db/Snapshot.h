@@ -49,8 +49,7 @@ class Reader {
   // The same rows handed to `each` one at a time, in bounded memory; answers the column names.
   std::vector<std::string> ForEachRow(const std::string& sql, const std::vector<std::string>& parameters,
                                       const std::function<void(std::vector<Cell>&&)>& each);
-  // The names of the file's own ordinary tables, in name order: no view,
-  // virtual table or SQLite's own sqlite_ table.
+  // The file's own ordinary tables in name order: no view, virtual or sqlite_ table.
   std::vector<std::string> Tables();
   // Whether `name` is one of Tables(), ASCII letter case aside: a view under a
   // table's name is never read as that table.

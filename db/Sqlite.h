@@ -58,9 +58,8 @@ class Database {
   std::unique_ptr<sqlite3, Closer> db_;
 };
 
-// One prepared statement of a connection. `shown` is the statement as the
-// caller wrote it, for messages. One statement only: text after it throws
-// kErrMultipleStatements, none at all kErrSyntax.
+// One prepared statement; `shown` is the caller's text, for messages. Text after
+// it throws kErrMultipleStatements, none at all kErrSyntax.
 class Statement {
  public:
   Statement(const Database& db, const std::string& sql, const std::string& shown);
