@@ -2,8 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cfloat>
-#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -22,8 +22,7 @@ std::string DescribeValue(const Variant& value) {
   return Db::Quoted(value.ToText());
 }
 
-// Hands a value to SQLite in the form it is stored: `sink` is called with
-// nullptr, an int64, a double, text or bytes.
+// Calls `sink` with the value as it is stored: nullptr, an int64, a double, text or bytes.
 template <typename Sink>
 int Emit(const Variant& value, Sink&& sink) {
   using Kind = Variant::Kind;
@@ -82,11 +81,7 @@ void StoreAs(sqlite3_context* context, int, sqlite3_value** argv) {
 
 int TypeFromDeclared(const char* declared) {
   const std::string word = Db::UpperAscii(std::string(declared, std::strcspn(declared, " \t\n\r(")));
-  struct Entry {
-    const char* name;
-    int type;
-  };
-  static constexpr Entry kTypes[] = {
+  static constexpr std::pair<std::string_view, int> kTypes[] = {
       {"TEXT", kTypeVarWChar}, {"VARCHAR", kTypeVarWChar}, {"CHAR", kTypeVarWChar}, {"NVARCHAR", kTypeVarWChar},
       {"NCHAR", kTypeVarWChar}, {"STRING", kTypeVarWChar}, {"MEMO", kTypeLongVarWChar},
       {"LONGTEXT", kTypeLongVarWChar}, {"NTEXT", kTypeLongVarWChar}, {"CLOB", kTypeLongVarWChar},
@@ -99,10 +94,8 @@ int TypeFromDeclared(const char* declared) {
       {"LOGICAL", kTypeBoolean}, {"BOOLEAN", kTypeBoolean}, {"GUID", kTypeGUID}, {"UNIQUEIDENTIFIER", kTypeGUID},
       {"BLOB", kTypeLongVarBinary}, {"LONGBINARY", kTypeLongVarBinary}, {"BINARY", kTypeLongVarBinary},
       {"VARBINARY", kTypeLongVarBinary}, {"IMAGE", kTypeLongVarBinary}};
-  for (const auto& entry : kTypes) {
-    if (word == entry.name) return entry.type;
-  }
-  return kTypeVarWChar;
+  const auto* found = std::ranges::find(kTypes, word, &std::pair<std::string_view, int>::first);
+  return found == std::end(kTypes) ? kTypeVarWChar : found->second;
 }
 
 int TypeFromStorage(int storage) {
@@ -120,11 +113,6 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
     Fail(Platform::kErrOverflow, "Overflow: the value " + DescribeValue(value) + " does not fit the column " +
                                      Db::Quoted(column) + ".");
   };
-  // No column of the host holds an infinity.
-  const auto finite = [&](double number) {
-    if (!std::isfinite(number)) overflow();
-    return number;
-  };
   try {
     switch (type) {
       case kTypeSmallInt: return Variant::Int16(value.ToInt16());
@@ -135,10 +123,11 @@ Variant ConvertForColumn(const Variant& value, int type, const std::string& colu
         return Variant::Byte(static_cast<std::uint8_t>(number));
       }
       case kTypeSingle: case kTypeDouble: case kTypeCurrency: {
-        const double number = finite(value.ToDouble());
-        // Currency's range is that of a 64-bit count of ten-thousandths.
+        const double number = value.ToDouble();
+        // Currency's range is that of a 64-bit count of ten-thousandths. No
+        // column holds an infinity or NaN, which fail the test too.
         const double limit = type == kTypeSingle ? FLT_MAX : type == kTypeCurrency ? 922337203685477.5807 : DBL_MAX;
-        if (number > limit || number < -limit) overflow();
+        if (!(number >= -limit && number <= limit)) overflow();
         return type == kTypeCurrency ? Variant::Currency(number) : Variant::Double(number);
       }
       case kTypeDate: return Variant::Date(value.ToDateText());
@@ -180,8 +169,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
           if (value >= 0 && value <= 255) return Variant::Byte(static_cast<std::uint8_t>(value));
           break;
         default:
-          // Text columns declared with a numeric affinity (MEMO, STRING)
-          // store number-like text as a number.
+          // Text columns of numeric affinity (MEMO, STRING) store number-like text as a number.
           if (IsTextType(type)) return Variant::Text(std::to_string(value));
       }
       if (value >= INT32_MIN && value <= INT32_MAX) return Variant::Int32(static_cast<std::int32_t>(value));
@@ -189,8 +177,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
     }
     case SQLITE_FLOAT: return real(sqlite3_value_double(stored));
     case SQLITE_BLOB: {
-      // A zero-length blob has no bytes to point at: it reads as an empty
-      // binary value, not as Null.
+      // A zero-length blob has no bytes; it reads as an empty binary value, not Null.
       const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(stored));
       const int size = sqlite3_value_bytes(stored);
       return Variant::Binary(bytes ? std::vector<std::uint8_t>(bytes, bytes + size) : std::vector<std::uint8_t>{});
@@ -202,7 +189,7 @@ Variant ReadValue(sqlite3_value* stored, int type) {
         try {
           return Variant::Date(value);
         } catch (const RunError&) {
-          // not a date: read as the text it is
+          // read as the text it is
         }
       }
       return Variant::Text(std::move(value));

@@ -13,7 +13,6 @@ struct sqlite3_value;
 
 namespace ColumnTypes {
 
-// Field type codes, the ones the engine gives (see TypeFromDeclared).
 inline constexpr int kTypeSmallInt = 2;
 inline constexpr int kTypeInteger = 3;
 inline constexpr int kTypeSingle = 4;
@@ -33,15 +32,12 @@ inline bool IsTextType(int type) { return type == kTypeVarWChar || type == kType
 // The type code of a declared column type: its first word, any case, a
 // size in parentheses ignored; a word the table does not know is text.
 int TypeFromDeclared(const char* declared);
-// The type code of a value that has no declared type, by SQLite's storage
-// class.
+// The type code of a value without a declared type, by SQLite's storage class.
 int TypeFromStorage(int storage);
 
 // `value` as a column of type `type` stores it: Null and Empty as Null,
-// Yes/No as -1 or 0, integers rounded half to even, dates in the stored
-// form, text columns the value's text. Throws 6 (Overflow) when it does
-// not fit and 13 (Type mismatch) when it cannot be converted, both naming
-// `column`.
+// Yes/No as -1 or 0, integers rounded half to even, dates in the stored form,
+// text columns the value's text. Throws 6 or 13 naming `column`.
 Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::string& column);
 
 // A stored value (a column of the current row, a function's argument) read
@@ -49,15 +45,13 @@ Db::Variant ConvertForColumn(const Db::Variant& value, int type, const std::stri
 // the type comes back as what it holds.
 Db::Variant ReadValue(sqlite3_value* stored, int type);
 
-// Binds `value` to parameter `position`; throws as the statement's
-// connection does. A zero-length binary value binds as a zero-length blob,
-// never as Null.
+// Binds `value` to parameter `position`; a zero-length binary value binds as a
+// zero-length blob, never as Null.
 void Bind(const Sqlite::Statement& statement, int position, const Db::Variant& value);
 
 // The SQL function through which statements write: kStoreFunction(value,
 // type, 'column') gives `value` converted by ConvertForColumn, or fails the
-// statement. Its error is left in the connection's `refused`, so that it
-// reaches the caller with its own number.
+// statement, its error left in the connection's `refused`.
 inline constexpr const char* kStoreFunction = "store_as";
 void RegisterStoreFunction(const Sqlite::Database& db);
 

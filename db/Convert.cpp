@@ -10,9 +10,7 @@ Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultVal
     const int type = field.Type();
     const bool text = ColumnTypes::IsTextType(type);
     if (!value.IsNull()) return text && trimText ? Db::Variant::Text(Db::TrimSpaces(value.ToText())) : value;
-    // Only Empty and empty text count as "no default"; a Null default is a
-    // default the caller asked for. Without one, a Null falls back by the
-    // field's type.
+    // A Null default is one the caller asked for.
     const bool noDefault =
         defaultValue.IsEmpty() || (defaultValue.GetKind() == Db::Variant::Kind::Text && defaultValue.ToText().empty());
     if (!noDefault) return defaultValue;
@@ -21,7 +19,6 @@ Db::Variant FieldValue(const Engine::Field& field, const Db::Variant& defaultVal
     if (type == ColumnTypes::kTypeBoolean) return Db::Variant::Bool(false);
     return Db::Variant::Int16(0);
   } catch (...) {
-    // A field that cannot be read gives the default, whatever the reason.
     return defaultValue;
   }
 }

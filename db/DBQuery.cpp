@@ -8,8 +8,6 @@ namespace DBQuery {
 
 namespace {
 
-// The statement under construction, shared by both builders so that a
-// first call of either one discards whatever the other had pending.
 std::string pendingColumns;
 std::string pendingValues;
 std::string pendingTable;

@@ -27,23 +27,20 @@ void AppendLimit(std::string& out, std::string_view limit, const char* separator
   if (!limit.empty()) out.append(separator).append("LIMIT ").append(limit);
 }
 
-// The statements the program has any use for; ATTACH, DETACH, PRAGMA,
-// VACUUM, transaction control and the rest reach beyond one statement on
-// one file and are refused.
+// ATTACH, PRAGMA, transaction control and the rest reach beyond one
+// statement on one file and are refused.
 bool IsAllowedStatement(const std::string& keyword) {
   static constexpr std::string_view kAllowed[] = {"SELECT", "INSERT", "UPDATE", "DELETE", "CREATE", "DROP", "ALTER"};
   return std::ranges::find(kAllowed, keyword) != std::end(kAllowed);
 }
 
-// The tokens of a statement; white space and comments are dropped. A text,
-// a name or a comment that runs to the end without its closing mark is
-// Unclosed.
+// Unclosed: a text, a name or a comment that runs to the end without its closing mark.
 struct Token {
   enum class Kind { Word, Name, Text, Punct, Unclosed } kind;
   std::size_t begin, end;
 };
 
-// The token at `i` or after it; nullopt at the end.
+// The token at `i` or after it, past white space and comments.
 std::optional<Token> NextToken(std::string_view sql, std::size_t i) {
   const std::size_t n = sql.size();
   while (i < n) {
@@ -80,14 +77,12 @@ std::vector<Token> Tokenize(std::string_view sql) {
   return tokens;
 }
 
-// Finds the values an INSERT or UPDATE writes and wraps each in the store
-// function of its column's declared type.
+// Wraps each value an INSERT or UPDATE writes in the store function of its column's type.
 class Writes {
  public:
   Writes(const std::string& sql, const std::string& original, const Schema& schema)
       : sql_(sql), original_(original), tokens_(Tokenize(sql)), schema_(schema) {
-    // Parameters of the statement's own would be numbered among those
-    // taken out; it keeps its literals.
+    // Its own parameters would be numbered among those taken out: it keeps its literals.
     for (std::size_t i = 0; i < tokens_.size(); ++i) {
       hasParameters_ = hasParameters_ || Punct(i, '?') || Punct(i, ':') || Punct(i, '@') || Text(i).front() == '$';
     }
@@ -106,19 +101,15 @@ class Writes {
   std::string_view Text(std::size_t i) const {
     return std::string_view(sql_).substr(tokens_[i].begin, tokens_[i].end - tokens_[i].begin);
   }
-  // A name as SQLite reads it: delimiters gone, doubled quotes single.
   std::string Name(std::size_t i) const;
   // Reads [schema.]table from token `i` on; answers the token after it.
   std::size_t Table(std::size_t i);
   // The token that ends the expression starting at `i`: a comma or a
   // closing parenthesis at its own depth, or one of `stops` there.
   std::size_t ExpressionEnd(std::size_t i, std::initializer_list<std::string_view> stops) const;
-  // Wraps tokens [first, last) as the value of `column`.
   void Wrap(std::size_t first, std::size_t last, const std::string& column);
-  // The value of tokens [first, last) when they are one integer (with an
-  // optional sign) or text literal, read as SQLite reads it.
+  // The value of tokens [first, last) when they are one integer or text literal.
   std::optional<Parameter> Literal(std::size_t first, std::size_t last) const;
-  // What follows the value in a call of the store function.
   static std::string StoreTail(int type, const std::string& column);
   Statement InsertQuery(std::size_t source, bool listed, const std::vector<std::string>& columns);
   Statement Result(std::size_t rows = 0) const;
@@ -327,7 +318,6 @@ std::string TranslateSql(const std::string& sql) {
   };
   std::size_t copied = 0;  // the text before it is in `out`
   for (auto token = NextToken(text, 0); token; token = NextToken(text, copied)) {
-    // White space and comments stay as they are.
     out.append(text.substr(copied, token->begin - copied));
     copied = token->end;
     const std::string_view word = text.substr(token->begin, token->end - token->begin);

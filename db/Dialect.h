@@ -14,9 +14,8 @@
 
 namespace Dialect {
 
-// What the database declares, asked while a statement that writes is
-// translated. `schema` is empty unless the statement names one. Either
-// question may throw Platform::RunError when the database cannot answer.
+// What the database declares, asked while a statement that writes is translated;
+// `schema` is empty unless the statement names one. Either may throw Platform::RunError.
 class Schema {
  public:
   // The type code of the declared type of `column`, or nullopt when the
@@ -30,8 +29,7 @@ class Schema {
   ~Schema() = default;
 };
 
-// A literal value the translation took out of the text: an integer or a
-// text, bound to the statement's next "?" in order.
+// A literal value the translation took out of the text.
 using Parameter = std::variant<std::int64_t, std::string>;
 
 struct Statement {
@@ -41,8 +39,7 @@ struct Statement {
   std::size_t rows = 0;                // rows an INSERT ... VALUES gives
 };
 
-// The first keyword of a statement, upper-cased; leading white space,
-// comments and parentheses are skipped.
+// The first keyword of a statement, upper-cased, past white space, comments and parentheses.
 std::string FirstKeyword(std::string_view sql);
 
 // Turns one statement into SQLite's text. Text literals and bracketed names
@@ -51,11 +48,10 @@ std::string TranslateSql(const std::string& sql);
 
 // TranslateSql, and the checks and wrapping of a statement to run: a query
 // must be a SELECT; any other statement SELECT, INSERT, UPDATE, DELETE,
-// CREATE, DROP or ALTER. The values of INSERT (VALUES rows or a query's
-// result) and of UPDATE's SET go through the store function for every
-// column `schema` declares; a value that is one integer or text literal is
-// taken out as a parameter, so that statements that differ only in such
-// values share one text (and one prepared statement). Throws kErrSyntax.
+// CREATE, DROP or ALTER. The values INSERT and UPDATE write go through the
+// store function for every column `schema` declares; a one-literal value is
+// taken out as a parameter, so that such statements share one prepared
+// statement. Throws kErrSyntax.
 Statement Translate(const std::string& sql, const Schema& schema, bool query);
 
 }  // namespace Dialect

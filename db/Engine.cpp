@@ -23,9 +23,8 @@ using Db::StartsWithNoCase;
 constexpr std::string_view kProvider = "Microsoft.Jet.OLEDB.4.0";
 constexpr int kBusyTimeoutMs = 5000;
 
-// A second line of defence behind the keyword check, for whatever might
-// reach these actions from inside an allowed statement; only the engine's
-// own look at a table's columns may read a pragma.
+// A second defence behind the keyword check, for these actions inside an allowed
+// statement; only the engine's own look at a table's columns may read a pragma.
 int Authorize(void* data, int action, const char*, const char*, const char*, const char*) {
   if (action == SQLITE_ATTACH || action == SQLITE_DETACH) return SQLITE_DENY;
   return action == SQLITE_PRAGMA && !static_cast<const Handle*>(data)->internal ? SQLITE_DENY : SQLITE_OK;
@@ -51,8 +50,7 @@ std::string PathFromConnectionString(const std::string& connectionString) {
   return std::string(rest.substr(kDataSource.size()));
 }
 
-// The host's older desktop-database format names itself at byte 4 of its
-// first page.
+// The host's older desktop-database format names itself at byte 4 of its first page.
 std::optional<std::string> OlderDesktopFormat(const std::string& path) {
   char header[19] = {};
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -79,9 +77,8 @@ void ReadSchema(const Sqlite::Database& db) {
   db.Check(rc, sql);
 }
 
-// A file in WAL mode stays in it: switching would need the file to itself
-// and would change it for the host application. Any other file is written
-// with a rollback journal beside it, a scratch file with one in memory.
+// A file in WAL mode stays in it: switching would need the file to itself and
+// change it for the host. Others get a journal beside them, a scratch file in memory.
 void SetJournal(const Sqlite::Database& db, bool scratch) {
   const Sqlite::Statement statement(db, "PRAGMA journal_mode");
   if (statement.Step() && EqualsNoCase(statement.Text(0), "wal")) return;
@@ -138,8 +135,7 @@ void Database::Open(const std::string& connectionString) {
   if ((info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) Fail(kErrCannotOpen, unreadable);
   const bool writable = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 
-  // A scratch file's connection is shared while the path still names the
-  // file it was opened on, with the same permission to write.
+  // Shared while the path names the file it was opened on, with the same permission to write.
   std::shared_ptr<Handle>* shared = ScratchSlot(path);
   if (shared && *shared && (*shared)->device == info.st_dev && (*shared)->inode == info.st_ino &&
       (*shared)->readOnly == !writable) {
@@ -155,9 +151,8 @@ void Database::Open(const std::string& connectionString) {
   handle->db.Open(writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
   sqlite3_busy_timeout(db.Get(), kBusyTimeoutMs);
   sqlite3_db_config(db.Get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-  // A scratch file's changes need not reach the disk one by one: nothing
-  // reads it until it is copied. Every other file gets each change on disk
-  // before the statement returns, WAL or not.
+  // Nothing reads a scratch file until it is copied: its changes need not
+  // reach the disk one by one. Every other file's do, WAL or not.
   ReadSchema(db);
   db.Run(shared ? "PRAGMA synchronous=OFF" : "PRAGMA synchronous=FULL");
   if (writable) SetJournal(db, shared != nullptr);

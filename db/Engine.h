@@ -1,8 +1,7 @@
 // The database engine: connections, recordsets and fields over SQLite files,
-// speaking the host's SQL dialect (Dialect) and storing values by their
-// columns' declared types (ColumnTypes). Every operation that fails throws
-// Platform::RunError with one of the numbers of EngineErrors.h and a
-// description that names the file, table or column concerned.
+// speaking the host's dialect (Dialect), storing values by their columns'
+// declared types (ColumnTypes). A failure throws Platform::RunError with a
+// number of EngineErrors.h, naming the file, table or column concerned.
 #pragma once
 
 #include <memory>
@@ -22,7 +21,6 @@ enum class LockType { ReadOnly, Optimistic };
 
 struct Handle;  // an open SQLite connection, shared by its holders (Handle.h)
 
-// One connection to a database file.
 class Database {
  public:
   Database() = default;
@@ -48,14 +46,12 @@ class Database {
 
 // Marks the database file at `path` (as the connection string names it) as
 // scratch work while the object lives: a working copy rebuilt on every run
-// in a private folder, which nothing reads until it is copied. Connections
-// to it share one SQLite connection and one transaction: each change is
-// seen at once by the program's own connections; a failed statement undoes
-// only itself, whatever its conflict clause, and the rows before it stay;
-// Flush() (or the destructor) commits and closes the connection, leaving
-// the disk to the copy. A killed run may leave the file damaged; the next
-// run rebuilds it. The shared connection is dropped when the path comes to
-// name another file. For the one thread of the program.
+// in a private folder, read by nothing until it is copied. Its connections
+// share one SQLite connection and one transaction; a failed statement undoes
+// only itself, whatever its conflict clause, and the rows before it stay.
+// Flush() (or the destructor) commits and closes the connection. A killed run
+// may leave the file damaged; the next run rebuilds it. The shared connection
+// is dropped when the path comes to name another file. For one thread.
 class ScratchFile {
  public:
   explicit ScratchFile(const std::string& path);
@@ -63,8 +59,7 @@ class ScratchFile {
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
-  // Throws as the engine does when the commit fails. A file that is gone
-  // is fine.
+  // Throws as the engine does when the commit fails; a file gone is fine.
   void Flush();
 
  private:
@@ -73,7 +68,6 @@ class ScratchFile {
 
 class Recordset;
 
-// One column of a recordset's current row.
 class Field {
  public:
   Field(const Recordset& recordset, int index) : recordset_(&recordset), index_(index) {}
@@ -112,8 +106,7 @@ class Recordset {
 
   // Starts a new row, all Null.
   void AddNew();
-  // Sets column `index` of the new row, converted by
-  // ColumnTypes::ConvertForColumn (6 or 13 naming the column).
+  // Sets column `index` of the new row, as ColumnTypes::ConvertForColumn converts it.
   void SetValue(int index, const Db::Variant& value);
   // Stores the new row with one INSERT; whole or not at all. A row that a
   // trigger ignores throws kErrConstraint.

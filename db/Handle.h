@@ -1,6 +1,5 @@
-// The engine's side of one open SQLite connection, shared by the Database
-// and Recordset objects that use it and, for a scratch file, by the
-// ScratchFile that marks it. Inside db/ only.
+// The engine's side of one open SQLite connection, shared by the Database and
+// Recordset objects that use it and a scratch file's ScratchFile. Inside db/ only.
 #pragma once
 
 #include <sys/types.h>
@@ -25,20 +24,16 @@ struct Handle final : Dialect::Schema {
   dev_t device = 0;  // the file the connection was opened on
   ino_t inode = 0;
   mutable bool internal = false;  // the engine's own look at the schema is running
-  // The statements of the scratch file's shared connection share one
-  // transaction, committed by Commit() when the ScratchFile flushes. Where
-  // a ROLLBACK (a conflict clause, a trigger or the statement's own) could
-  // undo that whole transaction, each statement commits on its own
-  // instead, so that rows before a failure stay.
+  // The scratch file's statements share one transaction, committed when the
+  // ScratchFile flushes. Where a ROLLBACK (a conflict clause, a trigger) could
+  // undo it whole, each statement commits on its own, so earlier rows stay.
   bool rollbacks = false;
   std::optional<Sqlite::Transaction> pending;
-  // The statements run last, prepared: a chart's INSERTs differ only in
-  // their parameters.
+  // The statements run last: a chart's INSERTs differ only in their parameters.
   std::vector<std::pair<std::string, Sqlite::Statement>> prepared;
 
-  // The statement for `statement`'s text, kept from before or kept from
-  // now on (noting a ROLLBACK in it), with its parameters bound; `shown`
-  // is the caller's text.
+  // The statement for `statement`'s text, kept (noting a ROLLBACK in it),
+  // with its parameters bound; `shown` is the caller's text.
   const Sqlite::Statement& Prepared(const Dialect::Statement& statement, const std::string& shown);
   // Runs `statement` (on the scratch file's shared connection, in its
   // transaction); a failure undoes that statement alone.
@@ -52,8 +47,7 @@ struct Handle final : Dialect::Schema {
   std::vector<std::string> InsertColumns(const std::string& schema, const std::string& table) const override;
 };
 
-// Where the shared connection of the scratch file `path` is kept; nullptr
-// when no ScratchFile marks the path.
+// The shared connection of the scratch file `path`; nullptr when no ScratchFile marks it.
 std::shared_ptr<Handle>* ScratchSlot(const std::string& path);
 
 }  // namespace Engine

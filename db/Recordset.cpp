@@ -169,7 +169,6 @@ void Recordset::Update() {
   }
   handle.Write(statement);
   handle.RequireStored(table_);
-  // The stored row joins the recordset and becomes the current row.
   adding_ = false;
   rows_.push_back(std::move(newRow_));
   current_ = rows_.size() - 1;

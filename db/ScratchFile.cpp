@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::size_t kPreparedStatements = 8;
 
-// The files marked by a live ScratchFile, each with the one connection its
-// callers share.
+// The files marked by a live ScratchFile, each with its shared connection.
 struct ScratchEntry {
   int marks = 0;
   std::shared_ptr<Handle> handle;
@@ -64,8 +63,7 @@ void Handle::Write(const Sqlite::Statement& statement) {
   try {
     statement.Run();
   } catch (const Platform::RunError& error) {
-    // Only a failure that ends the transaction itself (a full disk) takes
-    // the rows before it along.
+    // Only a failure that ends the transaction itself (a full disk) takes earlier rows along.
     if (!pending || !sqlite3_get_autocommit(db.Get())) throw;
     pending.reset();
     throw Platform::RunError(error.Number(),

@@ -18,14 +18,12 @@ namespace {
 
 constexpr const char* kVfsName = "atv-alias";
 constexpr const char* kLinkName = "f";
-// Longer paths get an alias. The unix VFS copies a database's path into
-// fixed buffers of 512 bytes (also while it makes the journal and the WAL),
-// so raising its limit instead would overrun them.
+// Longer paths get an alias: the unix VFS copies a database's path into fixed
+// buffers of 512 bytes (for the journal and WAL too), which a higher limit would overrun.
 constexpr std::size_t kDirectLimit = 400;
 
-// The alias is absolute and holds no "." or "..": it is the full path as
-// it stands. Resolving its link, as the unix VFS does, would give back the
-// long path.
+// The alias is absolute, with no "." or "..": resolving its link, as the unix
+// VFS does, would give back the long path.
 int FullPathnameAsGiven(sqlite3_vfs*, const char* path, int size, char* out) {
   const std::size_t length = std::strlen(path);
   if (path[0] != '/' || length >= static_cast<std::size_t>(size)) return SQLITE_CANTOPEN;
@@ -33,7 +31,6 @@ int FullPathnameAsGiven(sqlite3_vfs*, const char* path, int size, char* out) {
   return SQLITE_OK;
 }
 
-// The unix VFS under a name of its own, but for how it reads a path.
 void RegisterVfs() {
   static std::once_flag once;
   static sqlite3_vfs vfs;

@@ -11,9 +11,8 @@ namespace ShortPath {
 
 class Alias {
  public:
-  // The name under which SQLite is to open `path`: the file's own path,
-  // links resolved, when it is short enough, else an alias. Throws
-  // Platform::RunError when an alias is needed and cannot be made.
+  // The name under which SQLite opens `path`: its own path, links resolved, or
+  // an alias when that is too long; throws Platform::RunError when none can be made.
   explicit Alias(const std::string& path);
   ~Alias();  // removes the alias and its folder
   Alias(const Alias&) = delete;

@@ -28,7 +28,6 @@ constexpr int kOpsBetweenClockLooks = 1000;  // virtual machine steps
 constexpr std::size_t kHeaderBytes = 100;
 constexpr unsigned char kWalVersion = 2;  // header bytes 18 and 19 of a file in WAL mode
 
-// Whether two looks at a file see the same file with the same bytes.
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -46,18 +45,15 @@ std::string SecondsText(std::chrono::milliseconds limit) {
   return std::string(text) + (limit == std::chrono::seconds(1) ? " second" : " seconds");
 }
 
-// The rows of sqlite_schema that are the file's own ordinary tables. A
-// virtual table has no pages of its own (rootpage 0) and its statement is
-// kept as SQLite wrote it; a view can only be a 'view'.
+// The file's own ordinary tables: a virtual table has no pages of its own
+// (rootpage 0) and its statement is kept as SQLite wrote it.
 constexpr const char* kOwnTables =
     "type = 'table' AND rootpage > 0 AND sql NOT LIKE 'CREATE VIRTUAL TABLE %' "
     "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 
-// Run as root, SQLite's unix VFS gives every write-ahead log and
-// shared-memory file it opens the owner of its database (fchown), which
-// moves the file's time of change even when the owner is already right. A
-// read changes nothing, so while a Reader works on this thread the call is
-// left out; every other connection (the engine's writes) keeps it.
+// Run as root, SQLite's unix VFS gives every log and shared-memory file it
+// opens its database's owner (fchown), which moves their time of change; while
+// a Reader works on this thread the call is left out, the engine's writes keep it.
 thread_local int readsUnderWay = 0;
 sqlite3_syscall_ptr systemFchown = nullptr;
 
@@ -77,12 +73,10 @@ void KeepOwnersDuringReads() {
   });
 }
 
-// Marks the scope of one of the Reader's calls into SQLite.
+// The scope of one of the Reader's calls into SQLite.
 struct Reading {
   Reading() { ++readsUnderWay; }
   ~Reading() { --readsUnderWay; }
-  Reading(const Reading&) = delete;
-  Reading& operator=(const Reading&) = delete;
 };
 
 }  // namespace
@@ -107,14 +101,12 @@ struct Connection {
   void CheckTime() const {
     if (Clock::now() >= deadline) ThrowTimedOut();
   }
-  // SQLite's progress handler: stops the running statement at the deadline.
   static int StopAtDeadline(void* context) {
     auto* connection = static_cast<Connection*>(context);
     connection->stopped = Clock::now() >= connection->deadline;
     return connection->stopped ? 1 : 0;
   }
-  // SQLite's busy handler: waits for a lock up to kBusyTimeout, never past
-  // the deadline; a lock not had then is the file being in use.
+  // Waits for a lock up to kBusyTimeout, never past the deadline.
   static int WaitForLock(void* context, int attempts) {
     const auto* connection = static_cast<const Connection*>(context);
     if (attempts * kBusyPause >= kBusyTimeout || Clock::now() + kBusyPause >= connection->deadline) return 0;
@@ -139,8 +131,7 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
     throw RunError(Engine::kErrNotADatabase, "The file " + Quoted(path) + " is not a database.");
   connection_ = std::make_unique<Connection>(path, timeLimit);
   Connection& connection = *connection_;
-  // SQLite looks for the log and the shared memory beside the file the
-  // name resolves to.
+  // SQLite looks for the log beside the file the name resolves to.
   const std::string& opened = connection.db.Opened();
   const bool logged = Exists(opened + "-wal");
   connection.unlocked = header[18] == kWalVersion && header[19] == kWalVersion && !logged;
@@ -150,16 +141,12 @@ Reader::Reader(const std::string& path, std::chrono::milliseconds timeLimit) {
                    "The database " + Quoted(path) + " cannot be read: its write-ahead log is there without its "
                    "shared-memory file, which reading it would make. Opening the database once in its own program "
                    "puts that right.");
-
-  // mode=ro: the file is opened read-only; readonly_shm=1: so is the
-  // shared-memory file of a file in WAL mode.
   connection.db.Open(SQLITE_OPEN_READONLY, connection.unlocked ? "immutable=1" : "mode=ro&readonly_shm=1");
   sqlite3* raw = connection.db.Get();
   sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3_busy_handler(raw, Connection::WaitForLock, &connection);
   sqlite3_progress_handler(raw, kOpsBetweenClockLooks, Connection::StopAtDeadline, &connection);
-  // The read transaction starts with the first row read and holds until
-  // the end, so every query sees the same state.
+  // Holds from the first row read to the end: every query sees one state.
   connection.read.emplace(connection.db);
   Query("SELECT count(*) FROM sqlite_schema");
 }
@@ -235,8 +222,6 @@ void Reader::CopyTo(const std::string& destination) {
   target.Open(SQLITE_OPEN_READWRITE);
   // A private copy: nothing to gain from waiting for the disk.
   target.Run("PRAGMA synchronous=OFF");
-  // A few pages at a time, looking at the clock in between; every step
-  // reads the state this read began with, as its transaction is open.
   if (!Sqlite::Copy(connection_->db, target, [&] { return Clock::now() < connection_->deadline; }))
     connection_->ThrowTimedOut();
 }

@@ -95,8 +95,6 @@ void Database::Open(int flags, const std::string& uriQuery) {
   sqlite3_extended_result_codes(raw, 1);
 }
 
-void Database::Close() { db_.reset(); }
-
 void Database::Run(const std::string& sql) const {
   Check(sqlite3_exec(Get(), sql.c_str(), nullptr, nullptr, nullptr), sql);
 }

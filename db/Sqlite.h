@@ -1,10 +1,7 @@
 // The one wrapper of SQLite in the program: a connection, a statement and a
-// transaction that each let go of what they hold when they die, and the one
+// transaction that let go of what they hold when they die, and the one
 // translation of SQLite's result codes into the engine's numbered errors
-// (EngineErrors.h), worded for the operator and naming the file, table or
-// column concerned. The raw handles stay reachable for the hooks the
-// engine and the reader install (authorizer, progress and busy handlers,
-// the store function, column metadata).
+// (EngineErrors.h). The raw handles stay reachable for the engine's hooks.
 #pragma once
 
 #include <functional>
@@ -24,27 +21,24 @@ namespace Sqlite {
 // where there is one), said of the file at `path` and the statement `sql`.
 Platform::RunError Error(sqlite3* db, int rc, const std::string& path, const std::string& sql);
 
-// A connection to the database file at `path`, opened through a short
-// alias when the path is too long for SQLite (ShortPath), so that its
-// journal and write-ahead log lie beside the real file. Never creates a
-// file unless `flags` ask for it.
+// A connection to the database file at `path`, through a short alias when
+// the path is too long for SQLite (ShortPath). Never creates a file unless
+// `flags` ask for it.
 class Database {
  public:
   explicit Database(const std::string& path) : path_(path), name_(path) {}
   ~Database() { Close(); }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
 
   // SQLITE_OPEN_* `flags`; with `uriQuery`, the file is opened as a URI
   // with that query ("mode=ro"). Throws kErrCannotOpen or as Error().
   void Open(int flags, const std::string& uriQuery = "");
-  void Close();
+  void Close() { db_.reset(); }
   sqlite3* Get() const { return db_.get(); }
   const std::string& Path() const { return path_; }
   // The name SQLite opens: the alias, or the file's own path, links resolved.
   const std::string& Opened() const { return name_.Path(); }
 
-  // Runs `sql` (statements the program itself writes); throws as Error().
+  // Runs the program's own `sql`; throws as Error().
   void Run(const std::string& sql) const;
   // Error() for this file; a value the store function refused in the
   // running statement keeps its own number and description.
@@ -52,8 +46,7 @@ class Database {
   // Throws Failure() unless `rc` is SQLITE_OK, SQLITE_ROW or SQLITE_DONE.
   void Check(int rc, const std::string& sql = "") const;
 
-  // Left here by the store function (ColumnTypes); cleared as each
-  // statement starts.
+  // Left by the store function (ColumnTypes); cleared as each statement starts.
   mutable std::optional<Platform::RunError> refused;
 
  private:
@@ -65,17 +58,14 @@ class Database {
   std::unique_ptr<sqlite3, Closer> db_;
 };
 
-// One prepared statement of a connection. `shown` is the statement as the
-// caller wrote it, for messages. One statement only: text after it throws
-// kErrMultipleStatements, none at all kErrSyntax.
+// One prepared statement; `shown` is the caller's text, for messages. Text after
+// it throws kErrMultipleStatements, none at all kErrSyntax.
 class Statement {
  public:
   Statement(const Database& db, const std::string& sql, const std::string& shown);
   Statement(const Database& db, const std::string& sql) : Statement(db, sql, sql) {}
   sqlite3_stmt* Get() const { return statement_.get(); }
-  // Binds text to parameter `position` (from 1).
   void Bind(int position, const std::string& text) const;
-  // Throws as the connection does unless `rc` is a success.
   void Check(int rc) const { db_->Check(rc, shown_); }
   // Steps once: true at a row, false at the end; throws as Failure().
   bool Step() const;
@@ -93,16 +83,14 @@ class Statement {
   std::unique_ptr<sqlite3_stmt, Finalizer> statement_;
 };
 
-// BEGIN when made; Commit() ends it, and one that dies uncommitted is
-// rolled back.
+// BEGIN when made; rolled back when it dies uncommitted.
 class Transaction {
  public:
   explicit Transaction(const Database& db) : db_(db) { db.Run("BEGIN"); }
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
-  // Throws as Error() when the commit fails; the transaction is then rolled
-  // back when the object dies.
+  // Throws as Error() when the commit fails, which leaves the rollback to the destructor.
   void Commit();
 
  private:

@@ -36,7 +36,6 @@ constexpr double kMaxSerial = 2958465.99999;
   throw RunError(Platform::kErrInvalidUseOfNull, "Invalid use of Null.");
 }
 
-// `text` between two `quote`s, each `quote` in it doubled.
 std::string Enclosed(const std::string& text, char quote) {
   std::string enclosed(1, quote);
   for (const char c : text) {
@@ -62,16 +61,14 @@ std::string FormatDouble(double value) {
   return text;
 }
 
-// A number as IsNumericText reads it: the text less blanks and sign, the
-// value, and whether it is past the range of a double.
+// The text less blanks and sign, the value, and whether it is past a double's range.
 struct Number {
   std::string_view digits;
   double value = 0;
   bool tooLarge = false;
 };
 
-// from_chars is used because strtod follows the process locale, which the
-// window system sets.
+// Not strtod: it follows the process locale, which the window system sets.
 std::optional<Number> ReadNumber(std::string_view text) {
   text = Trim(text, kBlanks);
   const bool negative = text.starts_with('-');
@@ -88,7 +85,6 @@ std::optional<Number> ReadNumber(std::string_view text) {
   return number;
 }
 
-// The number in `text` when it passes IsNumericText.
 std::optional<double> ParseNumber(std::string_view text) {
   const std::optional<Number> number = ReadNumber(text);
   if (number && number->tooLarge) ThrowOverflow("the number " + Quoted(std::string(number->digits)) + " is too large");
@@ -115,7 +111,6 @@ std::string DateTextFromSerial(double serial) {
 }
 
 double SerialFromDateText(const std::string& stored) {
-  // Stored text is always "YYYY-MM-DD HH:MM:SS".
   const auto field = [&](std::size_t at, std::size_t length) { return std::stoi(stored.substr(at, length)); };
   const chrono::year_month_day date = chrono::year{field(0, 4)} / field(5, 2) / field(8, 2);
   const std::int64_t days = chrono::sys_days{date}.time_since_epoch().count() - kSerialEpochDays;
@@ -126,10 +121,9 @@ double SerialFromDateText(const std::string& stored) {
 }  // namespace
 
 std::optional<std::string> StoredDateText(std::string_view text) {
-  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10)
-  // after spaces; or a time alone (11-14).
-  // Runs of spaces are matched as one: a pattern's repeat goes one level
-  // deeper into the stack for each character it takes.
+  // A date yyyy-mm-dd (groups 1-3) or m/d/yyyy (4-6), then a time (7-10); or a
+  // time alone (11-14). Runs of spaces are matched as one: a pattern's repeat
+  // goes one level deeper into the stack for each character it takes.
   static const std::string time = R"((\d{1,2}):(\d{2})(?::(\d{2}))?(?: ?([AaPp])[Mm])?)";
   static const std::regex pattern(R"((?:(\d{4})-(\d{1,2})-(\d{1,2})|(\d{1,2})/(\d{1,2})/(\d{4}))(?: )" + time +
                                   ")?|" + time);

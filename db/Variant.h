@@ -1,8 +1,6 @@
-// The value of a field or an argument: Empty, Null, text, 16- or 32-bit
-// integer, double, currency, date-time, boolean, byte or binary. Every
-// conversion between them lives here and is explicit; a conversion that
-// cannot be made throws Platform::RunError 13 (type mismatch), one that does
-// not fit throws 6 (overflow).
+// The value of a field or an argument. Every conversion between its kinds
+// lives here and is explicit; one that cannot be made throws
+// Platform::RunError 13 (type mismatch), one that does not fit 6 (overflow).
 #pragma once
 
 #include <cstdint>
@@ -26,8 +24,7 @@ class Variant {
   static Variant Int32(std::int32_t value);
   static Variant Double(double value);
   static Variant Currency(double value);  // rounded to 4 decimals
-  // A date-time in the stored form "YYYY-MM-DD HH:MM:SS" (a date alone
-  // means midnight); throws 13 for any other text.
+  // "YYYY-MM-DD HH:MM:SS" or a date alone (midnight); throws 13 for other text.
   static Variant Date(const std::string& value);
   static Variant Now();  // the current local date and time
   static Variant Bool(bool value);
@@ -38,9 +35,8 @@ class Variant {
   bool IsEmpty() const { return kind_ == Kind::Empty; }
   bool IsNull() const { return kind_ == Kind::Null; }
 
-  // Text form: numbers in their shortest exact decimal form, booleans
-  // "True"/"False", dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94
-  // (invalid use of Null).
+  // Text form: numbers in their shortest exact decimal form, booleans "True"/"False",
+  // dates "YYYY-MM-DD HH:MM:SS", Empty as "". Null throws 94 (invalid use of Null).
   std::string ToText() const;
   // Numeric conversions: numbers as they are, booleans as -1 and 0, text
   // that holds a number (surrounding spaces allowed) as that number; Empty
@@ -66,9 +62,8 @@ class Variant {
   Storage value_;
 };
 
-// True when `text`, less surrounding spaces, is an optional sign, digits
-// with at most one decimal point (at least one digit), and an optional
-// exponent: the general number test of chart fields and numeric text.
+// True when `text`, less surrounding spaces, is an optional sign, digits with
+// at most one decimal point (at least one digit), and an optional exponent.
 bool IsNumericText(const std::string& text);
 
 // `name` as an SQL identifier in double quotes, any quote in it doubled,
@@ -76,20 +71,17 @@ bool IsNumericText(const std::string& text);
 std::string QuotedName(const std::string& name);
 // `text` as an SQL text literal in apostrophes, any apostrophe in it doubled.
 std::string TextLiteral(const std::string& text);
-// `text` between apostrophes as it stands, as messages name a file, a table
-// or a value: 'TARNVEL-GND'.
+// `text` between apostrophes as it stands, as messages name things: 'TARNVEL-GND'.
 inline std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Binary data as an SQL literal in upper-case hex: X'00FF' (X'' when empty).
 std::string HexLiteral(const std::uint8_t* bytes, std::size_t size);
 
-// `text` less the characters of `chars` at either end.
 std::string_view Trim(std::string_view text, std::string_view chars);
 // `text` less its leading and trailing spaces (U+0020 only: a tab or line
 // break at either end is part of the value).
 inline std::string TrimSpaces(const std::string& text) { return std::string(Trim(text, " ")); }
 
-// `text` with its ASCII letters in upper case.
 std::string UpperAscii(std::string text);
 
 // Whether two texts are equal but for the case of ASCII letters.
@@ -100,10 +92,9 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 inline constexpr std::string_view kSpaces = " \t\n\r\f\v";
 inline bool IsSpace(char c) { return kSpaces.find(c) != std::string_view::npos; }
 
-// The stored date-time form "YYYY-MM-DD HH:MM:SS" of a date written as
-// m/d/yyyy or yyyy-mm-dd, either optionally followed by a time h:mm[:ss]
-// with an optional AM/PM, or of such a time alone (on 1899-12-30). Surrounding
-// spaces are allowed. Empty when the text is no valid date.
+// The stored form "YYYY-MM-DD HH:MM:SS" of m/d/yyyy or yyyy-mm-dd, each with
+// an optional time h:mm[:ss] [AM/PM], or of such a time alone (on 1899-12-30),
+// spaces around allowed; empty when the text is no valid date.
 std::optional<std::string> StoredDateText(std::string_view text);
 
 }  // namespace Db

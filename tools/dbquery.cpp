@@ -30,11 +30,9 @@ int ReportError(std::int32_t number, const std::string& description) {
   return kExitError;
 }
 
-// Tabs and line breaks inside a value would break the table apart, so they
-// are written as escapes (and a backslash doubled, so nothing is ambiguous).
+// Tabs and line breaks would break the table apart; a backslash is doubled, so nothing is ambiguous.
 std::string Escaped(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
   for (char c : text) {
     switch (c) {
       case '\t': out += "\\t"; break;
@@ -58,7 +56,6 @@ std::string Shown(const Db::Variant& value) {
 }
 
 int RunStatement(const std::string& path, const std::string& sql) {
-  // A statement whose first word is SELECT returns rows.
   if (Dialect::FirstKeyword(sql) != "SELECT") {
     Connection::ExecuteSql(path, sql);
     return kExitOk;
@@ -79,8 +76,7 @@ int RunStatement(const std::string& path, const std::string& sql) {
   return kExitOk;
 }
 
-// The script runs whole in one transaction; a script that fails leaves no
-// file behind.
+// The script runs whole in one transaction; one that fails leaves no file behind.
 int InitDatabase(const std::string& path, const std::string& scriptPath) {
   std::error_code ec;
   if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
