@@ -1,8 +1,6 @@
 // makecharts: writes the carrier's sample zone charts and the SQL script of
-// its zones database from the centroids of the US 3-digit ZIP prefixes.
-//
+// its zones database from the centroids of the US 3-digit ZIP prefixes:
 //   makecharts CENTROIDS_CSV CHART_FOLDER ZONES_SQL
-//
 // One chart per origin prefix ("TarnVel_NNN.csv" in CHART_FOLDER): a header,
 // then a CR LF line "origin,LOZIP,HIZIP,ZONE" (ZIPs of five digits) per run of
 // consecutive prefixes in one zone, the band of the great-circle distance
@@ -51,7 +49,6 @@ double ParseDegrees(const std::string& text, double limit, const std::string& wh
   try {
     value = std::stod(text, &used);
   } catch (const std::exception&) {
-    used = 0;
   }
   if (used == 0 || used != text.size() || !std::isfinite(value) || std::fabs(value) > limit)
     throw std::runtime_error(where + ": '" + text + "' is not a coordinate");

@@ -55,9 +55,8 @@ void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
   for (const char* suffix : locks.sidecars) RemoveIfThere(path + suffix);
 }
 
-// A copy's new file until placed, or the file a placed copy replaced,
-// under a temporary name in the destination's folder: locked, so that no
-// other copy takes it for a leftover, and gone with this unless renamed.
+// A copy's new file, or the file it replaced, under a temporary name: locked,
+// so that no other copy takes it for a leftover, and gone with this unless renamed.
 class Temporary {
  public:
   Temporary(std::string path, int fd) : path_(std::move(path)), file_(fd) {
@@ -120,8 +119,7 @@ void CopyData(int from, int to, const std::string& source, const std::string& de
   if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
 
-// Makes a rename or removal durable. A folder that cannot be synced still
-// holds the complete result, so a failure here is not reported.
+// A folder that cannot be synced still holds the complete result: not a failure.
 void SyncFolder(const std::string& folder) {
   Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());

@@ -90,8 +90,7 @@ class StagedCopy {
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
 
-  // False when the destination already holds these bytes or is the source.
-  bool Changes() const { return state_ != nullptr; }
+  bool Changes() const { return state_ != nullptr; }  // false: the destination is the source or holds its bytes
   bool Replaces() const { return existed_; }  // something was there before
   bool Placed() const { return placed_; }
   // The temporary file until placed, else the destination.
@@ -150,8 +149,7 @@ class PrivateFolder {
   detail::Descriptor lock_;  // the folder, locked while this process lives
 };
 
-// Lines longer than this end the reading of a text file with an error.
-inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
+inline constexpr std::size_t kMostLineBytes = 1024 * 1024;  // a longer line is an error
 
 // A file read line by line, in memory bounded by the longest line. A line
 // ends at CR, CR LF or LF (not part of the line); it holds the file's bytes.
