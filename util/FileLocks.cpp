@@ -48,7 +48,6 @@ bool StillNamed(int fd, const std::string& path) {
 
 // A folder's lock, held while a FolderLock of the folder lives.
 struct HeldFolder {
-  HeldFolder(std::string file, Descriptor fileLock) : path(std::move(file)), lock(std::move(fileLock)) {}
   ~HeldFolder() {
     // The file goes while it is still locked, and only if it is still ours;
     // a waiter that opened it sees it gone and tries again.

@@ -14,10 +14,9 @@ bool LocateFile(const std::string& path, bool report) {
   try {
     std::error_code ec;
     there = std::filesystem::is_regular_file(path, ec);
-    if (!there && report) {
+    if (!there && report)
       Platform::CurrentUi().MsgBox(Platform::AppInfo::Title() + " has failed to locate the '" + path + "' file...",
                                    Platform::kMbOkOnly + Platform::kMbExclamation, "");
-    }
   } catch (...) {
   }
   return there;
