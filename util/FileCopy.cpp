@@ -80,9 +80,8 @@ class Temporary {
 
 std::string TempPrefix(const std::string& destinationName) { return "." + destinationName + kTempMarker; }
 
-// Makes a new entry under a fresh temporary name of `destinationName` in
-// `folder` with `make(path, fd)`, which answers false only when the name is
-// taken (errno EEXIST) and sets `fd` to the entry's file where it opens it.
+// Makes an entry under a fresh temporary name in `folder` with `make(path, fd)`:
+// false only when the name is taken (EEXIST); `fd` is the entry's file, if opened.
 template <class Make>
 Temporary MakeTemporary(const std::string& folder, const std::string& destinationName, Make&& make) {
   std::random_device seed;

@@ -45,10 +45,9 @@ bool LocateFile(const std::string& path, bool report);
 // No carrier file is larger; a larger file is never read whole or copied.
 inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
 
-// Whether the files at `a` and `b` hold the same bytes; read only when both
-// are ordinary files of one size, at most kMostCarrierFileBytes, and never
-// waited on. Throws Platform::RunError when `a` cannot be opened or a read
-// fails.
+// Whether the files at `a` and `b` hold the same bytes; read only when both are
+// ordinary files of one size, at most kMostCarrierFileBytes, never waited on.
+// Throws Platform::RunError when `a` cannot be opened or a read fails.
 bool SameBytes(const std::string& a, const std::string& b);
 
 // How the programs that share a file say that they use it: a lock on
