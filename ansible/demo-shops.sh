@@ -2,14 +2,12 @@
 # Makes COUNT demo shops on this machine and an inventory that reaches them
 # over the local connection, to try the collection (or to measure it):
 #   ansible/demo-shops.sh PROGRAM_FOLDER DEMO_SQL FOLDER COUNT [ZIP...]
-# FOLDER/program is a copy of the programs and carrier files of
-# PROGRAM_FOLDER (its Data a link), so that the shops' installations rebuild
-# a working zones database of their own. FOLDER/shopNN/Mailvoro.mdb is made
-# from DEMO_SQL (data/demo-shop.sql), and FOLDER/inventory.yml lists the
-# hosts shop01.. in the group "shops", their ZIP codes taken from ZIP... in turn.
-# FOLDER is made, or is one this script made before (its program and shopNN
-# folders are then made afresh); it must be the user's own and writable by
-# nobody else, so that nothing in it can be a link another user put there.
+# FOLDER/program copies PROGRAM_FOLDER's programs and carrier files (its Data
+# a link), so each shop rebuilds a zones database of its own; FOLDER/shopNN/
+# Mailvoro.mdb is made from DEMO_SQL, and FOLDER/inventory.yml lists shop01..
+# in the group "shops", their ZIP codes taken from ZIP... in turn. FOLDER is
+# new or made by this script before (its parts are then made afresh), the
+# user's own and writable by nobody else, so no link in it is another user's.
 set -euo pipefail
 [ $# -ge 4 ] || { echo "usage: $0 PROGRAM_FOLDER DEMO_SQL FOLDER COUNT [ZIP...]" >&2; exit 2; }
 program=$(cd "$1" && pwd) sql=$2 folder=$3 count=$4

@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# The roll-out through the Ansible collection, measured in one run on 50 demo
-# shops of this machine (local connection, 10 forks):
-#   module  the role's service task (state present) on fresh shops;
-#   floor   a no-op command task on the same inventory and forks, Ansible's
-#           own cost of reaching a host with one task;
-#   cli     one plain addtarnvel-cli installation on a fresh shop.
-# Each playbook runs twice (fresh shops each time) and the faster run counts,
-# since the machine is shared. The last line reads
+# The roll-out through the Ansible collection on 50 demo shops of this machine
+# (local connection, 10 forks): `module` the role's service task (state present),
+# `floor` a no-op command task (Ansible's own cost of reaching a host with one
+# task), `cli` one plain addtarnvel-cli installation on a fresh shop. Each
+# playbook runs twice on fresh shops and the faster run counts (the machine is shared).
+# The last line reads (goal: R at most 1.5)
 #   "rollout-shops-per-minute S module-ms-per-shop M floor-ms-per-shop F cli-ms C module-to-floor R"
-# (goal: R at most 1.5). rollout_bench.sh PROGRAM_FOLDER DEMO_SQL
+# rollout_bench.sh PROGRAM_FOLDER DEMO_SQL
 set -euo pipefail
 bin=$(cd "$1" && pwd) sql=$2 top=$(cd "$(dirname "$0")/.." && pwd)
 shops=50 forks=10

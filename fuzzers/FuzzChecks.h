@@ -32,10 +32,9 @@ struct AnySchema final : Dialect::Schema {
   }
 };
 
-// The dialect rewriter: a statement is translated or refused, and so is
-// the translation. (Translating twice need not give the same text: after
-// "Select Top 1" a column may itself be named Top.) A statement to run is
-// also wrapped for its writes, and the wrapped text read again.
+// The dialect rewriter: a statement, and its translation, is translated or
+// refused (twice need not give one text: after "Select Top 1" a column may be
+// named Top). A statement to run is also wrapped for its writes, and read again.
 inline void TranslateSql(const std::uint8_t* data, std::size_t size) {
   const std::string sql(reinterpret_cast<const char*>(data), size);
   try {
@@ -49,9 +48,8 @@ inline void TranslateSql(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-// The chart reader: the bytes become the chart file at `path`, which is
-// read line by line as the import does, each line split into its fields
-// and field 2 tested for a number.
+// The chart reader: the bytes become the chart file at `path`, read line by
+// line as the import does, each line split and field 2 tested for a number.
 inline void ChartLines(const std::string& path, const std::uint8_t* data, std::size_t size) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) std::abort();

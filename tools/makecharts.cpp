@@ -1,15 +1,12 @@
 // makecharts: writes the carrier's sample zone charts and the SQL script of
-// its zones database from the centroids of the US 3-digit ZIP prefixes.
-//
+// its zones database from the centroids of the US 3-digit ZIP prefixes:
 //   makecharts CENTROIDS_CSV CHART_FOLDER ZONES_SQL
-//
-// One chart per origin prefix ("TarnVel_NNN.csv" in CHART_FOLDER): a header
-// line, then one line per run of numerically consecutive destination
-// prefixes that share a zone, "origin,LOZIP,HIZIP,ZONE" with the ZIP codes
-// zero-padded to five digits, every line ending in CR LF. The zone is the
-// distance band of the great-circle distance between the two centroids.
-// ZONES_SQL creates [Zip2FileOfOrigin], mapping each origin prefix's ZIP
-// range to its chart, and the empty zone table [TARNVEL-GND].
+// One chart per origin prefix ("TarnVel_NNN.csv" in CHART_FOLDER): a header,
+// then a CR LF line "origin,LOZIP,HIZIP,ZONE" (ZIPs of five digits) per run of
+// consecutive prefixes in one zone, the band of the great-circle distance
+// between the centroids. ZONES_SQL creates [Zip2FileOfOrigin], each origin's
+// ZIP range to its chart, and the empty zone table [TARNVEL-GND].
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -52,7 +49,6 @@ double ParseDegrees(const std::string& text, double limit, const std::string& wh
   try {
     value = std::stod(text, &used);
   } catch (const std::exception&) {
-    used = 0;
   }
   if (used == 0 || used != text.size() || !std::isfinite(value) || std::fabs(value) > limit)
     throw std::runtime_error(where + ": '" + text + "' is not a coordinate");
@@ -100,12 +96,7 @@ double DistanceMiles(const Prefix& a, const Prefix& b) {
 int Zone(const Prefix& origin, const Prefix& destination) {
   if (origin.number == destination.number) return 2;
   const double miles = DistanceMiles(origin, destination);
-  int zone = 2;
-  for (const double limit : kZoneLimits) {
-    if (miles <= limit) return zone;
-    ++zone;
-  }
-  return zone;
+  return 2 + static_cast<int>(std::ranges::count_if(kZoneLimits, [&](double limit) { return miles > limit; }));
 }
 
 std::string Digits(int value, int width) {

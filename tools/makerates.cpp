@@ -1,9 +1,7 @@
 // makerates: writes the SQL script of the carrier's services database, the
 // ground rate table [TARNVEL-GND] with one row per pound from 1 to 150 and
-// one rate column per zone, [ZONE2] to [ZONE8].
-//
+// one rate column per zone, [ZONE2] to [ZONE8]:
 //   makerates SERVICES_SQL
-//
 // A rate is a base charge for the first pound plus a charge per further
 // pound; both rise with the zone, so rates rise with weight and distance.
 #include <cmath>
@@ -34,10 +32,7 @@ std::string ServicesSql() {
   sql += "\n);\n";
   for (int pounds = 1; pounds <= kMaxPounds; ++pounds) {
     sql += "INSERT INTO [TARNVEL-GND] VALUES (" + std::to_string(pounds);
-    for (int zone = kFirstZone; zone <= kLastZone; ++zone) {
-      const int i = zone - kFirstZone;
-      sql += ", " + Money(kBase[i] + kPerPound[i] * (pounds - 1));
-    }
+    for (int i = 0; i <= kLastZone - kFirstZone; ++i) sql += ", " + Money(kBase[i] + kPerPound[i] * (pounds - 1));
     sql += ");\n";
   }
   return sql;

@@ -32,30 +32,26 @@ if [ -n "$atv_required" ]; then
   fi
 fi
 
-# Optional: the real-window check (tests/gui) and ./screenshot run the window
-# under a virtual X server; the package check runs lintian,
-# desktop-file-validate and appstreamcli, and the manual pages of the
-# command-line programs are made with help2man. As root they are installed;
-# otherwise those checks skip themselves and this says how to get them.
+# atv_offer "PACKAGES" CHECKS HINT: installs optional packages as root (CHECKS
+# are skipped when that fails); otherwise prints HINT, the command to get them.
+atv_offer() {
+  [ -n "$1" ] || return 0
+  if [ "$(id -u)" = 0 ]; then
+    echo "Installing the optional $1..."
+    atv_install $1 || echo "Could not install $1: the $2 will be skipped."
+  else
+    printf '%s\n' "$3"
+  fi
+}
+
+# The real-window check (tests/gui) and ./screenshot run the window under a
+# virtual X server; the package check runs lintian, desktop-file-validate and
+# appstreamcli; help2man makes the manual pages of the command-line programs.
 atv_optional=$(atv_missing xvfb xdotool imagemagick lintian desktop-file-utils appstream help2man \
                            ${ATV_OPTIONAL_PACKAGES:-})
-if [ -n "$atv_optional" ]; then
-  if [ "$(id -u)" = 0 ]; then
-    echo "Installing the optional $atv_optional..."
-    atv_install $atv_optional || echo "Could not install $atv_optional: the real-window and package checks will be skipped."
-  else
-    echo "Optional packages are missing (the real-window and package checks are skipped without them):"
-    echo "  sudo apt-get install -y $atv_optional"
-  fi
-fi
-
-# Optional: the roll-out test (tests/ansible) and its benchmark use Debian's
-# ansible-core, and skip themselves without it.
-if [ -n "$(atv_missing ansible-core)" ]; then
-  if [ "$(id -u)" = 0 ]; then
-    echo "Installing the optional ansible-core..."
-    atv_install ansible-core || echo "Could not install ansible-core: the roll-out test will be skipped."
-  else
-    echo "Optional: sudo apt-get install -y ansible-core (else the roll-out test is skipped)"
-  fi
-fi
+atv_offer "$atv_optional" "real-window and package checks" "Optional packages are missing (the real-window and \
+package checks are skipped without them):
+  sudo apt-get install -y $atv_optional"
+# The roll-out test (tests/ansible) and its benchmark use Debian's ansible-core.
+[ -z "$(atv_missing ansible-core)" ] || atv_offer ansible-core "roll-out test" \
+  "Optional: sudo apt-get install -y ansible-core (else the roll-out test is skipped)"

@@ -25,10 +25,9 @@ constexpr off_t kLiveByte = off_t{1} << 40;
 
 testing::WriteFault copyWriteFault;
 
-// The right to replace or remove a file, held while it lives: the lock
-// bytes that `locks` names are held here. A link's target is only looked
-// at, since the link alone is replaced; waiting while someone uses it keeps
-// a live transaction's journal intact.
+// Holds the lock bytes `locks` names while it lives. A link's target is only
+// looked at, as the link alone is replaced, yet waited for, so that a live
+// transaction's journal stays intact.
 class Claim {
  public:
   Claim(const std::string& path, bool regularFile, const InUseLocks& locks) {
@@ -51,14 +50,13 @@ class Claim {
   Descriptor shared_;
 };
 
-// Removes, under a Claim of `path`, what a user that died left beside it.
+// Under a Claim of `path` (so that nobody makes new ones meanwhile).
 void RemoveSidecars(const std::string& path, const InUseLocks& locks) {
   for (const char* suffix : locks.sidecars) RemoveIfThere(path + suffix);
 }
 
-// A copy's new file until placed, or the file a placed copy replaced,
-// under a temporary name in the destination's folder: locked, so that no
-// other copy takes it for a leftover, and gone with this unless renamed.
+// A copy's new file, or the file it replaced, under a temporary name: locked,
+// so that no other copy takes it for a leftover, and gone with this unless renamed.
 class Temporary {
  public:
   Temporary(std::string path, int fd) : path_(std::move(path)), file_(fd) {
@@ -82,9 +80,8 @@ class Temporary {
 
 std::string TempPrefix(const std::string& destinationName) { return "." + destinationName + kTempMarker; }
 
-// Makes a new entry under a fresh temporary name of `destinationName` in
-// `folder` with `make(path, fd)`, which answers false only when the name is
-// taken (errno EEXIST) and sets `fd` to the entry's file where it opens it.
+// Makes an entry under a fresh temporary name in `folder` with `make(path, fd)`:
+// false only when the name is taken (EEXIST); `fd` is the entry's file, if opened.
 template <class Make>
 Temporary MakeTemporary(const std::string& folder, const std::string& destinationName, Make&& make) {
   std::random_device seed;
@@ -121,18 +118,15 @@ void CopyData(int from, int to, const std::string& source, const std::string& de
   if (::fsync(to) != 0) throw FromErrno(errno, destination);
 }
 
-// Makes a rename or removal durable. A folder that cannot be synced still
-// holds the complete result, so a failure here is not reported.
+// A folder that cannot be synced still holds the complete result: not a failure.
 void SyncFolder(const std::string& folder) {
   Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
-// What is at the path a copy replaces or a removal takes away, with its
-// folder and name, which must name a file in an existing folder. `missing`
-// is the errno of a failed look at it. The permission bits are checked by
-// hand, because root passes every access check and would otherwise replace
-// files marked read-only.
+// What is at the path a copy replaces or a removal takes away; `missing` is
+// the errno of a failed look at it. The permission bits are checked by hand,
+// as root passes every access check and would replace read-only files.
 struct Destination {
   explicit Destination(const std::string& path) {
     if (path.empty() || path.back() == Platform::AppInfo::PathSeparator())
@@ -162,9 +156,6 @@ void RequireWritableFolder(const Destination& d) {
 
 }  // namespace
 
-// A killed copy's temporary file is named for its destination, so the next
-// copy there sweeps it away (every destination's, when `destinationName` is
-// empty); one that a live copy holds locked stays.
 void detail::RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName) {
   const std::string prefix = destinationName.empty() ? "." : TempPrefix(destinationName);
   ForEachEntry(folder, [&](const std::string& path, const std::string& name, const struct stat& info) {
@@ -257,8 +248,7 @@ void StagedCopy::Place() {
       return true;
     }));
   }
-  // The leftovers go before the new file is in place, so the two are never
-  // seen together; the claim keeps anyone from making new ones meanwhile.
+  // The leftovers go first, so that they are never seen with the new file.
   RemoveSidecars(destination_, state_->locks);
   state_->temporary.RenameTo(destination_);
   placed_ = true;

@@ -39,8 +39,7 @@ bool LockedByAnyone(const struct stat& info) {
   return locked;
 }
 
-// Whether `path` still names the file open at `fd` (a lock file's holder
-// removes it on letting go).
+// Whether `path` still names the file open at `fd`.
 bool StillNamed(int fd, const std::string& path) {
   struct stat mine {}, there {};
   return ::fstat(fd, &mine) == 0 && ::lstat(path.c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
@@ -49,7 +48,6 @@ bool StillNamed(int fd, const std::string& path) {
 
 // A folder's lock, held while a FolderLock of the folder lives.
 struct HeldFolder {
-  HeldFolder(std::string file, Descriptor fileLock) : path(std::move(file)), lock(std::move(fileLock)) {}
   ~HeldFolder() {
     // The file goes while it is still locked, and only if it is still ours;
     // a waiter that opened it sees it gone and tries again.
@@ -108,8 +106,7 @@ void RemoveTree(const std::string& root) {
   fs::remove_all(root, ec);
 }
 
-// SIGTERM, SIGHUP or SIGINT: the private folders go (by a child process, as
-// few calls are safe in a handler), then the signal ends the process.
+// The private folders go by a child process, as few calls are safe here.
 extern "C" void RemovePrivateFoldersAndEnd(int signal) {
   for (const auto& path : livePrivateFolders) {
     if (path[0] == '\0') continue;
@@ -171,7 +168,6 @@ FolderLock::FolderLock(const std::string& folder) {
     throw RunError(Platform::kErrPermissionDenied, "Permission denied: another installation is working in " +
                                                        Quoted(folder) +
                                                        " and did not finish within a minute; try again when it has.");
-  // Whatever copies of a run that died left here are nobody's now.
   RemoveStaleTemporaries(folder, "");
   const auto taken = std::make_shared<HeldFolder>(path, std::move(lock));
   held = taken;

@@ -45,10 +45,9 @@ bool LocateFile(const std::string& path, bool report);
 // No carrier file is larger; a larger file is never read whole or copied.
 inline constexpr std::uint64_t kMostCarrierFileBytes = 64 * 1024 * 1024;
 
-// Whether the files at `a` and `b` hold the same bytes; read only when both
-// are ordinary files of one size, at most kMostCarrierFileBytes, and never
-// waited on. Throws Platform::RunError when `a` cannot be opened or a read
-// fails.
+// Whether the files at `a` and `b` hold the same bytes; read only when both are
+// ordinary files of one size, at most kMostCarrierFileBytes, never waited on.
+// Throws Platform::RunError when `a` cannot be opened or a read fails.
 bool SameBytes(const std::string& a, const std::string& b);
 
 // How the programs that share a file say that they use it: a lock on
@@ -90,8 +89,7 @@ class StagedCopy {
   StagedCopy(const std::string& source, const std::string& destination, const InUseLocks& locks);
   ~StagedCopy();
 
-  // False when the destination already holds these bytes or is the source.
-  bool Changes() const { return state_ != nullptr; }
+  bool Changes() const { return state_ != nullptr; }  // false: the destination is the source or holds its bytes
   bool Replaces() const { return existed_; }  // something was there before
   bool Placed() const { return placed_; }
   // The temporary file until placed, else the destination.
@@ -150,8 +148,7 @@ class PrivateFolder {
   detail::Descriptor lock_;  // the folder, locked while this process lives
 };
 
-// Lines longer than this end the reading of a text file with an error.
-inline constexpr std::size_t kMostLineBytes = 1024 * 1024;
+inline constexpr std::size_t kMostLineBytes = 1024 * 1024;  // a longer line is an error
 
 // A file read line by line, in memory bounded by the longest line. A line
 // ends at CR, CR LF or LF (not part of the line); it holds the file's bytes.

@@ -64,9 +64,8 @@ inline void RemoveIfThere(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FromErrno(errno, path);
 }
 
-// Write locks on byte ranges that belong to an open file description, so
-// that no other open or close of the file in this process can drop them.
-// RangeIsLocked: whether anyone holds a lock that one would meet.
+// Write locks of an open file description, which no other open or close of
+// the file in this process can drop; RangeIsLocked: whether one would meet any.
 inline bool LockRange(int fd, off_t start, off_t length, int command) {
   struct flock lock {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = start, .l_len = length, .l_pid = 0};
   return ::fcntl(fd, command, &lock) == 0 && (command != F_OFD_GETLK || lock.l_type != F_UNLCK);
@@ -100,7 +99,8 @@ void ForEachEntry(const std::string& folder, Visit&& visit) {
   }
 }
 
-// Removes the temporary files that killed copies left in `folder` (FileCopy.cpp).
+// Removes the temporaries that killed copies to `destinationName` (to any
+// destination when empty) left in `folder`; those a live copy locks stay.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& destinationName);
 
 }  // namespace Files_::detail

@@ -8,8 +8,7 @@ namespace Files_ {
 using namespace detail;
 
 void InputFile::Open(const std::string& path) {
-  // Opened without waiting, so that a pipe cannot hold the program up;
-  // only an ordinary file is read (where O_NONBLOCK changes nothing).
+  // O_NONBLOCK, so that a pipe cannot hold the program up; a file it leaves alone.
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.Get() < 0 && (errno == ENOENT || errno == ENOTDIR)) throw FromErrno(ENOENT, path);
   if (file.Get() < 0) throw AccessError(Quoted(path) + " cannot be read");

@@ -1,6 +1,5 @@
-// The boxes through which a step reports that it failed: the one failure
-// box with the underlying error's description, and the boxes of a failed
-// copy or removal of a file.
+// The boxes through which a step reports that it failed: the failure box with
+// the underlying error's description, and those of a failed copy or removal.
 #pragma once
 
 #include <string>

@@ -14,12 +14,10 @@ bool LocateFile(const std::string& path, bool report) {
   try {
     std::error_code ec;
     there = std::filesystem::is_regular_file(path, ec);
-    if (!there && report) {
+    if (!there && report)
       Platform::CurrentUi().MsgBox(Platform::AppInfo::Title() + " has failed to locate the '" + path + "' file...",
                                    Platform::kMbOkOnly + Platform::kMbExclamation, "");
-    }
   } catch (...) {
-    // A failed lookup or a failing box counts as "not there"; nothing escapes.
   }
   return there;
 }
@@ -41,7 +39,6 @@ std::string LastPathPart(const std::string& path) {
 std::string FolderOfPath(const std::string& path) {
   const auto last = path.rfind(Platform::AppInfo::PathSeparator());
   if (last == std::string::npos) return ".";
-  // A file in the root folder: the root itself, never the empty text.
   return path.substr(0, std::max<std::size_t>(last, 1));
 }
 
