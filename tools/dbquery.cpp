@@ -15,6 +15,7 @@
 #include "Dialect.h"
 #include "Engine.h"
 #include "Help.h"
+#include "HelpFooter.h"
 #include "RunError.h"
 #include "Sqlite.h"
 
@@ -109,22 +110,6 @@ int InitDatabase(const std::string& path, const std::string& scriptPath) {
   std::filesystem::remove(path + "-journal", ec);
   return ReportError(failure->Number(), failure->Description());
 }
-
-const char kFooter[] =
-    "A SELECT prints a header line of the column names, each with its type code\n"
-    "in parentheses, then one line per row; columns are separated by tabs. Null\n"
-    "prints as Null, booleans as True/False, dates as YYYY-MM-DD HH:MM:SS, binary\n"
-    "values as X'hex' (X'' when empty); tab, CR, LF and backslash inside text\n"
-    "print as \\t, \\r, \\n and \\\\. Other statements print nothing. Every value\n"
-    "an INSERT or UPDATE writes is converted to its column's declared type, as\n"
-    "the installation's own writes are (error 6 when it does not fit, 13 when it\n"
-    "cannot be converted; the statement then stores nothing).\n\n"
-    "Exit status: 0 success, 1 the statement or script failed (\"error NUMBER:\n"
-    "DESCRIPTION\" on standard error), 2 usage error.\n\n"
-    "Examples:\n"
-    "  dbquery Mailvoro.mdb \"Select [Service] From [Master]\"\n"
-    "  dbquery --init Shop.mdb shop.sql";
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,7 +124,7 @@ int main(int argc, char** argv) {
                "transaction); an existing file is never overwritten");
   app.add_option("PATH", path, "The database file")->required();
   app.add_option("SQL", text, "One statement; with --init, the path of the script file")->required();
-  app.footer(kFooter);
+  app.footer(kHelpFooter);
   App::UseHelpFormat(app);
   try {
     app.parse(argc, argv);
