@@ -1,33 +1,19 @@
 #include "Application.h"
 
-#include <exception>
-
-#include "MsgBox_.h"
+#include "Carrier.h"
 
 namespace App {
-namespace {
-
-void ShowFailure(const std::string& description) {
-  try {
-    MsgBox_::ShowProcessFailed(description, "", "");
-  } catch (...) {
-    // The box itself failed; there is nobody left to tell.
-  }
-}
-
-}  // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool Application::notify(QObject* receiver, QEvent* event) {
+  bool handled = false;
   try {
-    return QApplication::notify(receiver, event);
-  } catch (const std::exception& e) {  // a RunError's what() is its description
-    ShowFailure(e.what());
+    Carrier::Attempt("", [&] { handled = QApplication::notify(receiver, event); });
   } catch (...) {
-    ShowFailure("An unexpected error has occurred.");
+    // The failure box itself failed; there is nobody left to tell.
   }
-  return false;
+  return handled;
 }
 
 }  // namespace App

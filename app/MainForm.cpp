@@ -16,7 +16,9 @@ Carrier::Service InstalledService() {
           .emptyZonesFile = "TarnVel_Zones_Empty.mdb",
           .zonesFile = "TarnVel_Zones.mdb",
           .servicesFile = "TarnVel_Services.mdb",
-          .supportFiles = {"TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}};
+          .manifestReportFile = "TarnVelEODManifest.rpt",
+          .logoFile = "TarnVel.jpg",
+          .labelLayoutFile = "TarnVel_Generic.lab"};
 }
 
 void ShowOutcome(bool succeeded, const std::string& succeededText, const std::string& failedText,
@@ -51,7 +53,8 @@ bool MainForm::AddService() {
   told_.Items().clear();
   Carrier::Run run(InstalledService(), view_.PathText(), told_);
   const bool added = Carrier::PrepareZoneDatabase(run) && Carrier::CheckCarrierDatabases(run) &&
-                     Carrier::InstallSupportFiles(run) && Carrier::AddCarrierService(run);
+                     Carrier::InstallManifestReport(run) && Carrier::InstallLogo(run) &&
+                     Carrier::InstallLabelLayout(run) && Carrier::AddCarrierService(run);
   ShowOutcome(added, "TARN-VEL service was added successfully !", "Failed to add TARN-VEL service...", "Add Service");
   return added;
 }

@@ -1,15 +1,16 @@
 #include "Summary.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "Carrier.h"
-#include "Files_.h"
-#include "RunError.h"
 #include "Runner.h"
 #include "Transcript.h"
 #include "Variant.h"
@@ -72,20 +73,11 @@ std::string WhyNoFile(const std::string& path) {
 // The effective user, by its name in the local user list when it has one
 // there (a lookup through the name services could wait on the network).
 std::string EffectiveUser() {
-  const std::string uid = std::to_string(::geteuid());
-  try {
-    Files_::InputFile users;
-    users.Open("/etc/passwd");
-    while (!users.AtEnd()) {
-      const std::string line = users.ReadLine();  // NAME:PASSWORD:UID:...
-      const auto first = line.find(':'), second = line.find(':', first + 1);
-      if (first != std::string::npos && second != std::string::npos &&
-          line.compare(second + 1, uid.size() + 1, uid + ":") == 0)
-        return line.substr(0, first);
-    }
-  } catch (const Platform::RunError&) {
-  }
-  return "uid " + uid;
+  const uid_t uid = ::geteuid();
+  const std::unique_ptr<FILE, int (*)(FILE*)> users(std::fopen("/etc/passwd", "re"), &std::fclose);
+  while (const passwd* user = users ? ::fgetpwent(users.get()) : nullptr)
+    if (user->pw_uid == uid) return user->pw_name;
+  return "uid " + std::to_string(uid);
 }
 
 // Why the shop refused a file: the error's own text, and for a permission

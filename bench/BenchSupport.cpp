@@ -56,7 +56,7 @@ std::string ProgramFolder::WriteChart(const std::string& name, std::size_t lines
 std::string ProgramFolder::FreshWorkingZones() const {
   const std::string working = (program_ / kWorkingZones).string();
   try {
-    Files_::StagedCopy((program_ / kEmptyZones).string(), working, Db::kDatabaseLocks).Place();
+    Files_::CopyFileChecked((program_ / kEmptyZones).string(), working, Db::kDatabaseLocks);
   } catch (const Platform::RunError& error) {
     Require(false, "the empty zones database is copied (" + error.Description() + ")");
   }

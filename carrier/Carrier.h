@@ -18,7 +18,7 @@ struct Service {
   std::string code, type, description, carrierName;
   std::string templateService;  // the [Master] record the new one copies
   std::string emptyZonesFile, zonesFile, servicesFile;
-  std::vector<std::string> supportFiles;  // the manifest report, the logo, the label layout
+  std::string manifestReportFile, logoFile, labelLayoutFile;
   // The five files beside the shop database: the zones and services databases, then the support files.
   std::vector<std::string> ShopFiles() const;
 };
@@ -131,12 +131,14 @@ std::optional<ChartLine> SplitCsvLine(const std::string& line);
 
 // The carrier's files (the zones database from its working copy) prepared for the run's commit.
 bool CheckCarrierDatabases(Run& run);
-bool InstallSupportFiles(Run& run);
+bool InstallManifestReport(Run& run);
+bool InstallLogo(Run& run);
+bool InstallLabelLayout(Run& run);
 
 // Lookups, each showing its box when the query fails: whether the service is in the host tables (nothing when
 // the query failed), whether the carrier's table can be read.
-std::optional<bool> FindInMaster(const std::string& serviceCode, const std::string& hostDbPath);
-std::optional<bool> FindInPanel(const std::string& serviceCode, const std::string& hostDbPath);
+std::optional<bool> ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath);
+std::optional<bool> ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath);
 bool TableHasZones(const std::string& tableName, const std::string& zonesDbPath);
 bool TableHasRates(const std::string& tableName, const std::string& servicesDbPath);
 // "[SV1] = VALUE Or ... Or [SV7] = VALUE", VALUE an SQL literal or a parameter mark.

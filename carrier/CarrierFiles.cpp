@@ -118,12 +118,17 @@ bool CheckCarrierDatabases(Run& run) {
          run.Stage(servicesSource, run.ShopPath(service.servicesFile));
 }
 
-bool InstallSupportFiles(Run& run) {
-  for (const auto& name : run.Installed().supportFiles) {
-    const std::string source = InProgramFolder(name);
-    if (!Files_::LocateFile(source, true) || !run.Stage(source, run.ShopPath(name))) return false;
-  }
-  return true;
+namespace {
+
+bool InstallSupportFile(Run& run, const std::string& name) {
+  const std::string source = InProgramFolder(name);
+  return Files_::LocateFile(source, true) && run.Stage(source, run.ShopPath(name));
 }
+
+}  // namespace
+
+bool InstallManifestReport(Run& run) { return InstallSupportFile(run, run.Installed().manifestReportFile); }
+bool InstallLogo(Run& run) { return InstallSupportFile(run, run.Installed().logoFile); }
+bool InstallLabelLayout(Run& run) { return InstallSupportFile(run, run.Installed().labelLayoutFile); }
 
 }  // namespace Carrier

@@ -23,9 +23,7 @@ bool CheckServiceTables(const Service& service, const std::string& zonesDbPath, 
 }  // namespace
 
 std::vector<std::string> Service::ShopFiles() const {
-  std::vector<std::string> files = {zonesFile, servicesFile};
-  files.insert(files.end(), supportFiles.begin(), supportFiles.end());
-  return files;
+  return {zonesFile, servicesFile, manifestReportFile, logoFile, labelLayoutFile};
 }
 
 const char* Word(Result result) {
@@ -73,10 +71,10 @@ bool AddCarrierService(Run& run) {
                                    "New " + service.carrierName + " Service is Available!") == Platform::kAnswerOk &&
       run.Commit()) {
     // A lookup that could not tell leaves its half alone, and the half fails: nothing is added twice.
-    const auto inMaster = FindInMaster(service.code, hostDbPath);
+    const auto inMaster = ServiceInMaster(service.code, hostDbPath);
     if (!inMaster) run.Told().Tell({.name = "record", .result = Result::Unreadable, .detail = "the [Master] lookup failed"});
     masterResult = inMaster && (*inMaster ? AddZone6(run) : AddServiceToMaster(run));
-    const auto inPanel = FindInPanel(service.code, hostDbPath);
+    const auto inPanel = ServiceInPanel(service.code, hostDbPath);
     if (!inPanel) run.Told().Tell({.name = "button", .result = Result::Unreadable, .detail = "the [Panel] lookup failed"});
     if (inPanel && *inPanel) run.Told().Tell({.name = "button", .result = Result::Unchanged});
     const bool added = inPanel && !*inPanel && AddServiceToPanel(run);

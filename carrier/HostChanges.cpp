@@ -80,11 +80,11 @@ std::vector<ColumnValue> PanelInstallValues() {
           {"BackColor", Variant::Int32(-2147483633)}};  // the button face colour, 0x8000000F
 }
 
-std::optional<bool> FindInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
+std::optional<bool> ServiceInMaster(const std::string& serviceCode, const std::string& hostDbPath) {
   return Lookup(hostDbPath, "Select [Service] From [Master] Where [Service] = " + Db::TextLiteral(serviceCode));
 }
 
-std::optional<bool> FindInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
+std::optional<bool> ServiceInPanel(const std::string& serviceCode, const std::string& hostDbPath) {
   return Lookup(hostDbPath, "Select * From [Panel] Where " + AnyButtonIs(Db::TextLiteral(serviceCode)));
 }
 

@@ -77,6 +77,15 @@ void StoreRow(const ChartLine& fields, const std::string& line, const std::strin
                          DBQuery::InsertSql("ZONE", fields.field4, DBQuery::kKindLiteral, false, true, tableName, false));
 }
 
+// The origin ZIP code the operator types; nothing when the box is cancelled or left empty.
+std::optional<std::string> AskOriginZip(const std::string& carrierName) {
+  auto zip = Platform::CurrentUi().InputBox("This utility will install " + carrierName +
+                                                " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
+                                            "Install " + carrierName + "?");
+  if (zip && zip->empty()) zip.reset();
+  return zip;
+}
+
 }  // namespace
 
 std::string WorkingFile(const std::string& name) {
@@ -86,11 +95,8 @@ std::string WorkingFile(const std::string& name) {
 
 bool PrepareZoneDatabase(Run& run) {
   const Service& service = run.Installed();
-  const std::string& carrier = service.carrierName;
-  const auto originZip = Platform::CurrentUi().InputBox(
-      "This utility will install " + carrier + " service to your Mailvoro.\r\r\r\rPlease enter your zipcode of origin:",
-      "Install " + carrier + "?");
-  if (!originZip || originZip->empty()) return false;
+  const auto originZip = AskOriginZip(service.carrierName);
+  if (!originZip) return false;
 
   const std::string emptyZonesPath = InProgramFolder(service.emptyZonesFile);
   const auto chartName = ZoneChartForZip(emptyZonesPath, *originZip);
@@ -102,9 +108,7 @@ bool PrepareZoneDatabase(Run& run) {
 
   const std::string zonesPath = WorkingFile(service.zonesFile);
   try {
-    Files_::StagedCopy copy(emptyZonesPath, zonesPath, Db::kDatabaseLocks);
-    copy.Place();
-    copy.Settle();
+    Files_::CopyFileChecked(emptyZonesPath, zonesPath, Db::kDatabaseLocks);
   } catch (const RunError&) {
     MsgBox_::ShowCopyFailed(emptyZonesPath, zonesPath);
     return false;

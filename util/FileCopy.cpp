@@ -269,6 +269,12 @@ void StagedCopy::Settle() {
   if (state_) state_->backup.reset();
 }
 
+void CopyFileChecked(const std::string& source, const std::string& destination, const InUseLocks& locks) {
+  StagedCopy copy(source, destination, locks);
+  copy.Place();
+  copy.Settle();
+}
+
 void RemoveFileChecked(const std::string& path, const InUseLocks& locks) {
   const Destination d(path);
   if (d.missing == ENOENT) return;

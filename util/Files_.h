@@ -106,6 +106,10 @@ class StagedCopy {
   bool placed_ = false;
 };
 
+// A StagedCopy placed and settled at once, for a destination that nothing
+// puts back; throws as StagedCopy does.
+void CopyFileChecked(const std::string& source, const std::string& destination, const InUseLocks& locks);
+
 // Removes the file at `path` by the rules of a destination (above); a
 // symbolic link is refused, neither it nor its target removed. The removal
 // is on disk when this returns; a path that names nothing is fine.

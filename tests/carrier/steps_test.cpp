@@ -15,7 +15,7 @@ using Args = std::vector<std::string>;
 
 const Carrier::Service kService = {"TARNVEL-GND", "TARN-VEL", "Tarn-Vel Ground", "TARN-VEL", "FEDEX-GND",
                                    "TarnVel_Zones_Empty.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb",
-                                   {"TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"}};
+                                   "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
 // STEP HOST [DESCRIPTION]: the step on a Run of kService (with that
 // description) in the shop HOST; what it prepared is put in place when it succeeds.
@@ -42,9 +42,11 @@ auto Found(std::optional<bool> (*find)(const std::string&, const std::string&)) 
 const Scenario::Steps kSteps = {
     {"AddCarrierService", OnRun(Carrier::AddCarrierService)},
     {"CheckCarrierDatabases", OnRun(Carrier::CheckCarrierDatabases)},
-    {"InstallSupportFiles", OnRun(Carrier::InstallSupportFiles)},
-    {"FindInMaster", Found(Carrier::FindInMaster)},
-    {"FindInPanel", Found(Carrier::FindInPanel)},
+    {"InstallSupportFiles", OnRun(+[](Carrier::Run& run) {
+       return Carrier::InstallManifestReport(run) && Carrier::InstallLogo(run) && Carrier::InstallLabelLayout(run);
+     })},
+    {"ServiceInMaster", Found(Carrier::ServiceInMaster)},
+    {"ServiceInPanel", Found(Carrier::ServiceInPanel)},
     {"TableHasZones", BoolStep<2>(Carrier::TableHasZones)},
     {"TableHasRates", BoolStep<2>(Carrier::TableHasRates)},
     {"ImportZoneChart",
