@@ -287,6 +287,17 @@ status=0
 report=$(lintian --pedantic --no-override --display-info --tag-display-limit 0 "$deb" \
            2>"$work/lintian.err") || status=$?
 [ "$status" -le 1 ] || { cat "$work/lintian.err" >&2; fail "lintian did not run (exit $status)"; }
+# lintian spells the strings of a binary, and the compiler builds some of
+# the program's texts from overlapping 16-byte pieces ("...added succ" and
+# "ed successfully !" read "succed"): a misspelling no source file holds as
+# a word is such a piece, not a text of the program's.
+report=$(while IFS= read -r line; do
+  if [[ $line =~ spelling-error-in-binary\ ([^ ]+)\  ]] &&
+     ! grep -rqw --include="*.cpp" --include="*.h" -e "${BASH_REMATCH[1]}" "$source_dir"/{app,carrier,db,util,platform,tools}; then
+    continue
+  fi
+  printf '%s\n' "$line"
+done <<<"$report")
 [ "$(sed -E 's/^[A-Z]: //' <<<"$report" | grep . | LC_ALL=C sort)" = "$overrides" ] ||
   { echo "$report" >&2; fail "lintian --pedantic finds other than the package's overrides name"; }
 echo "PASSED: desktop entry, AppStream description, the package's layout, made again byte for byte with the changelog's date, and lintian with no override honoured"
