@@ -32,7 +32,7 @@ Item VerifyRecord(const Service& service, Snapshot::Reader& reader) {
   if (rows.rows.empty()) return {.name = "record", .result = Result::Missing, .detail = "no record in [Master]"};
   Item item{.name = "record", .result = Result::Ok};
   for (const auto& [name, value] : Carrier::MasterOverrides(service)) {
-    const auto column = std::ranges::find_if(rows.columns, [&](const std::string& c) {
+    const auto column = std::ranges::find_if(rows.columns, [&name = name](const std::string& c) {
       return UpperAscii(c) == UpperAscii(name);
     });
     if (column == rows.columns.end()) continue;

@@ -48,6 +48,7 @@ bool StillNamed(int fd, const std::string& path) {
 
 // A folder's lock, held while a FolderLock of the folder lives.
 struct HeldFolder {
+  HeldFolder(std::string lockPath, Descriptor lockFile) : path(std::move(lockPath)), lock(std::move(lockFile)) {}
   ~HeldFolder() {
     // The file goes while it is still locked, and only if it is still ours;
     // a waiter that opened it sees it gone and tries again.
