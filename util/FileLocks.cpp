@@ -141,7 +141,7 @@ void RemoveStalePrivateFolders(const std::string& temporary) {
   ForEachEntry(temporary, [](const std::string& path, const std::string& name, const struct stat& info) {
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return;
     // One still being made is not locked yet; left a minute, its maker died.
-    const bool making = name.starts_with("." + std::string(kPrivatePrefix));
+    const bool making = name.starts_with('.') && std::string_view(name).substr(1).starts_with(kPrivatePrefix);
     if (!name.starts_with(kPrivatePrefix) && !(making && ::time(nullptr) - info.st_mtime > 60)) return;
     Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.Get() >= 0 && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) RemoveTree(path);
