@@ -53,7 +53,7 @@ std::string Json(const UiEvent& e) {
 
 std::string Readable(const UiEvent& e, const char* lineBreak) {
   const auto text = [&](const std::string& t) { return Broken(t, lineBreak); };
-  const std::string reply = e.reply ? "\"" + text(*e.reply) + "\"" : "(cancelled)";
+  const std::string reply = e.reply ? std::string("\"") + text(*e.reply) + "\"" : "(cancelled)";
   switch (e.kind) {
     case UiEvent::Kind::Caption: return "Caption: " + text(e.text);
     case UiEvent::Kind::Path: return "Path: " + text(e.text);
@@ -127,7 +127,7 @@ std::string Bar(long long count, long long total, bool unicode) {
   // Nothing to do is all done.
   const long long eighths = total > 0 ? std::clamp(count, 0LL, total) * kBarCells * 8 / total : kBarCells * 8;
   const auto full = static_cast<std::size_t>(eighths / 8), part = static_cast<std::size_t>(eighths % 8);
-  if (!unicode) return "[" + std::string(full, '#') + std::string(kBarCells - full, ' ') + "]";
+  if (!unicode) return std::string("[") + std::string(full, '#') + std::string(kBarCells - full, ' ') + "]";
   static const char* const kParts[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
   std::string bar = "▕";
   for (std::size_t i = 0; i < full; ++i) bar += "█";

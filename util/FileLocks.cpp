@@ -182,7 +182,7 @@ PrivateFolder::PrivateFolder(const std::string& purpose) {
   RemoveStalePrivateFolders(temporary.string());
   // Made under a name the sweep passes over, and given its own name only
   // once it is locked, so that no other process's sweep can take it.
-  std::string pattern = (temporary / ("." + std::string(kPrivatePrefix) + purpose + "-XXXXXX")).string();
+  std::string pattern = (temporary / (std::string(".") + kPrivatePrefix + purpose + "-XXXXXX")).string();
   const auto none = [&](int error) {
     return AccessError("no private folder in " + Quoted(temporary.string()) + ": " + std::strerror(error));
   };
