@@ -11,12 +11,12 @@
 #include <functional>
 #include <map>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 
 namespace {
 
-using FaultSupport::Rows;
-using FaultSupport::Shop;
+using TestSupport::Rows;
+using TestSupport::Shop;
 using Texts = std::vector<std::string>;
 
 struct Case {
@@ -69,8 +69,8 @@ std::vector<Case> Load(const std::string& name) {
 // The boxes a case must show, in order, each as "START" or "START*PART" of
 // its "title: text"; and the zone rows it leaves ("" when not checked).
 std::pair<Texts, std::string> Expected(const std::string& file, const Case& c) {
-  const std::string question = "New TARN-VEL Service is Available!: ", done = FaultSupport::kDoneBox,
-                    failed = FaultSupport::kFailedBox, step = "Process has failed !: Failed to ",
+  const std::string question = "New TARN-VEL Service is Available!: ", done = TestSupport::kDoneBox,
+                    failed = TestSupport::kFailedBox, step = "Process has failed !: Failed to ",
                     read = step + "read Tarn-Vel 'csv' file...*";
   if (c.outcome.starts_with("rows ")) return {{question, done}, c.outcome.substr(5)};
   const std::map<std::string, std::pair<Texts, std::string>> outcomes = {
@@ -118,8 +118,8 @@ const char kTables[] = "SELECT name FROM sqlite_schema WHERE type = 'table' ORDE
 std::string EmptyZones(const Shop& shop) { return (shop.Program() / "TarnVel_Zones_Empty.mdb").string(); }
 
 Snapshot Take(const Shop& shop) {
-  Snapshot s{FaultSupport::DatabaseText(shop.Host()), FaultSupport::DatabaseText(EmptyZones(shop)),
-             FaultSupport::FolderContents(shop.Folder()), FaultSupport::FolderContents(shop.Program()), {}};
+  Snapshot s{TestSupport::DatabaseText(shop.Host()), TestSupport::DatabaseText(EmptyZones(shop)),
+             TestSupport::FolderContents(shop.Folder()), TestSupport::FolderContents(shop.Program()), {}};
   s.programFolder.erase("TarnVel_Zones.mdb");
   for (const char* sql : {kTables, kOtherServices, kOtherButtons})
     for (auto& row : Rows(shop.Host(), sql)) s.others.push_back(std::move(row));
@@ -137,7 +137,7 @@ void RunCases(const std::string& file, const std::function<std::string(Shop&, co
     const auto before = Take(shop);
     const auto run = shop.RunCli(shop.Args(zip));
     const auto [boxes, zoneRows] = Expected(file, c);
-    const bool added = boxes.back() == FaultSupport::kDoneBox;
+    const bool added = boxes.back() == TestSupport::kDoneBox;
     EXPECT_EQ(run.exitStatus, added ? 0 : 1) << run.Dump();
     // The only line on standard error a ZIP code may bring: what a ZIP code is.
     EXPECT_TRUE(run.err.empty() || run.err.starts_with("addtarnvel-cli: a ZIP code is five digits")) << run.err;

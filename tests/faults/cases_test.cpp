@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 #include "Scenario.h"
 
 namespace {
@@ -20,10 +20,10 @@ std::map<std::string, std::string> snapshots;  // by path, for "same"
 long lastPeakKb = 0;
 std::string lastChartRows;
 Scenario::Results lastItems;
-std::vector<std::unique_ptr<FaultSupport::Holder>> holders;
+std::vector<std::unique_ptr<TestSupport::Holder>> holders;
 
 std::map<std::string, std::string> Contents(const std::string& path) {
-  if (fs::is_directory(path)) return FaultSupport::FolderContents(path);
+  if (fs::is_directory(path)) return TestSupport::FolderContents(path);
   return {{"", TestSupport::ReadFile(path)}};
 }
 
@@ -43,7 +43,7 @@ const Scenario::Steps kSteps = {
        args.insert(args.end(), a.begin() + (redirected ? 1 : 0), a.end());
        const auto out = redirected ? a[0].substr(1) : (c.dir.Path() / "run.out").string();
        const auto err = (c.dir.Path() / "run.err").string();
-       const auto run = FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli(args), out, err),
+       const auto run = TestSupport::Wait(TestSupport::Start(TestSupport::Cli(args), out, err),
                                            {std::chrono::seconds(60), 512});
        lastPeakKb = run.peakKb;
        lastChartRows = run.ChartRows();
@@ -63,7 +63,7 @@ const Scenario::Steps kSteps = {
     {"chart", [](Scenario::Context&, const Args&) { return Scenario::Results{lastChartRows}; }},
     // hold DB SQL: another program's connection that ran SQL, open until the test ends.
     {"hold", [](Scenario::Context& c, const Args& a) {
-       const auto& holder = holders.emplace_back(std::make_unique<FaultSupport::Holder>(c.Path(a.at(0)), a.at(1)));
+       const auto& holder = holders.emplace_back(std::make_unique<TestSupport::Holder>(c.Path(a.at(0)), a.at(1)));
        return holder->Error().empty() ? Scenario::Results{} : Scenario::Results{"exception: " + holder->Error()};
      }},
     // peak: "small" when the last run held less than 64 MiB at once.
@@ -108,7 +108,7 @@ const Scenario::Steps kSteps = {
 };
 
 TEST(Faults, Cases) {
-  if (FaultSupport::BuiltProgramFolder().empty()) GTEST_SKIP() << "ATV_PROGRAM_DIR is not set";
+  if (TestSupport::BuiltProgramFolder().empty()) GTEST_SKIP() << "ATV_PROGRAM_DIR is not set";
   for (const char* file : {"broken.json", "refused.json", "places.json"}) {
     SCOPED_TRACE(file);
     Scenario::RunFile(std::string(ATV_CASES_DIR "/") + file, kSteps);

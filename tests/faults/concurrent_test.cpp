@@ -18,12 +18,12 @@
 #include <optional>
 #include <thread>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using FaultSupport::Rows;
+using TestSupport::Rows;
 
 struct ConcurrentCase {
   const char* name;
@@ -53,9 +53,9 @@ const char kWriter[] =
 // Every file of a shop folder: a database as its tables and rows, any
 // other file as its size and hash.
 std::map<std::string, std::string> ShopText(const fs::path& folder) {
-  auto contents = FaultSupport::FolderContents(folder);
+  auto contents = TestSupport::FolderContents(folder);
   for (auto& [name, text] : contents)
-    if (name.ends_with(".mdb")) text = FaultSupport::DatabaseText((folder / name).string());
+    if (name.ends_with(".mdb")) text = TestSupport::DatabaseText((folder / name).string());
   return contents;
 }
 
@@ -73,7 +73,7 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
   const int rounds = roundsText ? std::atoi(roundsText) : kDefaultRounds;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FaultSupport::Shop shop;
+    TestSupport::Shop shop;
     if (!shop.Ready()) GTEST_SKIP() << shop.Why();
     // Long charts, unlike each other, keep the runs busy long enough to meet.
     for (int k = 0; k < 2; ++k) {
@@ -141,16 +141,16 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
       ASSERT_EQ(static_cast<std::size_t>(held), paths.size()) << "the reader could not lock every folder and file";
     };
     auto args = [&](int i) {
-      return FaultSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(),
+      return TestSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(),
                                          programs[i % c.programs]));
     };
     auto child = [&](int i) {
       const std::string out = (shop.Root() / ("run" + std::to_string(i))).string();
-      return FaultSupport::Start(args(i), out + ".out", out + ".err");
+      return TestSupport::Start(args(i), out + ".out", out + ".err");
     };
 
     freshShops();
-    for (int i = 0; i < c.runs; ++i) ASSERT_EQ(FaultSupport::Wait(child(i)).exitStatus, 0) << "run " << i << " alone";
+    for (int i = 0; i < c.runs; ++i) ASSERT_EQ(TestSupport::Wait(child(i)).exitStatus, 0) << "run " << i << " alone";
     std::vector<std::map<std::string, std::string>> expected;
     for (const auto& folder : folders) expected.push_back(ShopText(folder));
 
@@ -158,20 +158,20 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
       freshShops();
       if (c.reader) lockAsNobody();
       const std::string host = (folders[0] / "Mailvoro.mdb").string(), stop = (shop.Root() / "stop").string();
-      std::optional<FaultSupport::Child> writer;
+      std::optional<TestSupport::Child> writer;
       if (c.writer) {
         fs::remove(stop);
-        writer = FaultSupport::Start({"sh", "-c", kWriter, "writer", host, stop}, stop + ".out", stop + ".err");
+        writer = TestSupport::Start({"sh", "-c", kWriter, "writer", host, stop}, stop + ".out", stop + ".err");
         for (int wait = 0; wait < 2000 && !fs::exists(stop + ".started"); ++wait)
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         fs::remove(stop + ".started");
       }
-      std::vector<FaultSupport::Child> children;
+      std::vector<TestSupport::Child> children;
       for (int i = 0; i < c.runs; ++i) children.push_back(child(i));
       std::string problems;
       for (int i = 0; i < c.runs; ++i) {
-        const auto run = FaultSupport::Wait(children[i]);
-        if (run.exitStatus != 0 || !run.StartsBox(FaultSupport::kDoneBox))
+        const auto run = TestSupport::Wait(children[i]);
+        if (run.exitStatus != 0 || !run.StartsBox(TestSupport::kDoneBox))
           problems += "run " + std::to_string(i) + " failed: " + run.Dump();
         for (const auto& event : run.events)
           if (c.reader && event.value("event", "") == "status" &&
@@ -185,8 +185,8 @@ TEST(Concurrent, InstallationsAtOnceEndAsOneAfterAnother) {
       }
       if (writer) {
         TestSupport::WriteFile(stop, "");
-        const auto wrote = FaultSupport::Wait(*writer);
-        const std::string rows = FaultSupport::Value(host, "Select count(*) From [Writer]");
+        const auto wrote = TestSupport::Wait(*writer);
+        const std::string rows = TestSupport::Value(host, "Select count(*) From [Writer]");
         if (wrote.exitStatus != 0 || wrote.err != rows + "\n")
           problems += "the other program: exit " + std::to_string(wrote.exitStatus) + ", " + wrote.err + " committed, " + rows + " rows\n";
         Rows(host, "DROP TABLE [Writer]");

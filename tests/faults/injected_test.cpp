@@ -17,12 +17,12 @@
 #include <set>
 #include <sstream>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using FaultSupport::Installed;
+using TestSupport::Installed;
 using Parts = std::map<std::string, std::string>;
 
 const std::vector<std::string> kCalls = {"write",    "pwrite64", "fsync",     "fdatasync", "rename",
@@ -45,16 +45,16 @@ std::vector<std::string> Traced(const std::vector<std::string>& options, const s
 #endif
   argv.insert(argv.end(), options.begin(), options.end());
   argv.push_back("--");
-  for (const auto& arg : FaultSupport::Cli(args)) argv.push_back(arg);
+  for (const auto& arg : TestSupport::Cli(args)) argv.push_back(arg);
   return argv;
 }
 
 // How often an undisturbed run makes each of kCalls.
-std::map<std::string, int> CountCalls(const FaultSupport::Shop& shop, const std::vector<std::string>& args) {
+std::map<std::string, int> CountCalls(const TestSupport::Shop& shop, const std::vector<std::string>& args) {
   std::string calls;
   for (const auto& call : kCalls) calls += (calls.empty() ? "" : ",") + call;
   const std::string summary = (shop.Root() / "calls").string();
-  const auto run = FaultSupport::Wait(FaultSupport::Start(
+  const auto run = TestSupport::Wait(TestSupport::Start(
       Traced({"-c", "-U", "name,calls", "-o", summary, "-e", "trace=" + calls}, args),
       (shop.Root() / "count.out").string(), (shop.Root() / "count.err").string()));
   std::map<std::string, int> counts;
@@ -85,7 +85,7 @@ std::set<std::string> Names(const fs::path& folder) {
 }
 
 TEST(Injected, EveryFaultLeavesWholeDataAndARerunCompletes) {
-  FaultSupport::Shop shop;
+  TestSupport::Shop shop;
   if (!shop.Ready()) GTEST_SKIP() << shop.Why();
   if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
   // A temporary folder of the runs' own: the private folders other tests make
@@ -126,7 +126,7 @@ TEST(Injected, EveryFaultLeavesWholeDataAndARerunCompletes) {
       for (const auto& fault : kFaults) {
         const std::string where = call + " #" + std::to_string(n) + " " + fault + ": ";
         prepare();
-        const auto run = FaultSupport::Wait(FaultSupport::Start(
+        const auto run = TestSupport::Wait(TestSupport::Start(
             Traced({"-o", "/dev/null", "-e", "trace=" + call, "--inject=" + call + ":" + fault + ":when=" + std::to_string(n)},
                    args),
             (shop.Root() / "run.out").string(), (shop.Root() / "run.err").string()));
@@ -137,7 +137,7 @@ TEST(Injected, EveryFaultLeavesWholeDataAndARerunCompletes) {
         std::string problem;
         for (const std::string name : {"Mailvoro.mdb", "TarnVel_Zones.mdb", "TarnVel_Services.mdb"}) {
           const std::string path = (shop.Folder() / name).string();
-          const std::string whole = fs::exists(path) ? FaultSupport::Value(path, "PRAGMA integrity_check") : "ok";
+          const std::string whole = fs::exists(path) ? TestSupport::Value(path, "PRAGMA integrity_check") : "ok";
           if (whole != "ok") problem += name + " is damaged: " + whole + "; ";
         }
         const Parts now = Installed(shop.Host(), shop.Program());
@@ -154,9 +154,9 @@ TEST(Injected, EveryFaultLeavesWholeDataAndARerunCompletes) {
             if (part != "panel rows" && value != before.at(part))
               problem += part + " is \"" + value + "\" though the shop database did not change; ";
         // Exit 4 says only that the transcript could not be written.
-        const bool claimed = run.exitStatus == 0 || run.StartsBox(FaultSupport::kDoneBox);
+        const bool claimed = run.exitStatus == 0 || run.StartsBox(TestSupport::kDoneBox);
         if (claimed && now != done) problem += "said it succeeded but did not finish; ";
-        if (run.exitStatus == 1 && run.StartsBox(FaultSupport::kDoneBox)) problem += "showed the success box and exited 1; ";
+        if (run.exitStatus == 1 && run.StartsBox(TestSupport::kDoneBox)) problem += "showed the success box and exited 1; ";
         if (fault == kFaults[0] && run.exitStatus != -1) problem += "was not killed; ";
         // Killed, done, failed, the transcript lost, or a library the loader could not open.
         if (!std::set{-1, 0, 1, 4, 127}.contains(run.exitStatus)) problem += "exited " + std::to_string(run.exitStatus) + "; ";

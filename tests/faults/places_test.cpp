@@ -12,13 +12,13 @@
 #include <cstring>
 #include <thread>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using FaultSupport::Installed;
-using FaultSupport::Shop;
+using TestSupport::Installed;
+using TestSupport::Shop;
 
 // A folder under `base` whose path is `length` bytes long.
 fs::path Deep(fs::path base, std::size_t length) {
@@ -81,15 +81,15 @@ TEST(Places, AnEndedDryRunLeavesNoPrivateCopy) {
   args.insert(args.begin(), "--dry-run");
   for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
     SCOPED_TRACE(strsignal(signal));
-    const auto child = FaultSupport::Start(FaultSupport::Cli(args), (shop.Root() / "run.out").string(),
+    const auto child = TestSupport::Start(TestSupport::Cli(args), (shop.Root() / "run.out").string(),
                                            (shop.Root() / "run.err").string());
     for (int wait = 0; wait < 2000 && PrivateFolders(temporary).size() < 2; ++wait)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(PrivateFolders(temporary).size(), 2u) << "the run's working and dry-run folders";
     ::kill(child.pid, signal);
-    FaultSupport::Wait(child);
+    TestSupport::Wait(child);
     // A run killed outright leaves them to the next run of the same user.
-    if (signal == SIGKILL) FaultSupport::Wait(FaultSupport::Start(FaultSupport::Cli({"--dry-run", "--remove", shop.Host()}), "/dev/null", "/dev/null"));
+    if (signal == SIGKILL) TestSupport::Wait(TestSupport::Start(TestSupport::Cli({"--dry-run", "--remove", shop.Host()}), "/dev/null", "/dev/null"));
     EXPECT_EQ(PrivateFolders(temporary), std::vector<std::string>{});
   }
   ::unsetenv("TMPDIR");

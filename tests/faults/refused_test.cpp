@@ -11,17 +11,17 @@
 #include <cstring>
 #include <thread>
 
-#include "FaultSupport.h"
+#include "Shop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::string_literals;
-using FaultSupport::FolderContents;
+using TestSupport::FolderContents;
 
-using FaultSupport::kCopyBox;
-using FaultSupport::kFailedBox;
+using TestSupport::kCopyBox;
+using TestSupport::kFailedBox;
 
 // Another program holding a transaction open on a database of the shop,
 // with a table of its own made in it.
@@ -51,11 +51,11 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FaultSupport::Shop shop;
+    TestSupport::Shop shop;
     if (!shop.Ready()) GTEST_SKIP() << shop.Why();
     const std::string path = (shop.Folder() / c.file).string(), out = (shop.Root() / "held.out").string();
     if (!fs::exists(path)) fs::copy_file(shop.Program() / c.file, path);
-    FaultSupport::Holder holder(path, c.begin + "; CREATE TABLE [Held] ([n] INTEGER); INSERT INTO [Held] VALUES (1)"s);
+    TestSupport::Holder holder(path, c.begin + "; CREATE TABLE [Held] ([n] INTEGER); INSERT INTO [Held] VALUES (1)"s);
     ASSERT_EQ(holder.Error(), "");
     auto inode = [](const std::string& file) {
       struct stat info {};
@@ -64,7 +64,7 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
     const auto journal = inode(path + "-journal");
     ASSERT_NE(journal, 0u) << "the other program's journal";
 
-    const auto child = FaultSupport::Start(FaultSupport::Cli(shop.Args()), out, out + ".err");
+    const auto child = TestSupport::Start(TestSupport::Cli(shop.Args()), out, out + ".err");
     std::string committed;
     if (c.holdSeconds != kThroughTheRun) {
       const auto until = Clock::now() + std::chrono::seconds(c.holdSeconds == kUntilAFailure ? 60 : c.holdSeconds);
@@ -76,22 +76,22 @@ TEST(InUse, AnotherProgramsTransactionIsWaitedForOrRefusedAndKept) {
       while (Clock::now() < until && !released()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       committed = holder.End();
     }
-    const auto run = FaultSupport::Wait(child);
+    const auto run = TestSupport::Wait(child);
     if (c.holdSeconds == kThroughTheRun) {
       EXPECT_EQ(inode(path + "-journal"), journal) << "the other program's journal was taken away";
       committed = holder.End();
     }
     EXPECT_EQ(committed, "not an error") << "the other program's commit";
-    EXPECT_EQ(FaultSupport::Value(path, "PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(FaultSupport::Value(path, "Select count(*) From [Held]"), "1") << "the other program's row";
+    EXPECT_EQ(TestSupport::Value(path, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(TestSupport::Value(path, "Select count(*) From [Held]"), "1") << "the other program's row";
 
     EXPECT_EQ(run.exitStatus, c.exitStatus) << run.Dump();
     // A refused copy says why on standard error; nothing else goes there.
     EXPECT_TRUE(run.err.empty() || run.err.find(c.cause) != std::string::npos) << run.err;
     ASSERT_FALSE(run.Boxes().empty()) << run.Dump();
-    EXPECT_EQ(run.Boxes().back(), c.exitStatus == 0 ? FaultSupport::kDoneBox : kFailedBox) << run.Dump();
+    EXPECT_EQ(run.Boxes().back(), c.exitStatus == 0 ? TestSupport::kDoneBox : kFailedBox) << run.Dump();
     EXPECT_TRUE(c.exitStatus == 0 || (run.StartsBox(c.boxStart) && run.Mentions(c.cause))) << run.Dump();
-    EXPECT_EQ(FaultSupport::Value(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
+    EXPECT_EQ(TestSupport::Value(shop.Host(), "Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'"),
               c.exitStatus == 0 ? "1" : "0")
         << "a service record only when the run could tell that none was there";
   }
@@ -118,7 +118,7 @@ class SmallDisk {
 };
 
 TEST(DiskFull, CopyIntoTheHostFolderKeepsTheOldFileAndLeavesNoTemporary) {
-  FaultSupport::Shop shop;
+  TestSupport::Shop shop;
   if (!shop.Ready()) GTEST_SKIP() << shop.Why();
   const fs::path folder = shop.Root() / "full";
   // Room for the host database and the old zones database, not for the new one.

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -78,6 +79,16 @@ std::vector<std::string> QueryRows(const std::string& path, const std::string& s
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   if (!(out << content)) throw std::runtime_error("cannot write " + path);
+}
+
+std::string TestName(const std::string& text) {
+  std::string name;
+  for (const char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+    else if (!name.empty() && name.back() != '_') name += '_';
+  }
+  while (name.ends_with('_')) name.pop_back();
+  return name;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -36,4 +36,11 @@ std::vector<std::string> QueryRows(const std::string& path, const std::string& s
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 
+// A table row's name as a GoogleTest name: each run of characters other
+// than letters and digits becomes one '_'. Rows are registered with
+//   INSTANTIATE_TEST_SUITE_P(Rows, Fixture, testing::ValuesIn(kRows), TestSupport::RowName);
+// so that `--gtest_filter='*/a_first_installation'` or `ctest -R` runs one.
+std::string TestName(const std::string& text);
+inline constexpr auto RowName = [](const auto& info) { return TestName(info.param.name); };
+
 }  // namespace TestSupport

@@ -1,4 +1,4 @@
-#include "FaultSupport.h"
+#include "Shop.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace FaultSupport {
+namespace TestSupport {
 namespace fs = std::filesystem;
 
 namespace {
@@ -297,4 +297,4 @@ std::map<std::string, std::string> Installed(const std::string& host, const fs::
   return parts;
 }
 
-}  // namespace FaultSupport
+}  // namespace TestSupport

@@ -1,4 +1,4 @@
-// Shared by the fault and corpus suites: a shop of its own per test (a
+// Shared by the suites that run whole installations: a shop of its own per test (a
 // private program folder and a fresh demo shop), the unattended runner
 // started as a separate process under bounds of time and memory, another
 // program's connection to a database, and snapshots that show whether a
@@ -18,7 +18,7 @@
 
 struct sqlite3;
 
-namespace FaultSupport {
+namespace TestSupport {
 
 inline const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
 inline const std::string kDoneBox = "Add Service: TARN-VEL service was added successfully !";
@@ -129,4 +129,4 @@ std::map<std::string, std::string> Installed(const std::string& host, const std:
 // The program folder of the build (ATV_PROGRAM_DIR), or empty.
 std::filesystem::path BuiltProgramFolder();
 
-}  // namespace FaultSupport
+}  // namespace TestSupport
