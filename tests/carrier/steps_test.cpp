@@ -41,13 +41,12 @@ Step Found(std::optional<bool> (*find)(const std::string&, const std::string&)) 
     return std::string(!found ? "failed" : *found ? "true" : "false");
   };
 }
-Step Zip(const char* zip) {
-  return [=](const std::string& map) { return Carrier::ZoneChartForZip(map, zip).value_or(""); };
-}
+Step Zip(const char* zip) { return [=](const std::string& map) { return Carrier::ZoneChartForZip(map, zip).value_or(""); }; }
+bool SupportFiles(Carrier::Run& r) { return Carrier::InstallManifestReport(r) && Carrier::InstallLogo(r) && Carrier::InstallLabelLayout(r); }
 
-bool SupportFiles(Carrier::Run& run) {
-  return Carrier::InstallManifestReport(run) && Carrier::InstallLogo(run) && Carrier::InstallLabelLayout(run);
-}
+// A table's row is shown by its name, in the output and in the CTest names of its cases.
+template <class Row>
+std::ostream& operator<<(std::ostream& os, const Row& row) requires requires { row.name; } { return os << row.name; }
 
 class Steps : public testing::Test {
  protected:
