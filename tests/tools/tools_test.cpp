@@ -1,5 +1,4 @@
-// The tools as built programs: dbquery's output forms and errors, installations into a shop with Yes/No
-// columns; and the carrier's sample data the build lays out in the program folder.
+// The tools as built programs (dbquery; installations into a Yes/No shop) and the sample data the build makes.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -12,19 +11,16 @@ namespace {
 using namespace TestSupport;
 using Texts = std::vector<std::string>;
 
-std::string Built(const std::string& name) { return (BuiltProgramFolder() / name).string(); }
-
 // dbquery run in `dir` for at most a minute: its exit status, and its output and error output as one text.
 std::pair<int, std::string> RunDbquery(const std::string& dir, const Texts& args) {
-  std::string command = "cd '" + dir + "' && timeout 60 " + Built("dbquery"), out;
+  std::string command = "cd '" + dir + "' && timeout 60 " + (BuiltProgramFolder() / "dbquery").string(), out;
   for (const auto& arg : args) command += " '" + std::regex_replace(arg, std::regex("'"), "'\\''") + "'";
   std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
   return {WEXITSTATUS(pclose(pipe)), out};
 }
 
-// On the shop kShop makes, dbquery with `args` exits with `exit` and prints `out`, or
-// (failing) what holds `out` and leaves the folder as it was.
+// dbquery `args` on kShop's shop: its exit status and output, or on failure a part of it and no file changed.
 const char kShop[] = ATV_CASES_DIR "/dbquery-shop.sql";
 struct Row { std::string name; Texts args; int exit; std::string out; };
 const Row kRows[] = {
@@ -66,16 +62,15 @@ TEST(Tools, YesNoShop) {
   for (const char* before : {"SELECT 1", "UPDATE [Master] SET [ACTAP] = 0, [AP] = 0"}) {
     Rows(host, before);
     ASSERT_EQ(shop.RunCli(shop.Args("10001", host)).exitStatus, 0);
-    EXPECT_EQ(Rows(host, "SELECT ACTAP, AP, quote(Logo) FROM Master WHERE Service = 'TARNVEL-GND' UNION ALL "
-                         "SELECT Domestic, count(*), 0 FROM Panel WHERE SV1 = 'TARNVEL-GND'"),
-              (Texts{"-1|-1|X''", "-1|1|0"}));
+    EXPECT_EQ(Rows(host, "SELECT ACTAP, AP, quote(Logo) FROM Master WHERE Service = 'TARNVEL-GND' UNION ALL SELECT "
+                         "Domestic, count(*), 0 FROM Panel WHERE SV1 = 'TARNVEL-GND'"), (Texts{"-1|-1|X''", "-1|1|0"}));
   }
 }
 
 // A chart's ranges {low, high, zone}: after its header, rising disjoint 5-digit ranges, zones 2 to 8, CR LF line ends.
 std::vector<std::array<long, 3>> Chart(const std::string& file) {
   static const std::regex kLine("\n[^,\r\n]*,([0-9]{5}),([0-9]{5}),([2-8])\r(?=\n)");
-  const std::string text = ReadFile(Built("Data/" + file));
+  const std::string text = ReadFile(BuiltProgramFolder() / "Data" / file);
   std::vector<std::array<long, 3>> ranges{{-1, -1, 0}};
   for (std::sregex_iterator m(text.begin(), text.end(), kLine), end; m != end; ++m) {
     ranges.push_back({std::stol((*m)[1]), std::stol((*m)[2]), std::stol((*m)[3])});
@@ -107,19 +102,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, Zones, testing::ValuesIn(kZones), RowName);
 
 // The origin map's ranges are neither empty nor overlapping, each names a chart; rates rise with weight and zone.
 TEST(SampleFiles, OriginMapChartsAndRates) {
-  const std::string zones = Built("TarnVel_Zones_Empty.mdb");
+  const std::string zones = BuiltProgramFolder() / "TarnVel_Zones_Empty.mdb";
   EXPECT_EQ(QueryRows(zones, "SELECT COUNT(*) >= 800, (SELECT COUNT(*) FROM [TARNVEL-GND]), (SELECT COUNT(*) "
                              "FROM [Zip2FileOfOrigin] a WHERE HIZIP < LOZIP OR EXISTS (SELECT 1 FROM "
                              "[Zip2FileOfOrigin] b WHERE b.rowid <> a.rowid AND b.LOZIP <= a.HIZIP AND "
-                             "a.LOZIP <= b.HIZIP)) FROM [Zip2FileOfOrigin]"),
-            Texts{"1|0|0"});
+                             "a.LOZIP <= b.HIZIP)) FROM [Zip2FileOfOrigin]"), Texts{"1|0|0"});
   for (const auto& file : QueryRows(zones, "SELECT DISTINCT FileName FROM [Zip2FileOfOrigin]"))
     EXPECT_GE(Chart(file).size(), 2u) << file;
-  EXPECT_EQ(QueryRows(Built("TarnVel_Services.mdb"),
+  EXPECT_EQ(QueryRows(BuiltProgramFolder() / "TarnVel_Services.mdb",
                       "SELECT COUNT(*), MIN(LBS), MAX(LBS), (SELECT COUNT(*) FROM [TARNVEL-GND] a LEFT JOIN "
-                      "[TARNVEL-GND] b ON b.LBS = a.LBS + 1 WHERE NOT (0 < a.ZONE2 AND a.ZONE2 < a.ZONE3 AND a.ZONE3 "
-                      "< a.ZONE4 AND a.ZONE4 < a.ZONE5 AND a.ZONE5 < a.ZONE6 AND a.ZONE6 < a.ZONE7 AND a.ZONE7 < "
-                      "a.ZONE8) OR b.ZONE2 <= a.ZONE2 OR b.ZONE8 <= a.ZONE8) FROM [TARNVEL-GND]"),
+                      "[TARNVEL-GND] b ON b.LBS = a.LBS + 1 WHERE NOT (0 < a.ZONE2 AND a.ZONE2 < a.ZONE3 AND "
+                      "a.ZONE3 < a.ZONE4 AND a.ZONE4 < a.ZONE5 AND a.ZONE5 < a.ZONE6 AND a.ZONE6 < a.ZONE7 AND "
+                      "a.ZONE7 < a.ZONE8) OR b.ZONE2 <= a.ZONE2 OR b.ZONE8 <= a.ZONE8) FROM [TARNVEL-GND]"),
             Texts{"150|1|150|0"});
 }
 
