@@ -2,9 +2,6 @@
 // the same checks as the targets, in every build (not only clang's).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-
 #include "FuzzChecks.h"
 #include "TestSupport.h"
 
@@ -13,23 +10,18 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(FuzzReplay, SeedsAndRegressionsOfEveryTarget) {
-  TestSupport::TempDir dir;
-  using Check = std::function<void(const std::uint8_t*, std::size_t)>;
-  const std::pair<const char*, Check> targets[] = {
-      {"translate_sql", FuzzChecks::TranslateSql},
-      {"chart_line", [&](const std::uint8_t* data, std::size_t size) {
-         FuzzChecks::ChartLines(dir.File("chart.csv"), data, size);
-       }}};
-  for (const auto& [target, check] : targets) {
+  const TestSupport::TempDir dir;
+  for (const std::string target : {"translate_sql", "chart_line"}) {
     int inputs = 0;
     for (const char* kind : {"seeds", "regressions"}) {
-      const fs::path folder = fs::path(ATV_FUZZ_DIR) / kind / target;
-      if (!fs::is_directory(folder)) continue;
-      for (const auto& entry : fs::directory_iterator(folder)) {
+      std::error_code none;  // a target without regressions
+      for (const auto& entry : fs::directory_iterator(fs::path(ATV_FUZZ_DIR) / kind / target, none)) {
         if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
         SCOPED_TRACE(entry.path().string());
         const std::string bytes = TestSupport::ReadFile(entry.path().string());
-        check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        if (target == "chart_line") FuzzChecks::ChartLines(dir.File("chart.csv"), data, bytes.size());
+        if (target == "translate_sql") FuzzChecks::TranslateSql(data, bytes.size());
         ++inputs;
       }
     }
