@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <pty.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -141,7 +140,7 @@ TEST_P(Flows, AsTheGoldenTranscript) {
   std::string text = ran.out + (ran.err.empty() ? "" : "--- standard error\n" + ran.err);
   text = Replaced(text, fs::path(Carrier::WorkingFile("")).parent_path().string(), "${WORK}");
   text = std::regex_replace(text, std::regex("atv-tmp-[0-9a-f]+"), "atv-tmp-${N}");
-  text = Replaced(Replaced(text, shop.Root().string(), "${DIR}"), "running as " + std::string(::getpwuid(::geteuid())->pw_name), "running as ${USER}");
+  text = std::regex_replace(Replaced(text, shop.Root().string(), "${DIR}"), std::regex("running as [^;]+;"), "running as ${USER};");
   const std::string file = ATV_CASES_DIR "/golden/" + TestSupport::TestName(GetParam().name) + ".txt";
   if (std::getenv("ATV_UPDATE_GOLDEN")) return TestSupport::WriteFile(file, text);
   const std::string golden = fs::exists(file) ? TestSupport::ReadFile(file) : "";
