@@ -128,11 +128,11 @@ void frmMainTest::addEnabledExactlyWhenTheTextNamesAFile() {
 void frmMainTest::browseAndAdd() {
   const QString later = QString::fromStdString(dir_.File("later.mdb"));
   Path()->setText(later);
-  TestSupport::WriteFile(later.toStdString(), "");
-  ui_.fileDialogAnswers = {later.toStdString(), std::nullopt};
-  for (int click = 0; click < 2; ++click) {
+  ui_.fileDialogAnswers = {hostDb_.toStdString(), std::nullopt, later.toStdString()};
+  for (const QString& chosen : {hostDb_, hostDb_, later}) {
+    if (chosen == later) Path()->setText(later), TestSupport::WriteFile(later.toStdString(), "");
     QTest::mouseClick(Control("cmdCD"), Qt::LeftButton);
-    QCOMPARE(Path()->text(), later);
+    QCOMPARE(Path()->text(), chosen);
     QVERIFY(AddEnabled());
   }
   QTest::mouseClick(Control("cmdAddService"), Qt::LeftButton);
@@ -141,7 +141,7 @@ void frmMainTest::browseAndAdd() {
     if (e.kind == UiEvent::Kind::FileDialog || e.kind == UiEvent::Kind::Message)
       seen.push_back(e.kind == UiEvent::Kind::Message ? std::to_string(e.style) : e.title + "|" + e.text);
   const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb";
-  QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, "16"}));
+  QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, dialog, "16"}));
 }
 
 // Return and keypad Enter press the focused button once, held down too,
