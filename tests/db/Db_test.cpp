@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <tuple>
 
 #include "Connection.h"
 #include "Convert.h"
@@ -41,28 +40,24 @@ std::string Shown(const Variant& v) {  // "kind:text"
   static const char* const kinds[] = {"empty", "null", "text", "int16", "int32", "double", "currency", "date", "bool", "byte", "binary"};
   return kinds[static_cast<int>(v.GetKind())] + (":" + (v.IsNull() || v.IsEmpty() ? "" : v.GetKind() == Variant::Kind::Binary ? Db::HexLiteral(v.BinaryValue().data(), v.BinaryValue().size()) : v.ToText()));
 }
-// The rows from the current one to the end, each field "type kind:value" when `typed`, else its text.
-std::string Rows(Engine::Recordset& rs, bool typed = false) {
+std::string Rows(Engine::Recordset& rs, bool typed = false) {  // The rows from the current one to the end, each field "type kind:value" when `typed`, else its text.
   std::vector<std::string> rows;
   for (; !rs.IsEOF(); rs.MoveNext())
     for (int i = 0; i < rs.FieldCount(); ++i)
       rows.push_back(typed ? std::to_string(rs.Fields(i).Type()) + " " + Shown(rs.Fields(i).Value()) : Caught([&] { return rs.Fields(i).Value().ToText(); }));
   return Joined(rows);
 }
-// `sql` through Connection: a query's values, or the error; then the rows of `check`, straight through SQLite.
-Call Sql(std::string sql, std::string check = "") {
+Call Sql(std::string sql, std::string check = "") {  // `sql` through Connection: a query's values, or the error; then the rows of `check`, straight through SQLite.
   return [=](const Dir& d) {
     const std::string got = Caught([&] { return Dialect::FirstKeyword(sql) != "SELECT" ? (Connection::ExecuteSql(Path(d), sql), std::string()) : Rows(*Connection::OpenRecordset(Path(d), sql, true)); });
     return check.empty() ? got : got + ";" + Joined(TestSupport::QueryRows(Path(d), check));
   };
 }
-// What INSERT writes to column `c` of a new row given `value`: "type|quoted value", or the error.
-Row Written(std::string c, std::string value, std::string stored) {
+Row Written(std::string c, std::string value, std::string stored) {  // What INSERT writes to column `c` of a new row given `value`: "type|quoted value", or the error.
   return {"written to " + c + ": " + value, kTyped, Sql("INSERT INTO [W] ([K], [" + c + "]) VALUES (3, " + value + ")",
           "SELECT typeof([" + c + "]) || '|' || quote([" + c + "]) FROM W WHERE K = 3"), stored.starts_with("error") ? stored + ";" : ";" + stored};
 }
-// A new row of W through an attached recordset: K 3 and `value` in column `c`; then what it stored there.
-Call Added(int c, Variant value) {
+Call Added(int c, Variant value) {  // A new row of W through an attached recordset: K 3 and `value` in column `c`; then what it stored there.
   return [=](const Dir& d) {
     auto rs = Connection::OpenRecordset(Path(d), "Select * From [W]", false);
     const std::string got = Caught([&] { rs->AddNew(), rs->SetValue(0, Variant::Int16(3)), rs->SetValue(c, value), rs->Update(); return std::string(); });
@@ -89,8 +84,7 @@ TEST_P(Database, Holds) {
 
 // The engine and its dialect: SQL text in, values or an error number out, then what the file holds.
 const Row kEngine[] = {
-    {"text compares without case", kHost, Sql("Select [Service] From [Master] Where [Service] = 'tarnvel-gnd'"), "TARNVEL-GND"},
-    {"a missing column", kHost, Sql("Select Top 1 [LBS] From [TARNVEL-GND]"), "error 3265"},
+    {"text compares without case", kHost, Sql("Select [Service] From [Master] Where [Service] = 'tarnvel-gnd'"), "TARNVEL-GND"}, {"a missing column", kHost, Sql("Select Top 1 [LBS] From [TARNVEL-GND]"), "error 3265"},
     {"numbers with leading zeros", kHost, Sql("Select [ZONE] From [TARNVEL-GND] Where [LOZIP] <= 01234 And [HIZIP] >= 01234"), "4"},
     {"Top and Distinct in any case", kHost, Sql("sElEcT Distinct tOp 2 [ZONE] fRoM [TARNVEL-GND] oRdEr bY 1 dEsC"), "5,4"},
     {"Top in a subquery", kHost, Sql("Select [Service] From [Master] Where [ACTAP] = (Select Top 1 [ACTAP] From [Master] Order By [ACTAP] DESC)"), "FEDEX-GND"},
@@ -155,8 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Connection, Database, testing::ValuesIn(kConnection), T
 // A scratch file: rows of one transaction, kept before a statement that fails, however it fails.
 void Zone(const Dir& d, int zip, const std::string& file = "a.mdb") { Connection::ExecuteSql(d.File(file), "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (" + std::to_string(zip) + ", 2)"); }
 std::string Zips(const std::string& path) { return Joined(TestSupport::QueryRows(path, "SELECT LOZIP FROM [TARNVEL-GND] ORDER BY 1")); }
-// Rows 100 and 200, `failing` (its error), row 300, all in one scratch file's life; then the rows the file holds.
-Call Kept(std::string failing) {
+Call Kept(std::string failing) {  // Rows 100 and 200, `failing` (its error), row 300, all in one scratch file's life; then the rows the file holds.
   return [=](const Dir& d) {
     std::string failed;
     { const Engine::ScratchFile scratch(Path(d)); Zone(d, 100), Zone(d, 200), failed = Sql(failing)(d), Zone(d, 300); }
@@ -187,8 +180,7 @@ INSTANTIATE_TEST_SUITE_P(ScratchFile, Database, testing::ValuesIn(kScratch), Tes
 
 // Values: each kind as text, 16-bit, 32-bit, double, boolean and date; a Null field converted; statements built column by column.
 Call Conv(std::function<Variant()> make) {
-  return [=](const Dir&) {
-    const Variant v = make();  // throws as a row's outcome
+  return [=](const Dir&) { const Variant v = make();  // one that cannot be made throws as the row's outcome
     return Caught([&] { return v.ToText(); }) + "|" + Caught([&] { return std::to_string(v.ToInt16()); }) + "|" + Caught([&] { return std::to_string(v.ToInt32()); }) + "|" +
            Caught([&] { return Variant::Double(v.ToDouble()).ToText(); }) + "|" + Caught([&] { return std::to_string(v.ToBool()); }) + "|" + Caught([&] { return v.ToDateText(); });
   };
@@ -202,28 +194,14 @@ Call Converted(int k, std::string c, Variant fallback, bool trim = true) {
 Call Numeric(std::vector<std::string> texts) {  // whether each text is numeric
   return [=](const Dir&) { std::string flags; for (const auto& t : texts) flags += std::to_string(Db::IsNumericText(t)); return flags; };
 }
-// A statement built of `columns` (column, value, kind each): what the last gives.
-Call Built(bool update, std::vector<std::tuple<std::string, std::string, int>> columns, bool dbo = false) {
-  return [=](const Dir&) {
-    std::string sql;
-    for (std::size_t i = 0; const auto& [c, value, kind] : columns)
-      if (const bool first = i == 0, last = ++i == columns.size(); true)
-        sql += update ? DBQuery::UpdateSql(c, value, kind, first, last, "T", "[Shipper#] = 3 And D < #1/2/2009#", dbo) : DBQuery::InsertSql(c, value, kind, first, last, "T", dbo);
-    return sql;
-  };
-}
 const Row kValues[] = {
     {"Empty", "", Of(Variant()), "|0|0|0|0|error 13"}, {"Null", "", Of(Variant::Null()), "error 94|error 94|error 94|error 94|error 94|error 94"},
-    {"a 32-bit number", "", Of(Variant::Int32(70000)), "70000|error 6|70000|70000|1|2091-08-25 00:00:00"},
-    {"the largest 16-bit number", "", Of(Variant::Int32(32767)), "32767|32767|32767|32767|1|1989-09-16 00:00:00"},
-    {"a half rounds to even", "", Of(Variant::Double(2.5)), "2.5|2|2|2.5|1|1900-01-01 12:00:00"},
-    {"a double past 32 bits", "", Of(Variant::Double(3e9)), "3000000000|error 6|error 6|3000000000|1|error 6"},
+    {"a 32-bit number", "", Of(Variant::Int32(70000)), "70000|error 6|70000|70000|1|2091-08-25 00:00:00"}, {"the largest 16-bit number", "", Of(Variant::Int32(32767)), "32767|32767|32767|32767|1|1989-09-16 00:00:00"},
+    {"a half rounds to even", "", Of(Variant::Double(2.5)), "2.5|2|2|2.5|1|1900-01-01 12:00:00"}, {"a double past 32 bits", "", Of(Variant::Double(3e9)), "3000000000|error 6|error 6|3000000000|1|error 6"},
     {"doubles in full between tiny and huge", "", [](const Dir&) { std::string t; for (double v : {0.1, -0.0, 123456789012345.0, 1e15, 1.5e-7}) t += Variant::Double(v).ToText() + " "; return t; },
      "0.1 0 123456789012345 1e+15 1.5e-07 "},
-    {"currency to four places", "", Of(Variant::Currency(1.23456)), "1.2346|1|1|1.2346|1|1899-12-31 05:37:49"},
-    {"True", "", Of(Variant::Bool(true)), "True|-1|-1|-1|1|1899-12-29 00:00:00"},
-    {"numeric text", "", Text(" 12.5 "), " 12.5 |12|12|12.5|1|error 13"},
-    {"true text", "", Text("tRUE"), "tRUE|error 13|error 13|error 13|1|error 13"},
+    {"currency to four places", "", Of(Variant::Currency(1.23456)), "1.2346|1|1|1.2346|1|1899-12-31 05:37:49"}, {"True", "", Of(Variant::Bool(true)), "True|-1|-1|-1|1|1899-12-29 00:00:00"},
+    {"numeric text", "", Text(" 12.5 "), " 12.5 |12|12|12.5|1|error 13"}, {"true text", "", Text("tRUE"), "tRUE|error 13|error 13|error 13|1|error 13"},
     {"empty text", "", Text(""), "|error 13|error 13|error 13|error 13|error 13"},
     {"a date and time as text", "", Text("12/31/2009 1:05 PM"), "12/31/2009 1:05 PM|error 13|error 13|error 13|error 13|2009-12-31 13:05:00"},
     {"noon as text", "", Text("12/31/2009 12:30 PM"), "12/31/2009 12:30 PM|error 13|error 13|error 13|error 13|2009-12-31 12:30:00"},
@@ -243,16 +221,19 @@ const Row kValues[] = {
      "text:a btext:\tx\ttext:  a b  "},
     {"a date field", kTyped, Converted(2, "T", Variant()), "date:2009-01-02 00:00:00"},
     {"a field past the end gives the default", kTyped, Converted(99, "X", Variant::Int16(3)), "int16:3"},
-    {"an insert", "", Built(false, {{"A", "O'Brien", 1}, {"B", "1/2/2009", 2}, {"C", "5", 3}}), "INSERT INTO [T] ([A], [B], [C]) VALUES ('O'Brien', #1/2/2009#, 5)"},
-    {"an insert in the dbo dialect", "", Built(false, {{"A", "x", 1}, {"B", "1/2/2009", 2}}, true), "INSERT INTO [dbo].[T] ([A], [B]) VALUES ('x', '1/2/2009')"},
-    {"an update", "", Built(true, {{"A", "1/2/2009", 2}, {"B", "40", 3}}), "UPDATE [T] SET [A] = #1/2/2009#, [B] = 40 WHERE [Shipper#] = 3 And D < #1/2/2009#"},
-    {"an update in the dbo dialect", "", Built(true, {{"A", "x", 1}}, true), "UPDATE [dbo].[T] SET [A] = 'x' WHERE [Shipper'] = 3 And D < '1/2/2009'"},
-    {"a new statement drops what was pending", "", [](const Dir&) { return DBQuery::UpdateSql("X", "1", 3, true, false, "U", "", false) + DBQuery::InsertSql("A", "2", 3, true, true, "T", false); }, "INSERT INTO [T] ([A]) VALUES (2)"},
+    {"an insert", "", [](const Dir&) { return Joined({DBQuery::InsertSql("A", "O'Brien", 1, true, false, "T", false), DBQuery::InsertSql("B", "1/2/2009", 2, false, false, "X", false),
+       DBQuery::InsertSql("C", "5", 3, false, true, "Junk", false)}); }, "INSERT INTO [T] ([A], [B], [C]) VALUES ('O'Brien', #1/2/2009#, 5)"},
+    {"an insert in the dbo dialect", "", [](const Dir&) { return Joined({DBQuery::InsertSql("A", "x", 1, true, false, "T", true), DBQuery::InsertSql("B", "1/2/2009", 2, false, true, "J", false)}); },
+     "INSERT INTO [dbo].[T] ([A], [B]) VALUES ('x', '1/2/2009')"},
+    {"an update", "", [](const Dir&) { return Joined({DBQuery::UpdateSql("A", "1/2/2009", 2, true, false, "T", "[Shipper#] = 3 And D < #1/2/2009#", false),
+       DBQuery::UpdateSql("B", "40", 3, false, true, "J", "Junk = #1#", false)}); }, "UPDATE [T] SET [A] = #1/2/2009#, [B] = 40 WHERE [Shipper#] = 3 And D < #1/2/2009#"},
+    {"an update in the dbo dialect", "", [](const Dir&) { return DBQuery::UpdateSql("A", "x", 1, true, true, "T", "[Shipper#] = 3 And D < #1/2/2009#", true); },
+     "UPDATE [dbo].[T] SET [A] = 'x' WHERE [Shipper'] = 3 And D < '1/2/2009'"},
+    {"a new statement drops what was pending", "", [](const Dir&) { return Joined({DBQuery::UpdateSql("X", "1", 3, true, false, "U", "", false), DBQuery::InsertSql("A", "2", 3, true, true, "T", false)}); }, "INSERT INTO [T] ([A]) VALUES (2)"},
 };
 INSTANTIATE_TEST_SUITE_P(Values, Database, testing::ValuesIn(kValues), TestSupport::RowName);
 
-// Another program's connection to `path`: a child process that runs the next of `statements` at each Step(), answering SQLite's
-// result code, and ends with the object (within a minute whatever happens).
+// Another program's connection: a child that runs the next statement at each Step(), answering SQLite's code, until the object ends.
 struct Writer {
   int ask[2], done[2];
   pid_t pid = (::pipe(ask) | ::pipe(done)) != 0 ? -1 : ::fork();
