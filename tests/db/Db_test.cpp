@@ -93,7 +93,7 @@ const Row kEngine[] = {
     {"two statements run none", kHost, Sql("UPDATE [Master] SET [ACTAP] = 1; DELETE FROM [Master]", "SELECT count(*) FROM Master WHERE ACTAP = 1"), "error 3142;0"},
     {"a missing table", kHost, Sql("Select * From [Nope]"), "error 3078"}, {"a missing column written", kHost, Sql("INSERT INTO [TARNVEL-GND] ([ZIP]) VALUES (1)"), "error 3265"},
     {"a date that is none", kHost, Sql("Select * From [Master] Where [Last Updated] = #2/30/2009#"), "error 3075"}, {"a syntax error", kHost, Sql("Select From Where"), "error 3075"},
-    {"a statement not allowed", kHost, Sql("ATTACH DATABASE 'other.db' AS other"), "error 3075"},
+    {"a statement not allowed", kHost, Sql("ATTACH DATABASE 'other.db' AS other"), "error 3075"}, {"a statement of no allowed kind", kHost, Sql("ANALYZE"), "error 3075"},
     {"a read-only file refuses a change", kHost, [](const Dir& d) { fs::permissions(Path(d), fs::perms(0444)); return Sql("UPDATE [Master] SET [AP] = 1", "SELECT sum(AP) FROM Master")(d); }, "error 3051;40"},
     {"the dialect is rewritten outside texts and names only", "", [](const Dir&) {
        return Dialect::TranslateSql("Select [Top 1], '#1/2/2009#', 'it''s', [a]]b] From t Where D = #1/2/2009 1:05:09 pm#;") + "/" + Dialect::TranslateSql("Select Top 3 a From t -- last"); },
