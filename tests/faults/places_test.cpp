@@ -1,8 +1,8 @@
 // Paths of 4,000 bytes to the shop database and to the program folder: an
 // installation there completes as it does anywhere, and a check reads it;
-// a dry run ended by a signal leaves no private copy behind. (A host database in
-// WAL mode, links in the shop folder and a transcript that cannot be
-// written are rows of places.json.)
+// a dry run ended by a signal leaves no private copy behind; a transcript
+// that cannot be written. (A host database in WAL mode and links in the shop
+// folder are rows of tables_test.)
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -93,6 +93,19 @@ TEST(Places, AnEndedDryRunLeavesNoPrivateCopy) {
     EXPECT_EQ(PrivateFolders(temporary), std::vector<std::string>{});
   }
   ::unsetenv("TMPDIR");
+}
+
+// The run completes; exit 4 and one line on standard error say its record is lost.
+TEST(Places, ATranscriptToAFullDevice) {
+  Shop shop;
+  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+  ASSERT_EQ(shop.RunCli(shop.Args()).exitStatus, 0);
+  const auto done = Installed(shop.Host(), shop.Program());
+  shop.Reset();
+  const auto run = TestSupport::Wait(TestSupport::Start(TestSupport::Cli(shop.Args()), "/dev/full", (shop.Root() / "err").string()));
+  EXPECT_EQ(run.exitStatus, 4);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(Installed(shop.Host(), shop.Program()), done);
 }
 
 }  // namespace

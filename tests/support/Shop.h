@@ -117,7 +117,8 @@ std::vector<std::string> Rows(const std::string& path, const std::string& sql);
 // whole database's "PRAGMA integrity_check").
 std::string Value(const std::string& path, const std::string& sql);
 
-// Name → size and hash of every entry in a folder (folders as "<folder>").
+// Name → mode and what it is of every entry in a folder: a file's size and hash (only the size past 64 MiB),
+// a link's target, "<folder>" or "<special>" (never opened).
 std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
 
 // What an installation changes in the shop of `host`: "master" and
