@@ -69,8 +69,8 @@ std::vector<Case> Load(const std::string& name) {
 // The boxes a case must show, in order, each as "START" or "START*PART" of
 // its "title: text"; and the zone rows it leaves ("" when not checked).
 std::pair<Texts, std::string> Expected(const std::string& file, const Case& c) {
-  const std::string question = "New TARN-VEL Service is Available!: ", done = TestSupport::kDoneBox,
-                    failed = TestSupport::kFailedBox, step = "Process has failed !: Failed to ",
+  const std::string question = "New TARN-VEL Service is Available!: ", done = "Add Service: TARN-VEL service was added successfully !",
+                    failed = "Add Service: Failed to add TARN-VEL service...", step = "Process has failed !: Failed to ",
                     read = step + "read Tarn-Vel 'csv' file...*";
   if (c.outcome.starts_with("rows ")) return {{question, done}, c.outcome.substr(5)};
   const std::map<std::string, std::pair<Texts, std::string>> outcomes = {
@@ -137,7 +137,7 @@ void RunCases(const std::string& file, const std::function<std::string(Shop&, co
     const auto before = Take(shop);
     const auto run = shop.RunCli(shop.Args(zip));
     const auto [boxes, zoneRows] = Expected(file, c);
-    const bool added = boxes.back() == TestSupport::kDoneBox;
+    const bool added = boxes.back() == "Add Service: TARN-VEL service was added successfully !";
     EXPECT_EQ(run.exitStatus, added ? 0 : 1) << run.Dump();
     // The only line on standard error a ZIP code may bring: what a ZIP code is.
     EXPECT_TRUE(run.err.empty() || run.err.starts_with("addtarnvel-cli: a ZIP code is five digits")) << run.err;

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <csignal>
@@ -14,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -44,6 +41,12 @@ std::vector<std::string> ChildEnvironment() {
   return env;
 }
 
+// The program folder of the build (ATV_PROGRAM_DIR), or empty.
+fs::path BuiltProgramFolder() {
+  const char* dir = std::getenv("ATV_PROGRAM_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
 }  // namespace
 
 std::vector<std::string> Run::Boxes() const {
@@ -53,40 +56,19 @@ std::vector<std::string> Run::Boxes() const {
   return boxes;
 }
 
-bool Run::StartsBox(const std::string& start) const {
-  for (const auto& box : Boxes())
-    if (box.starts_with(start)) return true;
-  return false;
-}
-
-bool Run::Mentions(const std::string& part) const {
-  for (const auto& box : Boxes())
-    if (box.find(part) != std::string::npos) return true;
-  return false;
-}
-
 std::string Run::Dump() const {
   std::string text = "exit " + std::to_string(exitStatus) + "\n";
   for (const auto& box : Boxes()) text += "  box " + box.substr(0, 600) + "\n";
-  if (!err.empty()) text += "stderr: " + err.substr(0, 2000) + "\n";
-  return text;
-}
-
-fs::path BuiltProgramFolder() {
-  const char* dir = std::getenv("ATV_PROGRAM_DIR");
-  return dir ? fs::path(dir) : fs::path();
+  return text + (err.empty() ? "" : "stderr: " + err.substr(0, 2000) + "\n");
 }
 
 Shop::Shop() {
   const fs::path bin = BuiltProgramFolder();
-  if (bin.empty()) {
-    why_ = "ATV_PROGRAM_DIR is not set";
-    return;
-  }
+  if (bin.empty()) why_ = "ATV_PROGRAM_DIR is not set";
   for (const fs::path& needed : {bin / "addtarnvel-cli", bin / "Data", fs::path(ATV_SOURCE_DIR) / "data/demo-shop.sql"})
-    if (!fs::exists(needed)) why_ = needed.string() + " is not there yet";
+    if (why_.empty() && !fs::exists(needed)) why_ = needed.string() + " is not there yet";
   for (const char* name : kCarrierFiles)
-    if (!fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
+    if (why_.empty() && !fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
   if (!why_.empty()) return;
   fs::create_directories(Program());
   for (const char* name : kCarrierFiles) fs::copy_file(bin / name, Program() / name);
@@ -218,9 +200,12 @@ std::string Value(const std::string& path, const std::string& sql) {
   }
 }
 
+nlohmann::json Run::Summary() const {
+  return !events.empty() && events.back().value("event", "") == "summary" ? events.back() : nlohmann::json::object();
+}
+
 std::string Run::ChartRows() const {
-  if (events.empty() || events.back().value("event", "") != "summary") return "";
-  for (const auto& item : events.back()["items"])
+  for (const auto& item : Summary().value("items", nlohmann::json::array()))
     if (item.value("item", "") == "chart") return std::to_string(item.value("rows", -1));
   return "";
 }
@@ -273,22 +258,22 @@ std::string ZoneRows(const std::string& path) {
 std::map<std::string, std::string> Installed(const std::string& host, const fs::path& program) {
   const fs::path folder = fs::path(host).parent_path();
   std::map<std::string, std::string> parts;
-  auto joined = [](const std::vector<std::string>& rows) {
-    std::string text;
-    for (const auto& row : rows) text += row + "\n";
-    return text;
-  };
   // Each part is read on its own, so that one unreadable part still lets the others show.
-  auto read = [&](const std::string& part, const std::string& path, const std::string& sql) {
+  auto read = [&](const std::string& part, const std::string& path, const std::function<std::string()>& rows) {
     try {
-      parts[part] = fs::exists(path) ? joined(Rows(path, sql)) : "missing";
+      parts[part] = fs::exists(path) ? rows() : "missing";
     } catch (const std::exception& e) {
       parts[part] = std::string("unreadable: ") + e.what();
     }
   };
-  read("master", host, "Select * From [Master] Where [Service] = 'TARNVEL-GND'");
-  read("buttons", host, "Select * From [Panel] Where 'TARNVEL-GND' In ([SV1], [SV2], [SV3], [SV4], [SV5], [SV6], [SV7])");
-  read("panel rows", host, "Select count(*) From [Panel]");
+  for (const auto& [part, sql] : {std::pair{"master", "Select * From [Master] Where [Service] = 'TARNVEL-GND'"},
+                                  {"buttons", "Select * From [Panel] Where 'TARNVEL-GND' In ([SV1], [SV2], [SV3], [SV4], [SV5], [SV6], [SV7])"},
+                                  {"panel rows", "Select count(*) From [Panel]"}})
+    read(part, host, [&] {
+      std::string text;
+      for (const auto& row : Rows(host, sql)) text += row + "\n";
+      return text;
+    });
   for (const auto& name : kCopiedFiles) {
     const fs::path copy = folder / name;
     std::string& part = parts[name];
@@ -311,11 +296,7 @@ std::map<std::string, std::string> Installed(const std::string& host, const fs::
   }
   // Read last: a leftover beside it would be played back into it.
   const std::string zones = (folder / "TarnVel_Zones.mdb").string();
-  try {
-    parts["zone rows"] = fs::exists(zones) ? ZoneRows(zones) : "missing";
-  } catch (const std::exception& e) {
-    parts["zone rows"] = std::string("unreadable: ") + e.what();
-  }
+  read("zone rows", zones, [&] { return ZoneRows(zones); });
   return parts;
 }
 
