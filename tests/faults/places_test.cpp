@@ -1,14 +1,9 @@
-// Paths of 4,000 bytes to the shop database and to the program folder: an
-// installation there completes as it does anywhere, and a check reads it;
-// a dry run ended by a signal leaves no private copy behind. (A host database in
-// WAL mode, links in the shop folder and a transcript that cannot be
-// written are rows of places.json.)
+// Places a table row cannot lay out: paths of 4,000 bytes (an installation completes there and a check
+// reads it), a dry run ended by a signal (no private copy is left), a transcript that cannot be written.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -48,18 +43,15 @@ TEST(Places, LongPaths) {
     EXPECT_EQ(run.exitStatus, 0) << run.Dump();
     auto verify = shop.Args("10001", host, program);
     verify.insert(verify.begin(), "--verify");
-    const auto check = shop.RunCli(verify);
-    EXPECT_EQ(check.exitStatus, 0) << "the check reads what the installation wrote\n" << check.Dump();
+    EXPECT_EQ(shop.RunCli(verify).exitStatus, 0) << "the check reads what the installation wrote";
     // Read back through SQLite, which takes only shorter paths.
-    if (deepShop) fs::rename(fs::path(host).parent_path(), shop.Folder());
-    if (!deepShop) fs::rename(program, shop.Program());
+    fs::rename(deepShop ? fs::path(host).parent_path() : fs::path(program), deepShop ? shop.Folder() : shop.Program());
     EXPECT_EQ(Installed(shop.Host(), shop.Program()), done);
     fs::remove_all(shop.Root() / "deep");
   }
 }
 
-// The names of the private folders of runs in `temporary` (once made: a
-// folder is locked before it takes its name).
+// The private folders of runs in `temporary` (named once locked).
 std::vector<std::string> PrivateFolders(const fs::path& temporary) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(temporary))
@@ -93,6 +85,19 @@ TEST(Places, AnEndedDryRunLeavesNoPrivateCopy) {
     EXPECT_EQ(PrivateFolders(temporary), std::vector<std::string>{});
   }
   ::unsetenv("TMPDIR");
+}
+
+// The run completes; exit 4 and one line on standard error say its record is lost.
+TEST(Places, ATranscriptToAFullDevice) {
+  Shop shop;
+  if (!shop.Ready()) GTEST_SKIP() << shop.Why();
+  ASSERT_EQ(shop.RunCli(shop.Args()).exitStatus, 0);
+  const auto done = Installed(shop.Host(), shop.Program());
+  shop.Reset();
+  const auto run = TestSupport::Wait(TestSupport::Start(TestSupport::Cli(shop.Args()), "/dev/full", (shop.Root() / "err").string()));
+  EXPECT_EQ(run.exitStatus, 4);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_EQ(Installed(shop.Host(), shop.Program()), done);
 }
 
 }  // namespace

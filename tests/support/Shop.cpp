@@ -3,17 +3,15 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -45,6 +43,11 @@ std::vector<std::string> ChildEnvironment() {
 
 }  // namespace
 
+fs::path BuiltProgramFolder() {
+  const char* dir = std::getenv("ATV_PROGRAM_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
 std::vector<std::string> Run::Boxes() const {
   std::vector<std::string> boxes;
   for (const auto& e : events)
@@ -52,40 +55,19 @@ std::vector<std::string> Run::Boxes() const {
   return boxes;
 }
 
-bool Run::StartsBox(const std::string& start) const {
-  for (const auto& box : Boxes())
-    if (box.starts_with(start)) return true;
-  return false;
-}
-
-bool Run::Mentions(const std::string& part) const {
-  for (const auto& box : Boxes())
-    if (box.find(part) != std::string::npos) return true;
-  return false;
-}
-
 std::string Run::Dump() const {
   std::string text = "exit " + std::to_string(exitStatus) + "\n";
   for (const auto& box : Boxes()) text += "  box " + box.substr(0, 600) + "\n";
-  if (!err.empty()) text += "stderr: " + err.substr(0, 2000) + "\n";
-  return text;
-}
-
-fs::path BuiltProgramFolder() {
-  const char* dir = std::getenv("ATV_PROGRAM_DIR");
-  return dir ? fs::path(dir) : fs::path();
+  return text + (err.empty() ? "" : "stderr: " + err.substr(0, 2000) + "\n");
 }
 
 Shop::Shop() {
   const fs::path bin = BuiltProgramFolder();
-  if (bin.empty()) {
-    why_ = "ATV_PROGRAM_DIR is not set";
-    return;
-  }
+  if (bin.empty()) why_ = "ATV_PROGRAM_DIR is not set";
   for (const fs::path& needed : {bin / "addtarnvel-cli", bin / "Data", fs::path(ATV_SOURCE_DIR) / "data/demo-shop.sql"})
-    if (!fs::exists(needed)) why_ = needed.string() + " is not there yet";
+    if (why_.empty() && !fs::exists(needed)) why_ = needed.string() + " is not there yet";
   for (const char* name : kCarrierFiles)
-    if (!fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
+    if (why_.empty() && !fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
   if (!why_.empty()) return;
   fs::create_directories(Program());
   for (const char* name : kCarrierFiles) fs::copy_file(bin / name, Program() / name);
@@ -217,9 +199,12 @@ std::string Value(const std::string& path, const std::string& sql) {
   }
 }
 
+nlohmann::json Run::Summary() const {
+  return !events.empty() && events.back().value("event", "") == "summary" ? events.back() : nlohmann::json::object();
+}
+
 std::string Run::ChartRows() const {
-  if (events.empty() || events.back().value("event", "") != "summary") return "";
-  for (const auto& item : events.back()["items"])
+  for (const auto& item : Summary().value("items", nlohmann::json::array()))
     if (item.value("item", "") == "chart") return std::to_string(item.value("rows", -1));
   return "";
 }
@@ -244,36 +229,50 @@ std::map<std::string, std::string> FolderContents(const fs::path& folder) {
   std::map<std::string, std::string> contents;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (it->is_directory()) {
-      contents[name] = "<folder>";
+    const auto status = it->symlink_status();
+    std::string& entry = contents[it->path().filename().string()];
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "mode %o, ", static_cast<unsigned>(status.permissions() & fs::perms::all));
+    entry = mode;
+    if (fs::is_symlink(status)) {
+      entry += "a link to " + fs::read_symlink(it->path(), ec).string();
+    } else if (!fs::is_regular_file(status)) {
+      entry += fs::is_directory(status) ? "<folder>" : "<special>";
+    } else if (const auto size = it->file_size(ec); size > (64u << 20)) {
+      entry += std::to_string(size) + " bytes";  // too large to read: its size tells
     } else {
       const std::string bytes = TestSupport::ReadFile(it->path().string());
-      contents[name] = std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
+      entry += std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
     }
   }
   return contents;
 }
 
+// The rows of a zones database's zone table; "0" when it is not a table (a view may never end).
+std::string ZoneRows(const std::string& path) {
+  const bool table = Rows(path, "Select type From sqlite_schema Where name = 'TARNVEL-GND'") == std::vector<std::string>{"table"};
+  return table ? Rows(path, "Select count(*) From [TARNVEL-GND]").at(0) : "0";
+}
+
 std::map<std::string, std::string> Installed(const std::string& host, const fs::path& program) {
   const fs::path folder = fs::path(host).parent_path();
   std::map<std::string, std::string> parts;
-  auto joined = [](const std::vector<std::string>& rows) {
-    std::string text;
-    for (const auto& row : rows) text += row + "\n";
-    return text;
-  };
   // Each part is read on its own, so that one unreadable part still lets the others show.
-  auto read = [&](const std::string& part, const std::string& path, const std::string& sql) {
+  auto read = [&](const std::string& part, const std::string& path, const std::function<std::string()>& rows) {
     try {
-      parts[part] = fs::exists(path) ? joined(Rows(path, sql)) : "missing";
+      parts[part] = fs::exists(path) ? rows() : "missing";
     } catch (const std::exception& e) {
       parts[part] = std::string("unreadable: ") + e.what();
     }
   };
-  read("master", host, "Select * From [Master] Where [Service] = 'TARNVEL-GND'");
-  read("buttons", host, "Select * From [Panel] Where 'TARNVEL-GND' In ([SV1], [SV2], [SV3], [SV4], [SV5], [SV6], [SV7])");
-  read("panel rows", host, "Select count(*) From [Panel]");
+  for (const auto& [part, sql] : {std::pair{"master", "Select * From [Master] Where [Service] = 'TARNVEL-GND'"},
+                                  {"buttons", "Select * From [Panel] Where 'TARNVEL-GND' In ([SV1], [SV2], [SV3], [SV4], [SV5], [SV6], [SV7])"},
+                                  {"panel rows", "Select count(*) From [Panel]"}})
+    read(part, host, [&] {
+      std::string text;
+      for (const auto& row : Rows(host, sql)) text += row + "\n";
+      return text;
+    });
   for (const auto& name : kCopiedFiles) {
     const fs::path copy = folder / name;
     std::string& part = parts[name];
@@ -284,16 +283,19 @@ std::map<std::string, std::string> Installed(const std::string& host, const fs::
     } else if (name == "TarnVel_Zones.mdb") {
       // Made by the run from a chart, so whole when its zone table has rows.
       try {
-        part = Rows(copy.string(), "Select count(*) From [TARNVEL-GND]").at(0) != "0" ? "same" : "differs";
+        part = ZoneRows(copy.string()) != "0" ? "same" : "differs";
       } catch (const std::exception&) {
         part = "differs";
       }
     } else {
-      part = TestSupport::ReadFile(copy.string()) == TestSupport::ReadFile((program / name).string()) ? "same" : "differs";
+      const bool same = fs::file_size(copy) == fs::file_size(program / name) &&
+                        TestSupport::ReadFile(copy.string()) == TestSupport::ReadFile((program / name).string());
+      part = same ? "same" : "differs";
     }
   }
   // Read last: a leftover beside it would be played back into it.
-  read("zone rows", (folder / "TarnVel_Zones.mdb").string(), "Select count(*) From [TARNVEL-GND]");
+  const std::string zones = (folder / "TarnVel_Zones.mdb").string();
+  read("zone rows", zones, [&] { return ZoneRows(zones); });
   return parts;
 }
 

@@ -1,8 +1,6 @@
-// Shared by the suites that run whole installations: a shop of its own per test (a
-// private program folder and a fresh demo shop), the unattended runner
-// started as a separate process under bounds of time and memory, another
-// program's connection to a database, and snapshots that show whether a
-// database, a folder or an installation changed.
+// Shared by the suites that run whole installations: a shop of its own per test (a private program folder
+// and a fresh demo shop), the runner as a separate process under bounds of time and memory, another
+// program's connection to a database, and snapshots that show whether a database, folder or installation changed.
 #pragma once
 
 #include <sys/types.h>
@@ -20,9 +18,6 @@ struct sqlite3;
 
 namespace TestSupport {
 
-inline const std::string kFailedBox = "Add Service: Failed to add TARN-VEL service...";
-inline const std::string kDoneBox = "Add Service: TARN-VEL service was added successfully !";
-inline const std::string kCopyBox = "Can't Copy a File ...: AddTarnVel program has failed to copy file from:";
 // The carrier's files that an installation copies next to the shop database.
 inline const std::vector<std::string> kCopiedFiles = {"TarnVel_Zones.mdb", "TarnVel_Services.mdb",
                                                       "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
@@ -35,9 +30,9 @@ struct Run {
   std::string err;
   // The message boxes, each as "title: text".
   std::vector<std::string> Boxes() const;
-  bool StartsBox(const std::string& start) const;  // a box begins with `start`
-  bool Mentions(const std::string& part) const;     // a box holds `part`
   std::string Dump() const;  // for failure output
+  // The summary the run printed last (mode, outcome, exit, changed, items); an empty object without one.
+  nlohmann::json Summary() const;
   // The rows the summary says the chart import stored; empty without one.
   std::string ChartRows() const;
 };
@@ -59,6 +54,8 @@ Child Start(const std::vector<std::string>& argv, const std::string& out, const 
 // Waits for the child within `limits` and reads its transcript; regular
 // output files are removed.
 Run Wait(const Child& child, const Limits& limits = {});
+// The program folder of the build (ATV_PROGRAM_DIR), or empty.
+std::filesystem::path BuiltProgramFolder();
 // The built runner's command line with `args`.
 std::vector<std::string> Cli(const std::vector<std::string>& args);
 
@@ -117,7 +114,8 @@ std::vector<std::string> Rows(const std::string& path, const std::string& sql);
 // whole database's "PRAGMA integrity_check").
 std::string Value(const std::string& path, const std::string& sql);
 
-// Name → size and hash of every entry in a folder (folders as "<folder>").
+// Name → mode and what it is of every entry in a folder: a file's size and hash (only the size past 64 MiB),
+// a link's target, "<folder>" or "<special>" (never opened).
 std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
 
 // What an installation changes in the shop of `host`: "master" and
@@ -125,8 +123,5 @@ std::map<std::string, std::string> FolderContents(const std::filesystem::path& f
 // "zone rows" (of the shop's zones database) and each carrier file ("same"
 // as in `program`, "differs", "missing" or "a link").
 std::map<std::string, std::string> Installed(const std::string& host, const std::filesystem::path& program);
-
-// The program folder of the build (ATV_PROGRAM_DIR), or empty.
-std::filesystem::path BuiltProgramFolder();
 
 }  // namespace TestSupport

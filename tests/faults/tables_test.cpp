@@ -1,0 +1,289 @@
+// Faults an installation meets, one table per kind: broken inputs, refused places (read-only, full, in
+// use) and odd places (WAL mode, links). A row lays out a shop, runs the built runner once and compares
+// one line: exit status and "changed", the boxes' styles, the summary's items that say more than created,
+// unchanged or ok, and the shop after ("as before", or "installed" as a first installation leaves it).
+// Every row also holds: the summary tells the exit status; the program folder and files elsewhere never
+// change; a run that changed nothing left every file of the shop as it was; no run holds 64 MiB; another
+// program's transaction keeps its journal and commits.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "Shop.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using TestSupport::Shop;
+using Setup = std::function<void(Shop&)>;
+
+struct Row {
+  std::string name;
+  Setup setup;
+  std::string expected;
+  std::string args = "--yes --zip 10001 --program-folder $P $H";  // $P the program folder, $H the host
+};
+
+const std::string kCheck = "--verify --zip 10001 --program-folder $P $H", kDryRun = "--dry-run " + Row{}.args;
+const std::string kInstalled = "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed";
+
+// Another program: a child process holding what its SQL left open until it is ended; it exits 0 when its
+// COMMIT (or, for an idle connection, its last statement) ran.
+struct Held {
+  std::string path;
+  pid_t pid = -1;
+  int end = -1;  // closed to end it
+  ino_t journal = 0;
+  std::thread releaser;
+  int exit = -1;
+  void End() {
+    int status = 0;
+    if (end >= 0 && ::close(std::exchange(end, -1)) == 0 && ::waitpid(pid, &status, 0) == pid) exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+std::vector<std::unique_ptr<Held>> held;
+std::vector<fs::path> mounted;
+
+ino_t Inode(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// A transaction ("BEGIN ...") adds a table [Held] of its own; `release` ends it early.
+void Hold(const fs::path& file, const std::string& sql, std::function<bool()> release = nullptr) {
+  auto& h = *held.emplace_back(std::make_unique<Held>());
+  h.path = file.string();
+  const bool begins = sql.starts_with("BEGIN");
+  int ready[2], end[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC) | ::pipe2(end, O_CLOEXEC), 0);  // not inherited by the runner
+  h.pid = ::fork();
+  if (h.pid == 0) {
+    for (const auto& other : held) ::close(other->end);
+    ::close(end[1]);
+    TestSupport::Holder holder(h.path, begins ? sql + "; CREATE TABLE [Held] ([n]); INSERT INTO [Held] VALUES (1)" : sql);
+    const char ran = holder.Error().empty();
+    char ended = 0;
+    if (::write(ready[1], &ran, 1) != 1 || ::read(end[0], &ended, 1) != 0) ::_exit(2);
+    ::_exit(holder.End(begins ? "COMMIT" : "SELECT 1") == "not an error" ? 0 : 1);
+  }
+  ::close(ready[1]);
+  ::close(end[0]);
+  h.end = end[1];
+  char ran = 0;
+  const auto got = ::read(ready[0], &ran, 1);
+  ::close(ready[0]);
+  ASSERT_TRUE(got == 1 && ran) << "the other program's SQL did not run: " << sql;
+  if (begins) h.journal = Inode(h.path + "-journal");
+  if (release)
+    h.releaser = std::thread([&h, release, until = std::chrono::steady_clock::now() + 60s] {
+      while (!release() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+      h.End();
+    });
+}
+
+Setup Sql(const char* file, const std::string& sql) { return [=](Shop& s) { EXPECT_EQ(TestSupport::Holder((s.Root() / file).string(), sql).Error(), ""); }; }
+Setup Write(const char* file, const std::string& text) { return [=](Shop& s) { TestSupport::WriteFile((s.Root() / file).string(), text); }; }
+Setup Chart(const std::string& text) { return Write("program/Data/TarnVel_100.csv", "Origin,LOZIP,HIZIP,ZONE\r\n" + text); }
+Setup Fifo(const char* file) { return [=](Shop& s) { fs::remove(s.Root() / file); ASSERT_EQ(::mkfifo((s.Root() / file).c_str(), 0600), 0); }; }
+Setup Mode(const char* file, fs::perms mode) { return [=](Shop& s) { fs::permissions(s.Root() / file, mode); }; }
+Setup Install(const Setup& then = nullptr) {
+  return [=](Shop& s) { ASSERT_EQ(s.RunCli(s.Args()).exitStatus, 0); if (then) then(s); };
+}
+// A journal or a WAL left beside a copy of `file` by a writer that died: its sidecars copied beside `shop`.
+Setup Leftover(const char* file, const char* shop, const std::string& sql, std::vector<const char*> sidecars) {
+  return [=](Shop& s) {
+    fs::copy_file(s.Root() / file, s.Root() / "scratch.mdb");
+    if (!fs::exists(s.Root() / shop)) fs::copy_file(s.Root() / file, s.Root() / shop);
+    Hold(s.Root() / "scratch.mdb", sql);
+    for (const char* sidecar : sidecars) fs::copy_file(s.Root() / ("scratch.mdb" + std::string(sidecar)), s.Root() / (shop + std::string(sidecar)));
+  };
+}
+
+const std::string kRollback = "DROP TABLE [TARNVEL-GND]; CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG UNIQUE ON CONFLICT ROLLBACK, [HIZIP] LONG, [ZONE] SHORT)";
+const std::string kHot = "PRAGMA cache_size=2; BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50) ";
+
+const std::vector<Row> kBroken = {
+    {"an empty host file", Write("shop/Mailvoro.mdb", ""), "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before"},
+    {"a truncated host file", [](Shop& s) { fs::resize_file(s.Host(), 4096); }, "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before; host unreadable"},
+    {"a host file that is no database", Write("shop/Mailvoro.mdb", "Price list\r\nGround,5.00\r\n"), "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before; host unreadable"},
+    {"a host path that names a folder", [](Shop& s) { fs::create_directory(s.Folder() / "folder.mdb"); }, "exit 3; boxes; as before", "--yes --zip 10001 $S/folder.mdb"},
+    {"Master without Service", Sql("shop/Mailvoro.mdb", "ALTER TABLE [Master] RENAME COLUMN [Service] TO [Code]"), "exit 1, changed; boxes 33 48 16; record unreadable, button added, chart imported 179"},
+    {"Panel without PanelIndex", Sql("shop/Mailvoro.mdb", "ALTER TABLE [Panel] RENAME COLUMN [PanelIndex] TO [Number]"), "exit 1, changed; boxes 33 48 16; record added, button refused, chart imported 179"},
+    {"Panel without SV7", Sql("shop/Mailvoro.mdb", "ALTER TABLE [Panel] RENAME COLUMN [SV7] TO [SV8]"), "exit 1, changed; boxes 33 48 16; record added, button unreadable, chart imported 179"},
+    {"text in PanelIndex", Sql("shop/Mailvoro.mdb", "INSERT INTO [Panel] ([PanelIndex], [SV1]) VALUES ('ten', 'KSTL-GND')"), "exit 1, changed; boxes 33 48 16; record added, button refused, chart imported 179"},
+    {"text in a number of the template service", Sql("shop/Mailvoro.mdb", "UPDATE [Master] SET [MinCharge] = 'none' WHERE [Service] = 'FEDEX-GND'"), "exit 1, changed; boxes 33 48 16; record refused, button added, chart imported 179"},
+    {"an insert into Master that a trigger ignores", Sql("shop/Mailvoro.mdb", "CREATE TRIGGER [Ignored] BEFORE INSERT ON [Master] BEGIN SELECT RAISE(IGNORE); END"), "exit 1, changed; boxes 33 48 16; record refused, button added, chart imported 179"},
+    {"no Data folder", [](Shop& s) { fs::remove_all(s.Program() / "Data"); }, "exit 1; boxes 48 16; chart refused 0; as before"},
+    {"no rate table", Sql("program/TarnVel_Services.mdb", "DROP TABLE [TARNVEL-GND]"), "exit 1; boxes 48 64 16; chart none 179; as before"},
+    {"a chart of binary bytes", [](Shop& s) { std::string bytes; for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i % 256); Write("program/Data/TarnVel_100.csv", bytes)(s); }, "exit 0, changed; boxes 48 33 64; record added, button added, chart imported 0"},
+    {"a chart with a 100 MB line", [](Shop& s) {
+       std::ofstream chart(s.Program() / "Data/TarnVel_100.csv", std::ios::binary);
+       chart << "Origin,LOZIP,HIZIP,ZONE\r\n";
+       for (int mib = 0; mib < 100; ++mib) chart << std::string(1 << 20, 'x');
+       chart << ",100,199,5\r\nA,200,299,6\r\n";
+     }, "exit 1; boxes 48 16; chart refused 0; as before"},
+    {"a chart that is a FIFO", Fifo("program/Data/TarnVel_100.csv"), "exit 1; boxes 48 16; chart refused 0; as before"},
+    {"a chart with a query in a field", Chart("A,100,199,5\r\nA,200,299,(WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c) SELECT max(x) FROM c)\r\n"), "exit 1; boxes 48 16; chart refused 1; as before"},
+    {"a zone table that rolls back a repeated LOZIP", [](Shop& s) { Sql("program/TarnVel_Zones_Empty.mdb", kRollback)(s); Chart("A,100,199,5\r\nA,200,299,6\r\nA,100,399,9\r\nA,400,499,7\r\n")(s); }, "exit 1; boxes 48 16; chart refused 2; as before"},
+    {"a hot journal beside the shop's zones database", Leftover("program/TarnVel_Zones_Empty.mdb", "shop/TarnVel_Zones.mdb", kHot + "INSERT INTO [TARNVEL-GND] SELECT 1, 2, randomblob(3000) FROM n", {"-journal"}), "exit 0, changed; boxes 33 64; record added, button added, TarnVel_Zones.mdb replaced, chart imported 179; installed"},
+    {"a WAL beside the shop's zones database", Leftover("program/TarnVel_Zones_Empty.mdb", "shop/TarnVel_Zones.mdb", "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; INSERT INTO [TARNVEL-GND] VALUES (1, 2, 9)", {"-wal", "-shm"}), "exit 0, changed; boxes 33 64; record added, button added, TarnVel_Zones.mdb replaced, chart imported 179; installed"},
+    {"a FIFO under a carrier file's name", Fifo("shop/TarnVel.jpg"), "exit 1; boxes 64 16; TarnVel.jpg refused, chart none 179; TarnVel.jpg mode 600; as before"},
+    {"a check with a FIFO under a carrier file's name", Install(Fifo("shop/TarnVel.jpg")), "exit 1; boxes; TarnVel.jpg differs; TarnVel.jpg mode 600; as before", kCheck},
+    {"a removal with a FIFO under a carrier file's name", Install(Fifo("shop/TarnVel.jpg")), "exit 0, changed; boxes 33 64; record removed, button removed, TarnVel_Zones.mdb removed, TarnVel_Services.mdb removed, TarnVelEODManifest.rpt removed, TarnVel.jpg kept, TarnVel_Generic.lab removed; TarnVel.jpg mode 600", "--remove --yes $H"},
+    {"a check with a hot journal beside the host", Install(Leftover("shop/Mailvoro.mdb", "shop/Mailvoro.mdb", "PRAGMA cache_size=2; CREATE TABLE [Big] ([x]); " + kHot + "INSERT INTO [Big] SELECT randomblob(2000) FROM n", {"-journal"})), "exit 1; boxes; record unreadable, button unreadable; as before", kCheck},
+    {"a check of a carrier database changed in the shop", Install(Sql("shop/TarnVel_Services.mdb", "CREATE VIEW [Rates] AS SELECT [LBS] FROM [TARNVEL-GND]")), "exit 1; boxes; TarnVel_Services.mdb differs; as before", kCheck},
+    {"an installation over a carrier database changed in the shop", Install(Sql("shop/TarnVel_Services.mdb", "CREATE VIEW [Rates] AS SELECT [LBS] FROM [TARNVEL-GND]")), "exit 0, changed; boxes 33 64; TarnVel_Services.mdb replaced, chart imported 179; installed"},
+    {"a check of a zone table that is a view over an endless query", Install(Sql("shop/TarnVel_Zones.mdb", "DROP TABLE [TARNVEL-GND]; CREATE VIEW [TARNVEL-GND] AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS [LOZIP], n AS [HIZIP], n AS [ZONE] FROM r")), "exit 1; boxes; TarnVel_Zones.mdb differs; as before", kCheck},
+    {"a dry run beside a sparse logo of 1 GiB", Install([](Shop& s) { fs::resize_file(s.Folder() / "TarnVel.jpg", 1 << 30); }), "exit 0, changed; boxes 33 64; TarnVel.jpg replaced, chart imported 179; as before", kDryRun},
+    {"a check of a sparse logo of 1 GiB", Install([](Shop& s) { fs::resize_file(s.Folder() / "TarnVel.jpg", 1 << 30); }), "exit 1; boxes; TarnVel.jpg differs; as before", kCheck},
+};
+
+const std::vector<Row> kRefused = {
+    {"a host database marked read-only", Mode("shop/Mailvoro.mdb", fs::perms(0444)), "exit 1; boxes 33 48 48 16; record refused, button refused, chart none 179; Mailvoro.mdb mode 444; as before"},
+    {"a host folder marked read-only", Mode("shop", fs::perms(0555)), "exit 1; boxes 64 16; TarnVel_Zones.mdb refused, chart imported 179; as before"},
+    {"a program folder nobody may write", [](Shop& s) { Mode("program/TarnVel_Zones_Empty.mdb", fs::perms(0444))(s); Mode("program", fs::perms(0555))(s); }, kInstalled},
+    {"a carrier file in the shop marked read-only", [](Shop& s) { fs::copy_file(s.Program() / "TarnVel.jpg", s.Folder() / "TarnVel.jpg"); Mode("shop/TarnVel.jpg", fs::perms(0444))(s); }, "exit 1; boxes 64 16; TarnVel.jpg refused, chart none 179; TarnVel.jpg mode 444; as before"},
+    {"an old carrier file in the shop kept private", [](Shop& s) { Write("shop/TarnVel.jpg", "old")(s); Mode("shop/TarnVel.jpg", fs::perms(0600))(s); }, "exit 0, changed; boxes 33 64; record added, button added, TarnVel.jpg replaced, chart imported 179; TarnVel.jpg mode 600; installed"},
+    {"a leftover of a copy that was ended", Write("shop/.TarnVel.jpg.atv-tmp-0123456789abcdef", "half a logo"), kInstalled},
+    {"a Cancel on an installed service", Install(), "exit 1; boxes 33 16; chart none 128; as before", "--zip 90210 --program-folder $P $H"},
+    {"a full disk", [](Shop& s) {
+       const std::string host = TestSupport::ReadFile(s.Host());
+       if (::mount("tmpfs", s.Folder().c_str(), "tmpfs", 0, "size=48k") != 0) GTEST_SKIP() << "cannot mount a small tmpfs (needs CAP_SYS_ADMIN)";
+       mounted.push_back(s.Folder());
+       TestSupport::WriteFile(s.Host(), host);
+       TestSupport::WriteFile(s.Zones(), "the old zones database");
+     }, "exit 1; boxes 64 16; TarnVel_Zones.mdb refused, chart imported 179; as before"},
+    {"another program reading the host for a second", [](Shop& s) { Hold(s.Host(), "SELECT 1; BEGIN; SELECT count(*) FROM [Master]", [t = std::chrono::steady_clock::now()] { return std::chrono::steady_clock::now() - t > 1s; }); }, kInstalled},
+    {"another program writing the host throughout", [](Shop& s) { Hold(s.Host(), "BEGIN IMMEDIATE"); }, "exit 1; boxes 33 48 48 16; record refused, button refused, chart none 179; as before"},
+    {"another program locking the host throughout", [](Shop& s) { Hold(s.Host(), "BEGIN EXCLUSIVE"); }, "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before"},
+    {"another program writing the shop's services database", [](Shop& s) { fs::copy_file(s.Program() / "TarnVel_Services.mdb", s.Folder() / "TarnVel_Services.mdb"); Hold(s.Folder() / "TarnVel_Services.mdb", "BEGIN IMMEDIATE"); }, "exit 1; boxes 64 16; TarnVel_Services.mdb refused, chart none 179; as before"},
+    {"a dry run while another program locks the host", [](Shop& s) { Hold(s.Host(), "BEGIN EXCLUSIVE"); }, "exit 1; boxes 48; as before", kDryRun},
+};
+
+std::vector<Row> Places() {
+  std::vector<Row> rows = {
+      {"a host database in WAL mode", Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL"), "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed; host in WAL"},
+      {"a host database in WAL mode open in another program", [](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }, "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed; host in WAL"},
+      {"a dry run on a host database in WAL mode open in another program", Install([](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }), "exit 0; boxes 33 64; chart imported 179; as before; host in WAL", kDryRun},
+      {"a check of a host database in WAL mode open in another program", Install([](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }), "exit 0; boxes; as before; host in WAL", kCheck},
+  };
+  for (const std::string& name : TestSupport::kCopiedFiles) {
+    const std::string linked = "exit 0, changed; boxes 33 64; record added, button added, " + name + " replaced, chart imported 179; installed";
+    rows.push_back({name + " a link to a file elsewhere", [name](Shop& s) {
+                      fs::create_directory(s.Root() / "elsewhere");
+                      TestSupport::WriteFile((s.Root() / "elsewhere" / name).string(), "a file of another program");
+                      TestSupport::WriteFile((s.Root() / "elsewhere" / (name + "-journal")).string(), "its journal");
+                      fs::create_symlink(s.Root() / "elsewhere" / name, s.Folder() / name);
+                    }, linked});
+    rows.push_back({name + " a link to the shop database", [name](Shop& s) { fs::create_symlink(s.Host(), s.Folder() / name); }, linked});
+  }
+  return rows;
+}
+
+// The first installation of the demo shop, as Installed() tells it.
+const std::map<std::string, std::string>& FirstInstallation() {
+  static const auto parts = [shop = std::make_unique<Shop>()] { shop->RunCli(shop->Args()); return TestSupport::Installed(shop->Host(), shop->Program()); }();
+  return parts;
+}
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+class Faults : public testing::TestWithParam<Row> {
+ protected:
+  void TearDown() override {
+    for (auto& h : std::exchange(held, {})) h->releaser.joinable() ? h->releaser.join() : h->End();
+    for (const auto& folder : std::exchange(mounted, {})) ::umount2(folder.c_str(), MNT_DETACH);
+    for (const auto& folder : {shop_.Folder(), shop_.Program()}) fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
+  }
+  Shop shop_;
+};
+
+// What a file the program or SQLite makes is given: 0644 less the umask.
+const int kNewFileMode = [] { const mode_t mask = ::umask(0); ::umask(mask); return static_cast<int>(0644 & ~mask); }();
+
+std::string Outcome(const Shop& shop, const TestSupport::Run& run, bool asBefore) {
+  std::ostringstream out;
+  const auto summary = run.Summary();
+  out << "exit " << run.exitStatus << (summary.value("changed", false) ? ", changed" : "") << "; boxes";
+  for (const auto& e : run.events)
+    if (e.value("event", "") == "message") out << " " << e.value("style", 0);
+  const char* separator = "; ";
+  for (const auto& item : summary.value("items", nlohmann::json::array())) {
+    const std::string result = item.value("result", "");
+    if (result == "created" || result == "unchanged" || result == "ok") continue;
+    out << std::exchange(separator, ", ") << item.value("item", "") << " " << result;
+    if (item.contains("rows")) out << " " << item["rows"];
+  }
+  const auto parts = TestSupport::Installed(shop.Host(), shop.Program());
+  bool only = true;  // nothing in the folder but the service's files and the host's own journal or WAL
+  for (const auto& entry : fs::directory_iterator(shop.Folder())) {
+    const std::string name = entry.path().filename();
+    only = only && (name.starts_with("Mailvoro.mdb") || std::count(TestSupport::kCopiedFiles.begin(), TestSupport::kCopiedFiles.end(), name));
+    const auto mode = static_cast<int>(entry.symlink_status().permissions() & fs::perms::all);
+    if (!entry.is_symlink() && !entry.is_directory() && mode != kNewFileMode) out << "; " << name << " mode " << std::oct << mode << std::dec;
+  }
+  if (asBefore) out << "; as before";
+  else if (only && parts == FirstInstallation()) out << "; installed";
+  if (TestSupport::Value(shop.Host(), "PRAGMA integrity_check") != "ok") out << "; host unreadable";
+  if (TestSupport::Value(shop.Host(), "PRAGMA journal_mode") == "wal") out << "; host in WAL";
+  return out.str();
+}
+
+TEST_P(Faults, Holds) {
+  if (!shop_.Ready()) GTEST_SKIP() << shop_.Why();
+  const Row& row = GetParam();
+  row.setup(shop_);
+  if (IsSkipped() || HasFatalFailure()) return;
+  std::vector<std::string> args{"--json"};
+  std::istringstream words(row.args);
+  for (std::string word; words >> word;) {
+    for (const auto& [token, path] : {std::pair{"$P", shop_.Program()}, {"$H", fs::path(shop_.Host())}, {"$S", shop_.Folder()}})
+      if (word.starts_with(token)) word = path.string() + word.substr(2);
+    args.push_back(word);
+  }
+  const auto folders = [&] {
+    return std::vector{TestSupport::FolderContents(shop_.Folder()), TestSupport::FolderContents(shop_.Program()),
+                       TestSupport::FolderContents(shop_.Root() / "elsewhere")};
+  };
+  const auto before = folders();
+  const auto run = shop_.RunCli(args);
+  const auto after = folders();
+  for (auto& h : held) {
+    if (h->releaser.joinable()) h->releaser.join();
+    if (h->journal == 0) continue;
+    if (h->end >= 0) {
+      EXPECT_EQ(Inode(h->path + "-journal"), h->journal) << "the other program's journal was taken";
+    }
+    h->End();
+    EXPECT_EQ(h->exit, 0) << "the other program's commit";
+    EXPECT_EQ(TestSupport::Value(h->path, "Select count(*) From [Held]"), "1") << "the other program's row";
+  }
+  const auto summary = run.Summary();
+  if (!summary.value("changed", false)) {
+    EXPECT_EQ(after[0], before[0]) << "the run changed nothing, yet the shop folder changed";
+  }
+  EXPECT_EQ(after[1], before[1]) << "the program folder changed";
+  EXPECT_EQ(after[2], before[2]) << "a file elsewhere changed";
+  if (!summary.empty()) {
+    EXPECT_EQ(summary.value("exit", -1), run.exitStatus);
+  }
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(run.peakKb, 64 * 1024);
+#endif
+  EXPECT_EQ(Outcome(shop_, run, after[0] == before[0]), row.expected) << run.Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Broken, Faults, testing::ValuesIn(kBroken), TestSupport::RowName);
+INSTANTIATE_TEST_SUITE_P(Refused, Faults, testing::ValuesIn(kRefused), TestSupport::RowName);
+INSTANTIATE_TEST_SUITE_P(Places, Faults, testing::ValuesIn(Places()), TestSupport::RowName);
+
+}  // namespace
