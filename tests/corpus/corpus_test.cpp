@@ -26,14 +26,20 @@ std::string Unescape(const std::string& raw) {
   for (std::size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i] == '\\' && i + 1 < raw.size() ? raw[++i] : '\0';
     const bool hex = c == 'x' && i + 2 < raw.size();
-    text += c == '\0' ? raw[i] : hex ? static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16))
-                       : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+    text += c == '\0'  ? raw[i]
+            : hex      ? static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16))
+            : c == 't' ? '\t'
+            : c == 'r' ? '\r'
+            : c == 'n' ? '\n'
+                       : c;
     i += hex ? 2 : 0;
   }
   return text;
 }
 
-struct Case { std::string name, file, outcome, text; };
+struct Case {
+  std::string name, file, outcome, text;
+};
 
 // Every case of the three corpora, named by its file, line, outcome and input.
 std::vector<Case> Load() {
@@ -47,25 +53,33 @@ std::vector<Case> Load() {
       const auto tab = line.find('\t');
       const std::string outcome = tab == std::string::npos ? "(no TAB)" : line.substr(0, tab),
                         raw = line.substr(tab + 1);
-      cases.push_back({file.substr(0, file.find('.')) + " line " + std::to_string(number) + " " + outcome + " " +
-                       raw.substr(0, 40), file, outcome, Unescape(raw)});
+      cases.push_back(
+          {file.substr(0, file.find('.')) + " line " + std::to_string(number) + " " + outcome + " " + raw.substr(0, 40),
+           file, outcome, Unescape(raw)});
     }
   }
   return cases;
 }
 
 // A run's exit status, its boxes' styles in order, its summary's chart rows ("": no chart; "*": any).
-struct Outcome { int exit; std::vector<int> styles; std::string chartRows; };
+struct Outcome {
+  int exit;
+  std::vector<int> styles;
+  std::string chartRows;
+};
 
 Outcome Expected(const std::string& outcome) {
   using namespace Platform;
   const int question = kMbQuestion | kMbOkCancel;
   const Outcome added{0, {question, kMbInformation}, "*"}, failed{1, {kMbExclamation, kMbCritical}, "0"};
   if (outcome.starts_with("rows ")) return {0, added.styles, outcome.substr(5)};
-  const std::map<std::string, Outcome> outcomes = {
-      {"added", added}, {"parse", {0, {kMbExclamation, question, kMbInformation}, "0"}},
-      {"not-found", {1, failed.styles, ""}}, {"cancelled", {1, {kMbCritical}, ""}},
-      {"missing", failed}, {"unreadable", failed}, {"refused", failed}};
+  const std::map<std::string, Outcome> outcomes = {{"added", added},
+                                                   {"parse", {0, {kMbExclamation, question, kMbInformation}, "0"}},
+                                                   {"not-found", {1, failed.styles, ""}},
+                                                   {"cancelled", {1, {kMbCritical}, ""}},
+                                                   {"missing", failed},
+                                                   {"unreadable", failed},
+                                                   {"refused", failed}};
   const auto found = outcomes.find(outcome);
   return found == outcomes.end() ? Outcome{-2, {}, "(unknown outcome)"} : found->second;
 }
@@ -132,15 +146,19 @@ TEST_P(Corpus, EndsAsItsOutcomeSays) {
   EXPECT_EQ(styles, want.styles) << run.Dump();
   EXPECT_TRUE(want.chartRows == "*" || run.ChartRows() == want.chartRows) << run.ChartRows();
   EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;  // at most: what a ZIP code is
-  if (fs::exists(p.zones)) { EXPECT_EQ(Rows(p.zones, kTables), Rows(p.empty, kTables)); }
+  if (fs::exists(p.zones)) {
+    EXPECT_EQ(Rows(p.zones, kTables), Rows(p.empty, kTables));
+  }
   const auto after = p.Take();
   EXPECT_TRUE(run.exitStatus == 0 || after == before) << "the shop or the program folder changed";
   if (run.exitStatus != 0) return;
   EXPECT_EQ(after.others, before.others) << "the program folder or a row not the service's changed";
   EXPECT_EQ(after.folder.size(), 6u) << "the host database and the carrier's 5 files";
   EXPECT_EQ(Value(p.zones, "SELECT COUNT(*) FROM [TARNVEL-GND]"), run.ChartRows());
-  EXPECT_EQ(Value(p.host, "Select (Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'), "
-                          "(Select count(*) From [Panel] Where [SV1] = 'TARNVEL-GND')"), "1|1");
+  EXPECT_EQ(Value(p.host,
+                  "Select (Select count(*) From [Master] Where [Service] = 'TARNVEL-GND'), "
+                  "(Select count(*) From [Panel] Where [SV1] = 'TARNVEL-GND')"),
+            "1|1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, Corpus, testing::ValuesIn(Load()), RowName);

@@ -84,8 +84,10 @@ void WriteFile(const std::string& path, const std::string& content) {
 std::string TestName(const std::string& text) {
   std::string name;
   for (const char c : text) {
-    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-    else if (!name.empty() && name.back() != '_') name += '_';
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      name += c;
+    else if (!name.empty() && name.back() != '_')
+      name += '_';
   }
   while (name.ends_with('_')) name.pop_back();
   return name;

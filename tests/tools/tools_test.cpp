@@ -22,7 +22,13 @@ std::pair<int, std::string> RunDbquery(const std::string& dir, const Texts& args
 
 // dbquery `args` on kShop's shop: its exit status and output, or on failure a part of it and no file changed.
 const char kShop[] = ATV_CASES_DIR "/dbquery-shop.sql";
-struct Row { std::string name; Texts args; int exit; std::string out; };
+struct Row {
+  std::string name;
+  Texts args;
+  int exit;
+  std::string out;
+};
+// clang-format off
 const Row kRows[] = {
     {"its version", {"--version"}, 0, "dbquery 1.0.3\n"},
     {"every type and escape", {"s.mdb", "Select Master.* From [Master] Order By [Service]"}, 0,
@@ -38,6 +44,7 @@ const Row kRows[] = {
     {"a failed script makes no file", {"--init", "bad.mdb", ATV_CASES_DIR "/dbquery-bad.sql"}, 1, "error 3146:"},
     {"a usage error", {"only-a-path"}, 2, "Usage: dbquery"},
 };
+// clang-format on
 
 class Dbquery : public testing::TestWithParam<Row> {};
 
@@ -48,7 +55,8 @@ TEST_P(Dbquery, Holds) {
   const auto [exit, out] = RunDbquery(dir.Path(), GetParam().args);
   EXPECT_EQ(exit, GetParam().exit) << out;
   EXPECT_TRUE(exit ? out.find(GetParam().out) != std::string::npos && FolderContents(dir.Path()) == before
-                   : out == GetParam().out) << out;
+                   : out == GetParam().out)
+      << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Dbquery, testing::ValuesIn(kRows), RowName);
@@ -62,8 +70,10 @@ TEST(Tools, YesNoShop) {
   for (const char* before : {"SELECT 1", "UPDATE [Master] SET [ACTAP] = 0, [AP] = 0"}) {
     Rows(host, before);
     ASSERT_EQ(shop.RunCli(shop.Args("10001", host)).exitStatus, 0);
-    EXPECT_EQ(Rows(host, "SELECT ACTAP, AP, quote(Logo) FROM Master WHERE Service = 'TARNVEL-GND' UNION ALL SELECT "
-                         "Domestic, count(*), 0 FROM Panel WHERE SV1 = 'TARNVEL-GND'"), (Texts{"-1|-1|X''", "-1|1|0"}));
+    EXPECT_EQ(Rows(host,
+                   "SELECT ACTAP, AP, quote(Logo) FROM Master WHERE Service = 'TARNVEL-GND' UNION ALL SELECT "
+                   "Domestic, count(*), 0 FROM Panel WHERE SV1 = 'TARNVEL-GND'"),
+              (Texts{"-1|-1|X''", "-1|1|0"}));
   }
 }
 
@@ -78,16 +88,27 @@ std::vector<std::array<long, 3>> Chart(const std::string& file) {
   }
   const auto lines = std::count(text.begin(), text.end(), '\n');  // each one range but the header
   EXPECT_TRUE(file.ends_with(".csv") && text.starts_with("Origin,LOZIP,HIZIP,ZONE\r\n") && text.ends_with("\r\n") &&
-              std::count(text.begin(), text.end(), '\r') == lines && std::size_t(lines) == ranges.size()) << file;
+              std::count(text.begin(), text.end(), '\r') == lines && std::size_t(lines) == ranges.size())
+      << file;
   return ranges;
 }
 
 // From an origin's chart, the zone of a ZIP code (-1: in no range).
-struct Zone { std::string name, origin; long zip, zone; };
-const Zone kZones[] = {{"New York to itself", "100", 10001, 2},      {"New York to Boston", "100", 2101, 3},
-                       {"New York to Chicago", "100", 60601, 5},     {"New York to Los Angeles", "100", 90001, 8},
-                       {"Los Angeles to New York", "900", 10001, 8}, {"Honolulu to itself", "967", 96801, 2},
-                       {"055 has no centroid, a gap", "100", 5501, -1}};
+struct Zone {
+  std::string name, origin;
+  long zip, zone;
+};
+// clang-format off
+const Zone kZones[] = {
+    {"New York to itself", "100", 10001, 2},
+    {"New York to Boston", "100", 2101, 3},
+    {"New York to Chicago", "100", 60601, 5},
+    {"New York to Los Angeles", "100", 90001, 8},
+    {"Los Angeles to New York", "900", 10001, 8},
+    {"Honolulu to itself", "967", 96801, 2},
+    {"055 has no centroid, a gap", "100", 5501, -1},
+};
+// clang-format on
 
 class Zones : public testing::TestWithParam<Zone> {};
 
@@ -103,10 +124,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, Zones, testing::ValuesIn(kZones), RowName);
 // The origin map's ranges are neither empty nor overlapping, each names a chart; rates rise with weight and zone.
 TEST(SampleFiles, OriginMapChartsAndRates) {
   const std::string zones = BuiltProgramFolder() / "TarnVel_Zones_Empty.mdb";
-  EXPECT_EQ(QueryRows(zones, "SELECT COUNT(*) >= 800, (SELECT COUNT(*) FROM [TARNVEL-GND]), (SELECT COUNT(*) "
-                             "FROM [Zip2FileOfOrigin] a WHERE HIZIP < LOZIP OR EXISTS (SELECT 1 FROM "
-                             "[Zip2FileOfOrigin] b WHERE b.rowid <> a.rowid AND b.LOZIP <= a.HIZIP AND "
-                             "a.LOZIP <= b.HIZIP)) FROM [Zip2FileOfOrigin]"), Texts{"1|0|0"});
+  EXPECT_EQ(QueryRows(zones,
+                      "SELECT COUNT(*) >= 800, (SELECT COUNT(*) FROM [TARNVEL-GND]), (SELECT COUNT(*) "
+                      "FROM [Zip2FileOfOrigin] a WHERE HIZIP < LOZIP OR EXISTS (SELECT 1 FROM "
+                      "[Zip2FileOfOrigin] b WHERE b.rowid <> a.rowid AND b.LOZIP <= a.HIZIP AND "
+                      "a.LOZIP <= b.HIZIP)) FROM [Zip2FileOfOrigin]"),
+            Texts{"1|0|0"});
   for (const auto& file : QueryRows(zones, "SELECT DISTINCT FileName FROM [Zip2FileOfOrigin]"))
     EXPECT_GE(Chart(file).size(), 2u) << file;
   EXPECT_EQ(QueryRows(BuiltProgramFolder() / "TarnVel_Services.mdb",
