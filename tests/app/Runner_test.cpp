@@ -199,13 +199,6 @@ void EarlierVersion(const Shop& s) {
       "'TARNVEL-GND')");
   TestSupport::WriteFile((s.Folder() / "TarnVel.jpg").string(), "the shop's own logo");
 }
-// A [Panel] comparing codes by case, with a button of 'tarnvel-gnd'.
-void CaseSensitivePanel(const Shop& s) {
-  Installed(s);
-  Sql(s.Host(),
-      "CREATE TABLE P2 AS SELECT * FROM Panel; DROP TABLE Panel; ALTER TABLE P2 RENAME TO Panel; "
-      "UPDATE Panel SET SV1 = 'tarnvel-gnd' WHERE PanelIndex = 5");
-}
 
 constexpr const char* kAll =
     "Mailvoro.mdb TarnVel.jpg TarnVelEODManifest.rpt TarnVel_Generic.lab TarnVel_Services.mdb TarnVel_Zones.mdb";
@@ -216,7 +209,7 @@ const std::string kPanel =
     "SELECT PanelIndex, BD1, SV1, BD2, SV2, BD4, SV4, BD5, SV5, Message FROM Panel WHERE PanelIndex IN (1) OR "
     "PanelIndex >= 5 UNION ALL SELECT count(*), 0, 0, 0, 0, 0, 0, 0, 0, 0 FROM Master WHERE Service = 'TARNVEL-GND'";
 const std::vector<std::string> kPanelLeft = {
-    "1|Ground Parcel|FEDEX-GND|Kestrel Ground|KSTL-GND|NULL|NULL|NULL|NULL|Domestic",
+    "1|Ground Parcel|FEDEX-GND|Kestrel Ground|KSTL-GND|NULL|NULL|NULL|NULL|Domestic",  // its other buttons kept
     "6|Closed on Sundays|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Note",
     "8|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Domestic",
     "9|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Domestic",
@@ -248,9 +241,7 @@ const Outcome kOutcomes[] = {
     {"a check that is a dry run", {}, On({"--verify", "--dry-run"}), 2, true, "", true},
     {"help", {}, {"--help"}, 0, false, "", true},
     {"a path that is no UTF 8", {}, {"${DIR}/missing\xe9.mdb"}, 3, true, "no-file false", true},
-    {"a ZIP code of five digits not found", Short, On({"--yes", "--zip", "00000"}), 1, false, "failed false", false, "Mailvoro.mdb"},
     {"a dry run with a ZIP code too long", {}, On({"--dry-run", "--yes", "--zip", "10001-1234"}), 1, true, "failed false", true},
-    {"a dry run with a ZIP code between blanks", {}, On({"--dry-run", "--yes", "--zip", " 10001 "}), 0, false, "succeeded true", true},
     {"a check with a ZIP code too short", {}, On({"--verify", "--zip", "100"}), 1, true, "failed false", true},
     {"a check before", {}, On({"--verify"}), 1, false, "failed false", true},
     {"a second installation", Installed, kInstall, 0, false, "succeeded false", false, kAll, kService, {"1", "1"}},
@@ -261,7 +252,6 @@ const Outcome kOutcomes[] = {
     {"a removal", Installed, kRemove, 0, false, "succeeded true", false, "Mailvoro.mdb", kService, {"0", "0"}},
     {"a check of an earlier version", EarlierVersion, On({"--verify"}), 1, false, "failed false", true},
     {"a removal of an earlier version", EarlierVersion, kRemove, 0, false, "succeeded true", false, "Mailvoro.mdb TarnVel.jpg", kPanel, kPanelLeft},
-    {"a removal with a case sensitive panel", CaseSensitivePanel, kRemove, 0, false, "succeeded true", false, "Mailvoro.mdb", "SELECT BD1, SV1 FROM Panel WHERE PanelIndex = 5", {"Tarn-Vel Ground|tarnvel-gnd"}},
     {"a removal with the shop as program folder", Installed, {"--remove", "--yes", "--program-folder", "${DIR}/shop", "${DIR}/shop/Mailvoro.mdb"}, 0, false, "succeeded true", false, kAll, kService, {"0", "0"}},
 };
 // clang-format on
@@ -335,8 +325,7 @@ std::vector<std::string> OnTerminal(const Args& args) {
 TEST_F(Runner, TerminalAndFile) {
   Args args = {"--yes", "--zip", "10001", "--program-folder", shop.Program().string(), shop.Host()};
   const auto count = [](const std::vector<std::string>& lines, const std::string& part) {
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::ranges::count_if(lines, [&](const std::string& l) { return l.find(part) != std::string::npos; });
   };
   const auto screen = OnTerminal(args);
   for (const char* part : {"Importing zones", "Importing zones  179 / 179 ", "Adding service settings",
@@ -360,14 +349,6 @@ TEST_F(Runner, TerminalAndFile) {
   Platform::AppInfo::SetDefaultHostDbPath(text.substr(6, text.find('\n') - 6));  // the built program's default
   shop.Reset();
   EXPECT_EQ(text, Cli(shop, kInstall).out);
-}
-
-// A transcript that cannot be written: exit 4, and standard error says so.
-TEST_F(Runner, TranscriptLost) {
-  std::ostringstream out, err;
-  out.setstate(std::ios::badbit);
-  EXPECT_EQ(App::Runner::Main({"addtarnvel-cli", shop.Host()}, out, err), 4);
-  EXPECT_FALSE(err.str().empty());
 }
 
 }  // namespace
