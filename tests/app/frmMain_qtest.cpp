@@ -32,23 +32,239 @@ class frmMainTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init();
-  void startsAtTheDefaultPath();
-  void addEnabledExactlyWhenTheTextNamesAFile();
-  void browseAndAdd();
-  void keysPressTheFocusedControl();
-  void tabOrderAndFocusFrame();
-  void boxStyles();
-  void inputBox();
-  void pointer();
-  void statusPanel();
+  // Each test starts with a fresh window on an existing host database.
+  void init() {
+    TestSupport::WriteFile(hostDb_.toStdString(), "");
+    ui_.Clear();
+    Platform::AppInfo::SetDefaultHostDbPath(hostDb_.toStdString());
+    window_ = std::make_unique<App::frmMain>();
+  }
+
+  // With the default file: its path, add enabled and focused; without: an
+  // empty path, add disabled, the focus in the path box.
+  void startsAtTheDefaultPath() {
+    {
+      Platform::ScriptedUi other;
+      const Platform::UiInstallation nested(other);
+    }
+    QCOMPARE(&Platform::CurrentUi(), static_cast<Platform::Ui*>(&ui_));  // the Ui before a nested one is back
+    struct Look {
+      const char *control, *property;
+      QVariant value;
+    };
+    // clang-format off
+    const Look looks[] = {
+        {"Frame1", "title", "Mailvoro database location:"},
+        {"cmdCD", "text", "..."},
+        {"cmdAddService", "text", "Add TARN-VEL Service"},
+        {"SBarPanel1", "text", "Status:"},
+        {"SBarPanel2", "text", ""},
+        {"SBarPanel2", "textFormat", QVariant::fromValue(Qt::PlainText)},
+        {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},
+        {"SBar", "accessibleName", "Status"},
+    };
+    // clang-format on
+    for (const auto& look : looks) QCOMPARE(Control(look.control)->property(look.property), look.value);
+    QVERIFY(!window_->windowIcon().isNull());
+    QCOMPARE(Path()->parentWidget(), Control("Frame1"));
+    for (const bool exists : {true, false}) {
+      if (!exists) Platform::AppInfo::SetDefaultHostDbPath(dir_.File("nowhere/Mailvoro.mdb"));
+      window_ = std::make_unique<App::frmMain>();
+      QCOMPARE(Path()->text(), exists ? hostDb_ : QString());
+      QCOMPARE(AddEnabled(), exists);
+      QCOMPARE(window_->focusWidget(), Control(exists ? "cmdAddService" : "txtPath"));
+    }
+  }
+
+  // Any name will do, but not a folder (each prefix typed is one) nor a file that is not there.
+  void addEnabledExactlyWhenTheTextNamesAFile() {
+    TestSupport::WriteFile(dir_.File("shop backup.dat"), "");
+    Path()->clear();
+    for (const QChar c : QString::fromStdString(dir_.File("shop backup.datx"))) {
+      QTest::keyClicks(Path(), QString(c));
+      QCOMPARE(AddEnabled(), std::filesystem::is_regular_file(Path()->text().toStdString()));
+    }
+  }
+
+  // Browse fills the path box; a cancelled dialog changes nothing; the path
+  // the box holds already is tested again (the file may have come since).
+  // Add runs the add command, here ending at the cancelled ZIP question.
+  void browseAndAdd() {
+    const QString later = QString::fromStdString(dir_.File("later.mdb"));
+    Path()->setText(later);
+    ui_.fileDialogAnswers = {hostDb_.toStdString(), std::nullopt, later.toStdString()};
+    for (const QString& chosen : {hostDb_, hostDb_, later}) {
+      if (chosen == later) {
+        Path()->setText(later);
+        TestSupport::WriteFile(later.toStdString(), "");
+      }
+      QTest::mouseClick(Control("cmdCD"), Qt::LeftButton);
+      QCOMPARE(Path()->text(), chosen);
+      QVERIFY(AddEnabled());
+    }
+    QTest::mouseClick(Control("cmdAddService"), Qt::LeftButton);
+    std::vector<std::string> seen;
+    for (const auto& e : ui_.Events()) {
+      if (e.kind == UiEvent::Kind::FileDialog) seen.push_back(e.title + "|" + e.text);
+      if (e.kind == UiEvent::Kind::Message) seen.push_back(std::to_string(e.style));
+    }
+    const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb";
+    QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, dialog, "16"}));
+  }
+
+  // The focus frame shows on the add button from the start, before any key
+  // is pressed; Tab goes add, path box, browse, and back to add. Return and
+  // keypad Enter press the focused button once, held down too, as Space
+  // does; Shift+Return does not. Each row: the control, the key, its
+  // modifiers, its repeats, then the file dialogs and boxes it brings.
+  void keysAndTabOrder() {
+    ShowActive();
+    const QImage focused = Control("cmdAddService")->grab().toImage();
+    Path()->setFocus();
+    QVERIFY2(Control("cmdAddService")->grab().toImage() != focused, "the add button shows no focus frame at start");
+    Control("cmdAddService")->setFocus();
+    for (const char* name : {"cmdAddService", "txtPath", "cmdCD", "cmdAddService"}) {
+      QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    const struct {
+      const char* control;
+      Qt::Key key;
+      Qt::KeyboardModifiers modifiers;
+      int repeats;
+      std::size_t dialogs, boxes;
+    } rows[] = {
+        // clang-format off
+        {"cmdAddService", Qt::Key_Return, Qt::NoModifier, 3, 0, 1},
+        {"cmdAddService", Qt::Key_Enter, Qt::KeypadModifier, 0, 0, 1},
+        {"cmdAddService", Qt::Key_Return, Qt::ShiftModifier, 0, 0, 0},
+        {"cmdCD", Qt::Key_Return, Qt::NoModifier, 0, 1, 0},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+      ui_.Clear();
+      Control(row.control)->setFocus();
+      for (int repeat = 0; repeat <= row.repeats; ++repeat) {
+        for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+          QKeyEvent event(type, row.key, row.modifiers, QStringLiteral("\r"), repeat > 0);
+          QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
+      }
+      QCOMPARE(ui_.EventsOf(UiEvent::Kind::FileDialog).size(), row.dialogs);
+      QCOMPARE(ui_.EventsOf(UiEvent::Kind::Message).size(), row.boxes);
+      QCOMPARE(Path()->text(), hostDb_);
+    }
+  }
+
+  // Every box shows its text as plain text, each CR as a line break. Each
+  // row: the style and title asked for, the operator's button or Escape,
+  // and "icon|buttons|title|answer" the box showed and answered.
+  void boxStyles() {
+    const struct {
+      int style;
+      const char *title, *does, *expected;
+    } rows[] = {
+        // clang-format off
+        {0, "", "ok", "0|1024|AddTarnVel|1"},
+        {0, "T", "escape", "0|1024|T|1"},
+        {1, "T", "cancel", "0|4195328|T|2"},
+        {16, "T", "ok", "3|1024|T|1"},
+        {33, "T", "escape", "4|4195328|T|2"},
+        {48, "", "ok", "2|1024|AddTarnVel|1"},
+        {64, "T", "ok", "1|1024|T|1"},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+      App::QtUi ui;
+      QString seen;
+      const QString does = row.does;
+      WhenShown<QMessageBox>([&](QMessageBox* box) {
+        seen = QString("%1|%2|%3|").arg(int(box->icon())).arg(int(box->standardButtons())).arg(box->windowTitle());
+        QCOMPARE(box->textFormat() == Qt::PlainText ? box->text() : "(rich)",
+                 QStringLiteral("<b>One</b>\n\nTwo\nThree"));
+        if (does == "escape") QTest::keyClick(box, Qt::Key_Escape);
+        if (does == "ok" || does == "cancel")
+          box->button(does == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+      });
+      seen += QString::number(ui.MsgBox("<b>One</b>\r\rTwo\r\nThree", row.style, row.title));
+      QCOMPARE(seen, QString(row.expected));
+    }
+  }
+
+  // OK gives the typed text, Cancel nothing.
+  void inputBox() {
+    for (const bool accept : {true, false}) {
+      App::QtUi ui;
+      QString seen;
+      WhenShown<QInputDialog>([&](QInputDialog* dialog) {
+        seen = dialog->textValue() + "|" + dialog->windowTitle() + "|" + dialog->labelText();
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(), "10001");
+        accept ? dialog->accept() : QTest::keyClick(dialog, Qt::Key_Escape);
+      });
+      const auto answer = ui.InputBox("Install it?\r\r\r\rZIP:", "");
+      QCOMPARE(seen, QStringLiteral("|AddTarnVel|Install it?\n\n\n\nZIP:"));
+      QCOMPARE(answer, accept ? std::optional<std::string>("10001") : std::nullopt);
+    }
+  }
+
+  // Busy shows the wait cursor; an extra default is ignored. Of statuses
+  // that come fast the last is shown. The panel shows one plain line that
+  // fits it: the whole text with its line breaks as spaces, or its start and
+  // end around an ellipsis, cut anew when its width changes. Each row: a
+  // status text, the panel's width after it (0: as the window has it) and
+  // its tooltip (none while the whole text is shown).
+  void statusPanel() {
+    const QString text = "The database '/opt/Mailvoro/Shops/Tarn Valley Outfitters/shop/Mailvoro.mdb' is read-only.";
+    const struct {
+      QString status;
+      int width;
+      QString tip;
+    } rows[] = {
+        // clang-format off
+        {"One\r\nTwo", 0, ""},
+        {text, 0, text},
+        {"<b>" + text + "</b> &amp;", 0, "<b>" + text + "</b> &amp;"},
+        {"Failed...\r\r" + text, 0, "Failed...\n\n" + text},
+        {text, 2000, ""},
+        // clang-format on
+    };
+    ShowActive();
+    App::QtUi ui;
+    auto* panel = window_->StatusPanel();
+    ui.SetStatusPanel(panel);
+    ui.SetBusy(true);
+    QCOMPARE(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor,
+             Qt::WaitCursor);
+    for (int i = 1; i <= 1000; ++i) ui.SetStatusText("<b>line</b> " + std::to_string(i));
+    ui.SetBusy(false);
+    ui.SetBusy(false);
+    QVERIFY2(!QApplication::overrideCursor(), "the pointer must be back to the default");
+    QCOMPARE(panel->text(), QStringLiteral("<b>line</b> 1000"));
+    for (const auto& row : rows) {
+      ui.SetStatusText(row.status.toStdString());
+      ui.FlushStatus();
+      if (row.width > 0) panel->resize(row.width, panel->height());
+      const QString shown = panel->text();
+      const QString line = QString(row.status).replace("\r\n", " ").replace('\r', ' ');
+      QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= panel->contentsRect().width(), qPrintable(shown));
+      QVERIFY2(!shown.contains('\n'), qPrintable(shown));
+      if (row.tip.isEmpty()) {
+        QCOMPARE(shown, line);
+        QCOMPARE(panel->toolTip(), QString());
+        continue;
+      }
+      const auto cut = shown.split(QChar(0x2026));
+      QVERIFY2(cut.size() == 2 && cut[0].size() >= 4 && line.startsWith(cut[0]), qPrintable(shown));
+      QVERIFY2(cut[1].size() >= 4 && line.endsWith(cut[1]), qPrintable(shown));
+      QTextDocument tip;  // a rich-text tooltip, so that a markup-like text shows as itself
+      tip.setHtml(panel->toolTip());
+      QVERIFY(Qt::mightBeRichText(panel->toolTip()));
+      QCOMPARE(tip.toPlainText(), row.tip);
+    }
+  }
 
  private:
-  QWidget* Control(const char* name) {
-    auto* widget = window_->objectName() == name ? window_.get() : window_->findChild<QWidget*>(name);
-    if (!widget) qFatal("no control named %s", name);
-    return widget;
-  }
+  QWidget* Control(const char* name) { return window_->findChild<QWidget*>(name); }
   QLineEdit* Path() { return static_cast<QLineEdit*>(Control("txtPath")); }
   bool AddEnabled() { return Control("cmdAddService")->isEnabled(); }
   void ShowActive() {
@@ -63,247 +279,6 @@ class frmMainTest : public QObject {
   Platform::UiInstallation installation_{ui_};
   std::unique_ptr<App::frmMain> window_;
 };
-
-// Each test starts with a fresh window on an existing host database.
-void frmMainTest::init() {
-  TestSupport::WriteFile(hostDb_.toStdString(), "");
-  ui_.Clear();
-  Platform::AppInfo::SetDefaultHostDbPath(hostDb_.toStdString());
-  window_ = std::make_unique<App::frmMain>();
-}
-
-// With the default file: its path, add enabled and focused; without: an
-// empty path, add disabled, the focus in the path box.
-void frmMainTest::startsAtTheDefaultPath() {
-  {
-    Platform::ScriptedUi other;
-    const Platform::UiInstallation nested(other);
-  }
-  QCOMPARE(&Platform::CurrentUi(), static_cast<Platform::Ui*>(&ui_));  // the Ui before a nested one is back
-  struct Look {
-    const char *control, *property;
-    QVariant value;
-  };
-  // clang-format off
-  const Look looks[] = {
-      {"Frame1", "title", "Mailvoro database location:"},
-      {"cmdCD", "text", "..."},
-      {"cmdAddService", "text", "Add TARN-VEL Service"},
-      {"SBarPanel1", "text", "Status:"},
-      {"SBarPanel2", "text", ""},
-      {"SBarPanel2", "textFormat", QVariant::fromValue(Qt::PlainText)},
-      {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},
-      {"SBar", "accessibleName", "Status"},
-  };
-  // clang-format on
-  for (const auto& look : looks) QCOMPARE(Control(look.control)->property(look.property), look.value);
-  QVERIFY(!window_->windowIcon().isNull());
-  QCOMPARE(Path()->parentWidget(), Control("Frame1"));
-  for (const bool exists : {true, false}) {
-    if (!exists) Platform::AppInfo::SetDefaultHostDbPath(dir_.File("nowhere/Mailvoro.mdb"));
-    window_ = std::make_unique<App::frmMain>();
-    QCOMPARE(Path()->text(), exists ? hostDb_ : QString());
-    QCOMPARE(AddEnabled(), exists);
-    QCOMPARE(window_->focusWidget(), Control(exists ? "cmdAddService" : "txtPath"));
-  }
-}
-
-// Any name will do, but not a folder (each prefix typed is one) nor a file that is not there.
-void frmMainTest::addEnabledExactlyWhenTheTextNamesAFile() {
-  TestSupport::WriteFile(dir_.File("shop backup.dat"), "");
-  Path()->clear();
-  for (const QChar c : QString::fromStdString(dir_.File("shop backup.datx"))) {
-    QTest::keyClicks(Path(), QString(c));
-    QCOMPARE(AddEnabled(), std::filesystem::is_regular_file(Path()->text().toStdString()));
-  }
-}
-
-// Browse fills the path box; a cancelled dialog changes nothing; the path
-// the box holds already is tested again (the file may have come since).
-// Add runs the add command, here ending at the cancelled ZIP question.
-void frmMainTest::browseAndAdd() {
-  const QString later = QString::fromStdString(dir_.File("later.mdb"));
-  Path()->setText(later);
-  ui_.fileDialogAnswers = {hostDb_.toStdString(), std::nullopt, later.toStdString()};
-  for (const QString& chosen : {hostDb_, hostDb_, later}) {
-    if (chosen == later) {
-      Path()->setText(later);
-      TestSupport::WriteFile(later.toStdString(), "");
-    }
-    QTest::mouseClick(Control("cmdCD"), Qt::LeftButton);
-    QCOMPARE(Path()->text(), chosen);
-    QVERIFY(AddEnabled());
-  }
-  QTest::mouseClick(Control("cmdAddService"), Qt::LeftButton);
-  std::vector<std::string> seen;
-  for (const auto& e : ui_.Events()) {
-    if (e.kind == UiEvent::Kind::FileDialog) seen.push_back(e.title + "|" + e.text);
-    if (e.kind == UiEvent::Kind::Message) seen.push_back(std::to_string(e.style));
-  }
-  const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb";
-  QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, dialog, "16"}));
-}
-
-// Return and keypad Enter press the focused button once, held down too,
-// as Space does; Shift+Return does not. Each row: the control, the key,
-// its modifiers, its repeats, then the file dialogs and boxes it brings.
-void frmMainTest::keysPressTheFocusedControl() {
-  ShowActive();
-  const struct {
-    const char* control;
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers;
-    int repeats;
-    std::size_t dialogs, boxes;
-  } rows[] = {
-      // clang-format off
-      {"cmdAddService", Qt::Key_Return, Qt::NoModifier, 3, 0, 1},
-      {"cmdAddService", Qt::Key_Enter, Qt::KeypadModifier, 0, 0, 1},
-      {"cmdAddService", Qt::Key_Return, Qt::ShiftModifier, 0, 0, 0},
-      {"cmdCD", Qt::Key_Return, Qt::NoModifier, 0, 1, 0},
-      // clang-format on
-  };
-  for (const auto& row : rows) {
-    ui_.Clear();
-    Control(row.control)->setFocus();
-    for (int repeat = 0; repeat <= row.repeats; ++repeat) {
-      for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-        QKeyEvent event(type, row.key, row.modifiers, QStringLiteral("\r"), repeat > 0);
-        QApplication::sendEvent(QApplication::focusWidget(), &event);
-      }
-    }
-    QCOMPARE(ui_.EventsOf(UiEvent::Kind::FileDialog).size(), row.dialogs);
-    QCOMPARE(ui_.EventsOf(UiEvent::Kind::Message).size(), row.boxes);
-    QCOMPARE(Path()->text(), hostDb_);
-  }
-}
-
-// The focus frame shows on the add button from the start, before any key
-// is pressed; Tab goes add, path box, browse, and back to add.
-void frmMainTest::tabOrderAndFocusFrame() {
-  ShowActive();
-  const QImage focused = Control("cmdAddService")->grab().toImage();
-  Path()->setFocus();
-  QVERIFY2(Control("cmdAddService")->grab().toImage() != focused, "the add button shows no focus frame at start");
-  Control("cmdAddService")->setFocus();
-  for (const char* name : {"cmdAddService", "txtPath", "cmdCD", "cmdAddService"}) {
-    QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  }
-}
-
-// Every box shows its text as plain text, each CR as a line break. Each
-// row: the style and title asked for, what the operator does (a button's
-// button or Escape), and what the box showed and
-// answered: "icon|buttons|title|answer" (1 OK, 3 OK and Cancel).
-void frmMainTest::boxStyles() {
-  const struct {
-    int style;
-    const char *title, *does, *expected;
-  } rows[] = {
-      // clang-format off
-      {0, "", "ok", "0|1024|AddTarnVel|1"},
-      {0, "T", "escape", "0|1024|T|1"},
-      {1, "T", "cancel", "0|4195328|T|2"},
-      {16, "T", "ok", "3|1024|T|1"},
-      {33, "T", "escape", "4|4195328|T|2"},
-      {48, "", "ok", "2|1024|AddTarnVel|1"},
-      {64, "T", "ok", "1|1024|T|1"},
-      // clang-format on
-  };
-  for (const auto& row : rows) {
-    App::QtUi ui;
-    QString seen;
-    const QString does = row.does;
-    WhenShown<QMessageBox>([&](QMessageBox* box) {
-      seen = QString("%1|%2|%3|").arg(int(box->icon())).arg(int(box->standardButtons())).arg(box->windowTitle());
-      QCOMPARE(box->textFormat() == Qt::PlainText ? box->text() : "(rich)", QStringLiteral("<b>One</b>\n\nTwo\nThree"));
-      if (does == "escape") QTest::keyClick(box, Qt::Key_Escape);
-      if (does == "ok" || does == "cancel") box->button(does == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
-    });
-    seen += QString::number(ui.MsgBox("<b>One</b>\r\rTwo\r\nThree", row.style, row.title));
-    QCOMPARE(seen, QString(row.expected));
-  }
-}
-
-// OK gives the typed text, Cancel nothing.
-void frmMainTest::inputBox() {
-  for (const bool accept : {true, false}) {
-    App::QtUi ui;
-    QString seen;
-    WhenShown<QInputDialog>([&](QInputDialog* dialog) {
-      seen = dialog->textValue() + "|" + dialog->windowTitle() + "|" + dialog->labelText();
-      QTest::keyClicks(dialog->findChild<QLineEdit*>(), "10001");
-      accept ? dialog->accept() : QTest::keyClick(dialog, Qt::Key_Escape);
-    });
-    const auto answer = ui.InputBox("Install it?\r\r\r\rZIP:", "");
-    QCOMPARE(seen, QStringLiteral("|AddTarnVel|Install it?\n\n\n\nZIP:"));
-    QCOMPARE(answer, accept ? std::optional<std::string>("10001") : std::nullopt);
-  }
-}
-
-// Busy shows the wait cursor; an extra default is ignored. Of statuses
-// that come fast the last is painted, as plain text.
-void frmMainTest::pointer() {
-  App::QtUi ui;
-  App::StatusLabel panel;
-  ui.SetStatusPanel(&panel);
-  ui.SetBusy(true);
-  QCOMPARE(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor, Qt::WaitCursor);
-  for (int i = 1; i <= 1000; ++i) ui.SetStatusText("<b>line</b> " + std::to_string(i));
-  ui.SetBusy(false);
-  ui.SetBusy(false);
-  QVERIFY2(!QApplication::overrideCursor(), "the pointer must be back to the default");
-  QCOMPARE(panel.text(), QStringLiteral("<b>line</b> 1000"));
-  QCOMPARE(panel.textFormat(), Qt::PlainText);
-}
-
-// The window's panel shows one plain line that fits it: the whole text with
-// its line breaks as spaces, or its start and end around an ellipsis, cut
-// anew when the panel's width changes. Each row: a status text, the panel's
-// width after it (0: as the window has it) and its tooltip (none while the
-// whole text is shown).
-void frmMainTest::statusPanel() {
-  const QString text = "The database '/opt/Mailvoro/Shops/Tarn Valley Outfitters/shop/Mailvoro.mdb' is read-only.";
-  const struct {
-    QString status;
-    int width;
-    QString tip;
-  } rows[] = {
-      // clang-format off
-      {"One\r\nTwo", 0, ""},
-      {text, 0, text},
-      {"<b>" + text + "</b> &amp;", 0, "<b>" + text + "</b> &amp;"},
-      {"Failed...\r\r" + text, 0, "Failed...\n\n" + text},
-      {text, 2000, ""},
-      // clang-format on
-  };
-  ShowActive();
-  App::QtUi ui;
-  auto* panel = window_->StatusPanel();
-  ui.SetStatusPanel(panel);
-  for (const auto& row : rows) {
-    ui.SetStatusText(row.status.toStdString());
-    ui.FlushStatus();
-    if (row.width > 0) panel->resize(row.width, panel->height());
-    const QString shown = panel->text();
-    const QString line = QString(row.status).replace("\r\n", " ").replace('\r', ' ');
-    QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= panel->contentsRect().width(), qPrintable(shown));
-    QVERIFY2(!shown.contains('\n'), qPrintable(shown));
-    if (row.tip.isEmpty()) {
-      QCOMPARE(shown, line);
-      QCOMPARE(panel->toolTip(), QString());
-      continue;
-    }
-    const auto cut = shown.split(QChar(0x2026));
-    QVERIFY2(cut.size() == 2 && cut[0].size() >= 4 && line.startsWith(cut[0]), qPrintable(shown));
-    QVERIFY2(cut[1].size() >= 4 && line.endsWith(cut[1]), qPrintable(shown));
-    QTextDocument tip;  // a rich-text tooltip, so that a markup-like text shows as itself
-    tip.setHtml(panel->toolTip());
-    QVERIFY(Qt::mightBeRichText(panel->toolTip()));
-    QCOMPARE(tip.toPlainText(), row.tip);
-  }
-}
 
 QTEST_MAIN(frmMainTest)
 #include "frmMain_qtest.moc"
