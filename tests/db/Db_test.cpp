@@ -1,5 +1,4 @@
-// The database layer as tables, one per module: each row a database a.mdb made from SQL in a fresh folder, one call,
-// what it gave.
+// The database layer as tables, one per module: each row a database a.mdb made from SQL, one call, what it gave.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -133,7 +132,6 @@ const Row kEngine[] = {
     {"Top and Distinct in any case", kHost, Sql("sElEcT Distinct tOp 2 [ZONE] fRoM [TARNVEL-GND] oRdEr bY 1 dEsC"), "5,4"},
     {"Top in a subquery", kHost, Sql("Select [Service] From [Master] Where [ACTAP] = (Select Top 1 [ACTAP] From [Master] Order By [ACTAP] DESC)"), "FEDEX-GND"},
     {"a date between hashes", kHost, Sql("Select [Shipper#] From [Master] Where [Last Updated] = #1/2/2009#"), "12"},
-    {"a stored date between hashes", kHost, Sql("Select [Service] From [Master] Where [Last Updated] > #2009-01-02#"), "TARNVEL-GND"},
     {"two statements run none", kHost, Sql("UPDATE [Master] SET [ACTAP] = 1; DELETE FROM [Master]", "SELECT count(*) FROM Master WHERE ACTAP = 1"), "error 3142;0"},
     {"a missing table", kHost, Sql("Select * From [Nope]"), "error 3078"},
     {"a date that is none", kHost, Sql("Select * From [Master] Where [Last Updated] = #2/30/2009#"), "error 3075"},
@@ -148,9 +146,7 @@ const Row kEngine[] = {
     Written("X", "5", "text|'5'"),
     Written("Y", "'True'", "integer|-1"),
     Written("T", "#1/2/2009#", "text|'2009-01-02 00:00:00'"),
-    Written("T", "0", "text|'1899-12-30 00:00:00'"),
     Written("L", "NULL", "null|NULL"),
-    Written("G", "x''", "blob|X''"),
     Written("C", "'SP'", "error 13"),
     Written("S", "70000", "error 6"),
     Written("B", "-1", "error 6"),
@@ -181,8 +177,7 @@ std::string Empty(const Dir& d) {  // an empty result: its fields, one it lacks,
       std::to_string(rs->FieldCount()) + Caught([&] { return Shown(rs->Fields("Zone").Value()); });
   return fields + Caught([&] { rs->AddNew(); });
 }
-// Through an attached recordset beside a statement: a new row read before Update, then the rows stored. `update` or
-// not.
+// A new row through an attached recordset, beside a statement: read before Update (or none), then the rows stored.
 std::string Added(const Dir& d, bool update) {
   auto rs = Connection::OpenRecordset(Path(d), "Select * From [TARNVEL-GND]", false);
   Connection::ExecuteSql(Path(d), "DELETE FROM [TARNVEL-GND] WHERE ZONE = 5");
@@ -193,21 +188,14 @@ std::string Added(const Dir& d, bool update) {
       Shown(rs->Fields("lozip").Value()) + " " + Query(Path(d), "SELECT count(*) FROM [TARNVEL-GND]");
   if (update) rs->Update();
   Connection::CloseRecordset(rs);
-  return before + " " + Query(Path(d), "SELECT * FROM [TARNVEL-GND]");
+  Connection::CloseRecordset(rs);  // closing nothing
+  return before + " " + Query(Path(d), "SELECT * FROM [TARNVEL-GND]") + (rs ? " kept" : "");
 }
 std::string TakenKey(const Dir& d) {
   auto rs = Connection::OpenRecordset(Path(d), "Select * From [W]", false);
   rs->AddNew();
   rs->SetValue(0, Variant::Int16(1));
   return Caught([&] { rs->Update(); }) + ";" + Query(Path(d), "SELECT count(*) FROM W");
-}
-std::string Closing(const Dir&) {  // closing nothing, or what was never opened
-  Connection::RecordsetHandle none, never = std::make_unique<Engine::Recordset>();
-  Connection::ConnectionHandle unopened = std::make_unique<Engine::Database>();
-  Connection::CloseRecordset(none);
-  Connection::CloseRecordset(never);
-  Connection::CloseConnection(unopened);
-  return std::to_string(!never && !unopened) + Connection::ConnectionString("/opt/My Shop/a.mdb");
 }
 Call Exists(std::string sql) {
   return [=](const Dir& d) { return std::to_string(Connection::RecordsExist(Path(d), sql)); };
@@ -224,7 +212,6 @@ const Row kConnection[] = {
     {"a new row with a taken key", kTyped, TakenKey, "error 3022;2"},
     {"a lookup finds none", kHost, Exists("Select * From [Master] Where [Service] = 'UPS'"), "0"},
     {"a lookup on a missing file", "", Exists("Select 1"), "error 3024"},
-    {"closing nothing, or what was never opened", "", Closing, "1Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/My Shop/a.mdb"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Connection, Database, testing::ValuesIn(kConnection), TestSupport::RowName);
@@ -247,17 +234,21 @@ Call Kept(std::string failing) {
     return failed + " " + Zips(Path(d));
   };
 }
-std::string Flushed(const Dir& d) {  // what a flush leaves (and whether a journal), then the file at the end
+// What a flush leaves (and whether a journal), a row in another file at once, then the scratch file at its end.
+std::string Flushed(const Dir& d) {
+  TestSupport::CreateDatabase(d.File("z.mdb"), kZones);
   std::optional<Engine::ScratchFile> scratch(std::in_place, Path(d));
   Zone(d, 100);
   scratch->Flush();
   const std::string flushed = Zips(Path(d)) + std::to_string(fs::exists(Path(d) + "-journal"));
   Zone(d, 200);
+  Zone(d, 700, "z.mdb");
+  const std::string other = Zips(d.File("z.mdb"));
   scratch.reset();
-  return flushed + " " + Zips(Path(d));
+  return flushed + " " + other + " " + Zips(Path(d));
 }
-std::string Replaced(
-    const Dir& d) {  // the rows of a file replaced under a scratch file; a row and a flush once it is gone
+// The rows of a file replaced under a scratch file; a row and a flush once it is gone.
+std::string Replaced(const Dir& d) {
   Engine::ScratchFile scratch(Path(d));
   Zone(d, 100);
   TestSupport::CreateDatabase(d.File("b.mdb"), kZones + "INSERT INTO [TARNVEL-GND] VALUES (900, 999, 8)");
@@ -268,28 +259,19 @@ std::string Replaced(
   fs::remove(Path(d));
   return rows + " " + Caught([&] { Zone(d, 300); }) + Caught([&] { scratch.Flush(); });
 }
-std::string Others(const Dir& d) {  // a row in the scratch file and one in another file, before the scratch file ends
-  TestSupport::CreateDatabase(d.File("z.mdb"), kZones);
-  const Engine::ScratchFile scratch(d.File("z.mdb"));
-  Zone(d, 100, "z.mdb");
-  Zone(d, 700);
-  return Zips(Path(d)) + " " + Zips(d.File("z.mdb"));
-}
 // clang-format off
 const Row kScratch[] = {
     {"rows before an abort clause stay", kZones, Kept("INSERT INTO [TARNVEL-GND] ([LOZIP]) VALUES (100)"), "error 3022 100,200,300"},
     {"rows before a rollback clause stay", kRollback, Kept("INSERT INTO [TARNVEL-GND] ([LOZIP]) VALUES (1)"), "error 3022 100,200,300"},
     {"rows before a statement that rolls back stay", kZones, Kept("INSERT OR ROLLBACK INTO [TARNVEL-GND] ([LOZIP]) VALUES (100)"), "error 3022 100,200,300"},
-    {"the flushed file is complete alone; what follows is flushed at the end", kZones, Flushed, "1000 100,200"},
+    {"the flushed file is complete alone, other files commit at once, the rest is flushed at the end", kZones, Flushed, "1000 700 100,200"},
     {"a file replaced is read afresh; a file gone is an error", kZones, Replaced, "200,900 error 3024"},
-    {"other files still commit every statement at once", kZones, Others, "700 "},
     {"a read-only scratch file refuses changes", kZones, [](const Dir& d) { return ReadOnly(d, Kept("SELECT 1")); }, "error 3051"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(ScratchFile, Database, testing::ValuesIn(kScratch), TestSupport::RowName);
 
-// Values: each kind as text, 16-bit, 32-bit, double, boolean and date; a Null field converted; statements built column
-// by column.
+// Values: each kind as text, 16-bit, 32-bit, double, boolean and date; a Null field converted; statements built.
 Call Conv(std::function<Variant()> make) {
   return [=](const Dir&) {
     const Variant v = make();  // one that cannot be made throws as the row's outcome
@@ -304,9 +286,6 @@ Call Of(Variant v) {
 }
 Call Date(std::string text) {
   return Conv([=] { return Variant::Date(text); });
-}
-Call Text(std::string text) {
-  return Conv([=] { return Variant::Text(text); });
 }
 std::string Dbl(double v) { return Variant::Double(v).ToText(); }
 Call Converted(int k, std::string c, Variant fallback, bool trim = true) {  // field `c` of row `k` of W
@@ -330,33 +309,27 @@ Call Numeric(std::vector<std::string> texts) {  // whether each text is numeric
 const Row kValues[] = {
     {"Empty", "", Of(Variant()), "|0|0|0|0|error 13"},
     {"Null", "", Of(Variant::Null()), "error 94|error 94|error 94|error 94|error 94|error 94"},
-    {"a 32-bit number", "", Of(Variant::Int32(70000)), "70000|error 6|70000|70000|1|2091-08-25 00:00:00"},
     {"the largest 16-bit number", "", Of(Variant::Int32(32767)), "32767|32767|32767|32767|1|1989-09-16 00:00:00"},
     {"a half rounds to even", "", Of(Variant::Double(2.5)), "2.5|2|2|2.5|1|1900-01-01 12:00:00"},
     {"a double past 32 bits", "", Of(Variant::Double(3e9)), "3000000000|error 6|error 6|3000000000|1|error 6"},
     {"doubles in full between tiny and huge", "", [](const Dir&) { return Joined({Dbl(0.1), Dbl(-0.0), Dbl(123456789012345.0), Dbl(1e15), Dbl(1.5e-7)}); }, "0.1,0,123456789012345,1e+15,1.5e-07"},
     {"currency to four places", "", Of(Variant::Currency(1.23456)), "1.2346|1|1|1.2346|1|1899-12-31 05:37:49"},
     {"True", "", Of(Variant::Bool(true)), "True|-1|-1|-1|1|1899-12-29 00:00:00"},
-    {"numeric text", "", Text(" 12.5 "), " 12.5 |12|12|12.5|1|error 13"},
-    {"true text", "", Text("tRUE"), "tRUE|error 13|error 13|error 13|1|error 13"},
-    {"empty text", "", Text(""), "|error 13|error 13|error 13|error 13|error 13"},
-    {"a date and time as text", "", Text("12/31/2009 1:05 PM"), "12/31/2009 1:05 PM|error 13|error 13|error 13|error 13|2009-12-31 13:05:00"},
-    {"noon as text", "", Text("12/31/2009 12:30 PM"), "12/31/2009 12:30 PM|error 13|error 13|error 13|error 13|2009-12-31 12:30:00"},
-    {"a day that is none", "", Text("2/30/2009"), "2/30/2009|error 13|error 13|error 13|error 13|error 13"},
+    {"numeric text", "", Of(Variant::Text(" 12.5 ")), " 12.5 |12|12|12.5|1|error 13"},
+    {"true text", "", Of(Variant::Text("tRUE")), "tRUE|error 13|error 13|error 13|1|error 13"},
+    {"noon as text", "", Of(Variant::Text("12/31/2009 12:30 PM")), "12/31/2009 12:30 PM|error 13|error 13|error 13|error 13|2009-12-31 12:30:00"},
+    {"a day that is none", "", Of(Variant::Text("2/30/2009")), "2/30/2009|error 13|error 13|error 13|error 13|error 13"},
     {"a date", "", Date("2009-01-02 06:00:00"), "2009-01-02 06:00:00|error 6|39815|39815.25|error 13|2009-01-02 06:00:00"},
     {"a date alone is midnight", "", Date("2000-02-29"), "2000-02-29 00:00:00|error 6|36585|36585|error 13|2000-02-29 00:00:00"},
-    {"a date without its zeros", "", Date("2009-1-2"), "error 13"},
     {"a leap day that is none", "", Date("2009-02-29 00:00:00"), "error 13"},
     {"numeric texts", "", Numeric({"0", " -12 ", "+3.", ".5", "1e5", "1.5E-3"}), "111111"},
     {"texts that are not numeric", "", Numeric({"", " ", ".", "-", "1.2.3", "1e", "0x10", "12a", "1,5"}), "000000000"},
     {"a Null text field converts to empty text", kTyped, Converted(1, "X", Variant()), "text:"},
-    {"a Null field keeps a Null default", kTyped, Converted(1, "T", Variant::Null()), "null:"},
     {"a Null field gives its default", kTyped, Converted(1, "L", Variant::Int32(7)), "int32:7"},
     {"a Null Yes/No field converts to False", kTyped, Converted(1, "Y", Variant::Text("")), "bool:False"},
     {"a Null number converts to 0", kTyped, Converted(1, "C", Variant()), "int16:0"},
     {"a Null date converts to the current date and time", kTyped, NullDate, "now"},
     {"text is trimmed of spaces only", kTyped, [](const Dir& d) { return Converted(2, "X", Variant())(d) + Converted(2, "M", Variant())(d) + Converted(2, "x", Variant(), false)(d); }, "text:a btext:\tx\ttext:  a b  "},
-    {"a date field", kTyped, Converted(2, "T", Variant()), "date:2009-01-02 00:00:00"},
     {"a field past the end gives the default", kTyped, Converted(99, "X", Variant::Int16(3)), "int16:3"},
     {"an insert", "", [](const Dir&) { return Joined({DBQuery::InsertSql("A", "O'Brien", 1, true, false, "T", false), DBQuery::InsertSql("B", "1/2/2009", 2, false, false, "X", false), DBQuery::InsertSql("C", "5", 3, false, true, "Junk", false)}); }, "INSERT INTO [T] ([A], [B], [C]) VALUES ('O'Brien', #1/2/2009#, 5)"},
     {"an insert in the dbo dialect", "", [](const Dir&) { return Joined({DBQuery::InsertSql("A", "x", 1, true, false, "T", true), DBQuery::InsertSql("B", "1/2/2009", 2, false, true, "J", false)}); }, "INSERT INTO [dbo].[T] ([A], [B]) VALUES ('x', '1/2/2009')"},
@@ -367,8 +340,7 @@ const Row kValues[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Values, Database, testing::ValuesIn(kValues), TestSupport::RowName);
 
-// Another program's connection: a child that runs the next statement at each Step(), answering SQLite's code, until
-// the object ends.
+// Another program's connection: a child that runs the next statement at each Step(), answering SQLite's code.
 struct Writer {
   int ask[2], done[2];
   pid_t pid = (::pipe(ask) | ::pipe(done)) != 0 ? -1 : ::fork();
@@ -395,8 +367,8 @@ struct Writer {
   }
 };
 
-// A read of a file another program holds and writes in WAL mode sees one state, and moves no byte or time of the file,
-// its log or its shared memory; so does a copy of that state. A log left without its shared memory is refused.
+// A read of a WAL file another program writes sees one state, and moves no byte or time of its files; nor does a copy.
+// A log left without its shared memory is refused.
 TEST(Snapshot, SeesOneStateAndMovesNothing) {
   const Dir d;
   const std::string path = d.File("a.mdb");
