@@ -20,8 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 using Platform::UiEvent;
 
-struct Folder : TestSupport::TempDir {  // a row's folder, and another program's locks on its files
-  std::vector<int> held;                // closed when the row ends
+struct Folder : TestSupport::TempDir {  // a row's folder, its boxes, and another program's locks on its files
+  Platform::ScriptedUi ui;
+  const Platform::UiInstallation installed{ui};
+  std::vector<int> held;  // closed when the row ends
   ~Folder() {
     for (const int fd : held) ::close(fd);
   }
@@ -34,9 +36,8 @@ struct Folder : TestSupport::TempDir {  // a row's folder, and another program's
       if (e[at] == '=') TestSupport::WriteFile(name, rest);
     }
   }
-  void Mode(const std::string& name, int mode) const { fs::permissions(File(name), fs::perms(mode)); }
-  // Another program's lock, kept: a read lock on byte `at` of `name`, made if missing; else a write lock on it whole.
-  // Whether it was taken (a file that is not there is free).
+  // Whether another program takes a lock, kept: on byte `at` of `name` (made), or on all of it (a missing file is
+  // free).
   bool Hold(const std::string& name, off_t at = -1) {
     held.push_back(::open(File(name).c_str(), at < 0 ? O_RDWR : O_RDWR | O_CREAT, 0600));
     struct flock range = {static_cast<short>(at < 0 ? F_WRLCK : F_RDLCK), SEEK_SET, std::max<off_t>(at, 0), at >= 0, 0};
@@ -80,10 +81,9 @@ Call Locate(std::string p) {  // without a box, then with one
   };
 }
 Call Box(std::function<void()> show) {  // the box `show` shows, as "title|text"
-  return [=](Folder&) {
+  return [=](Folder& f) {
     show();
-    const auto& box = static_cast<Platform::ScriptedUi&>(Platform::CurrentUi()).Events().back();
-    return box.title + "|" + box.text;
+    return f.ui.Events().back().title + "|" + f.ui.Events().back().text;
   };
 }
 Call Read(std::string path) {  // each line's length, then the error that ends the reading
@@ -104,11 +104,6 @@ std::string Lock(Folder& f) {  // the folder lock taken twice here; whether anot
   first.reset();
   again.reset();
   return then + (f.Hold(Files_::kFolderLockName) ? " released" : " kept");
-}
-void Full(Folder& f, int error) {  // a copy of two chunks whose writes fail with `error` after the first
-  f.Put({"b.mdb=" + std::string(Files_::testing::CopyChunkSize() * 2, 'x'), "shop/b.mdb=old"});
-  Files_::testing::SetCopyWriteFault(
-      [=](std::uint64_t n) { return n >= Files_::testing::CopyChunkSize() ? error : 0; });
 }
 // A database with a dead writer's journal, WAL and -shm, a live copy's temporary and a dead one's.
 void InUse(Folder& f) {
@@ -133,11 +128,11 @@ const Row kRows[] = {
     {"a pipe is no input file and never waited on", [](Folder& f) { ::mkfifo(f.File("p").c_str(), 0600); }, Read("p"), "error 75"},
     {"a copy from a missing file", [](Folder& f) { f.Put({"shop/a.jpg=old"}); }, Copy("x/a.jpg", "shop/a.jpg"), "error 53"},
     {"a copy into a missing folder", [](Folder& f) { f.Put({"a.jpg=x"}); }, Copy("a.jpg", "no/a.jpg"), "error 76"},
-    {"a copy over a read-only file, even for root", [](Folder& f) { f.Put({"a=new", "s/a=old"}); f.Mode("s/a", 0440); }, Copy("a", "s/a"), "error 70"},
-    {"a copy into a folder that takes no new file", [](Folder& f) { f.Put({"a=new", "s/a=old"}); f.Mode("s", 0555); }, Copy("a", "s/a"), "error 70"},
-    {"a copy on a full disk", [](Folder& f) { Full(f, ENOSPC); }, Copy("b.mdb", "shop/b.mdb"), "error 61"},
+    {"a copy over a read-only file, even for root", [](Folder& f) { f.Put({"a=new", "s/a=old"}); fs::permissions(f.File("s/a"), fs::perms(0440)); }, Copy("a", "s/a"), "error 70"},
+    {"a copy into a folder that takes no new file", [](Folder& f) { f.Put({"a=new", "s/a=old"}); fs::permissions(f.File("s"), fs::perms(0555)); }, Copy("a", "s/a"), "error 70"},
+    {"a copy on a full disk", [](Folder& f) { f.Put({"b=" + kLong + kLong, "s/b=old"}); Files_::testing::SetCopyWriteFault([](std::uint64_t n) { return n > 65535 ? ENOSPC : 0; }); }, Copy("b", "s/b"), "error 61"},
     {"a copy onto itself", [](Folder& f) { f.Put({"a.jpg=a"}); }, Copy("a.jpg", "a.jpg"), "ok"},
-    {"a copy keeps the mode it replaces and sweeps its own dead temporaries only", [](Folder& f) { f.Put({"a=new", "s/a=old", "s/.a.atv-tmp-0123456789abcdef=x", "s/.b.atv-tmp-0123456789abcdef=x"}); f.Mode("s/a", 0640); },
+    {"a copy keeps the mode it replaces and sweeps its own dead temporaries only", [](Folder& f) { f.Put({"a=new", "s/a=old", "s/.a.atv-tmp-0123456789abcdef=x", "s/.b.atv-tmp-0123456789abcdef=x"}); fs::permissions(f.File("s/a"), fs::perms(0640)); },
      [](Folder& f) { return Copy("a", "s/a")(f) + std::to_string(fs::status(f.File("s/a")).permissions() == fs::perms(0640)); }, "ok1", {"a=new", "s/", "s/.b.atv-tmp-0123456789abcdef=x", "s/a=new"}},
     {"a link is replaced, never written through", [](Folder& f) { f.Put({"b=new", "s/a=old", "s/a-journal=j", "l@s/a"}); }, Copy("b", "l"), "ok", {"b=new", "l=new", "s/", "s/a-journal=j", "s/a=old"}},
     {"a database nobody holds is replaced, with what its dead writer left", InUse, Copy("new", "s.mdb"), "ok", {".s.mdb.atv-tmp-1=x", "new=new", "s.mdb=new"}},
@@ -160,8 +155,6 @@ class Files : public testing::TestWithParam<Row> {};
 TEST_P(Files, Holds) {
   Files_::testing::SetWaits(std::chrono::milliseconds(200), std::chrono::milliseconds(200));
   Files_::testing::SetCopyWriteFault({});
-  Platform::ScriptedUi ui;
-  const Platform::UiInstallation installed(ui);
   Folder f;
   if (GetParam().setup) GetParam().setup(f);
   const auto before = f.Listing();
@@ -171,7 +164,7 @@ TEST_P(Files, Holds) {
   } catch (const Platform::RunError& e) {
     got = "error " + std::to_string(e.Number());
   }
-  for (const auto& e : ui.Events())
+  for (const auto& e : f.ui.Events())
     if (e.kind != UiEvent::Kind::Pointer)
       got += e.kind == UiEvent::Kind::Message ? " box" + std::to_string(e.style) : " status";
   EXPECT_EQ(got, GetParam().want);
