@@ -128,7 +128,6 @@ TEST_P(Database, Holds) {
 const Row kEngine[] = {
     {"text compares without case", kHost, Sql("Select [Service] From [Master] Where [Service] = 'tarnvel-gnd'"), "TARNVEL-GND"},
     {"a missing column", kHost, Sql("Select Top 1 [LBS] From [TARNVEL-GND]"), "error 3265"},
-    {"numbers with leading zeros", kHost, Sql("Select [ZONE] From [TARNVEL-GND] Where [LOZIP] <= 01234 And [HIZIP] >= 01234"), "4"},
     {"Top and Distinct in any case", kHost, Sql("sElEcT Distinct tOp 2 [ZONE] fRoM [TARNVEL-GND] oRdEr bY 1 dEsC"), "5,4"},
     {"Top in a subquery", kHost, Sql("Select [Service] From [Master] Where [ACTAP] = (Select Top 1 [ACTAP] From [Master] Order By [ACTAP] DESC)"), "FEDEX-GND"},
     {"a date between hashes", kHost, Sql("Select [Shipper#] From [Master] Where [Last Updated] = #1/2/2009#"), "12"},
@@ -211,7 +210,7 @@ const Row kConnection[] = {
     {"a new row never updated is not stored", kHost, [](const Dir& d) { return Added(d, false); }, "int32:-3 1 1000|1999|4"},
     {"a new row with a taken key", kTyped, TakenKey, "error 3022;2"},
     {"a lookup finds none", kHost, Exists("Select * From [Master] Where [Service] = 'UPS'"), "0"},
-    {"a lookup on a missing file", "", Exists("Select 1"), "error 3024"},
+    {"a lookup finds a row in any case", kHost, Exists("Select * From [Master] Where [Service] = 'tarnvel-gnd'"), "1"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Connection, Database, testing::ValuesIn(kConnection), TestSupport::RowName);
@@ -370,20 +369,18 @@ struct Writer {
 // A read of a WAL file another program writes sees one state, and moves no byte or time of its files; nor does a copy.
 // A log left without its shared memory is refused.
 TEST(Snapshot, SeesOneStateAndMovesNothing) {
-  const Dir d;
+  const Dir d, copies;
   const std::string path = d.File("a.mdb");
-  const auto stamps = [&] {  // each file's bytes and times of change
+  const auto stamps = [&] {  // each file's size, bytes and times of change
     std::string text;
-    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+    for (const auto& [name, content] : TestSupport::FolderContents(d.Path())) {
       struct stat s {};
-      ::stat(file.c_str(), &s);
-      text += std::to_string(std::hash<std::string>{}(TestSupport::ReadFile(file))) + "." +
-              std::to_string(s.st_mtim.tv_nsec) + "." + std::to_string(s.st_ctim.tv_nsec) + " ";
+      ::stat(d.File(name).c_str(), &s);
+      text += name + content + std::to_string(s.st_mtim.tv_nsec) + std::to_string(s.st_ctim.tv_nsec) + " ";
     }
     return text;
   };
-  TestSupport::CreateDatabase(path,
-                              "PRAGMA journal_mode=WAL; CREATE TABLE [M] ([S] TEXT); INSERT INTO [M] VALUES ('A');");
+  TestSupport::CreateDatabase(path, "PRAGMA journal_mode=WAL; CREATE TABLE [M] ([S]); INSERT INTO [M] VALUES ('A');");
   {
     Writer writer(path, {"PRAGMA wal_autocheckpoint=0; INSERT INTO [M] VALUES ('B')", "INSERT INTO [M] VALUES ('C')"});
     ASSERT_EQ(writer.Step(), SQLITE_OK);
@@ -393,14 +390,14 @@ TEST(Snapshot, SeesOneStateAndMovesNothing) {
     ASSERT_EQ(writer.Step(), SQLITE_OK);
     const std::string before = stamps();
     EXPECT_EQ(reader.Query("SELECT count(*) FROM [M]").rows.at(0).at(0), "2");
-    reader.CopyTo(d.File("copy.mdb"));
+    reader.CopyTo(copies.File("copy.mdb"));
     reader.Finish();
     EXPECT_EQ(Snapshot::Reader(path).Query("SELECT count(*) FROM [M]").rows.at(0).at(0), "3");
     EXPECT_EQ(before, stamps());
-    EXPECT_EQ(Query(d.File("copy.mdb"), "SELECT count(*) FROM [M]"), "2");
-    for (const std::string file : {"", "-wal"}) fs::copy_file(path + file, d.File("left.mdb") + file);
+    EXPECT_EQ(Query(copies.File("copy.mdb"), "SELECT count(*) FROM [M]"), "2");
+    for (const std::string file : {"", "-wal"}) fs::copy_file(path + file, copies.File("left.mdb") + file);
   }
-  EXPECT_EQ(Caught([&] { Snapshot::Reader(d.File("left.mdb")); }), "error 3051");
+  EXPECT_EQ(Caught([&] { Snapshot::Reader(copies.File("left.mdb")); }), "error 3051");
 }
 
 // A view that never ends, under a table's name, is no table, and a read of it stops at the read's time limit.
