@@ -111,10 +111,6 @@ Call Open(std::string file, std::string provider = "Provider=Microsoft.Jet.OLEDB
            std::to_string(std::distance(fs::directory_iterator(d.Path()), {}));
   };
 }
-std::string ReadOnly(const Dir& d, const Call& call) {
-  fs::permissions(Path(d), fs::perms(0444));
-  return call(d);
-}
 
 class Database : public testing::TestWithParam<Row> {};
 TEST_P(Database, Holds) {
@@ -130,13 +126,12 @@ const Row kEngine[] = {
     {"a missing column", kHost, Sql("Select Top 1 [LBS] From [TARNVEL-GND]"), "error 3265"},
     {"Top and Distinct in any case", kHost, Sql("sElEcT Distinct tOp 2 [ZONE] fRoM [TARNVEL-GND] oRdEr bY 1 dEsC"), "5,4"},
     {"Top in a subquery", kHost, Sql("Select [Service] From [Master] Where [ACTAP] = (Select Top 1 [ACTAP] From [Master] Order By [ACTAP] DESC)"), "FEDEX-GND"},
-    {"a date between hashes", kHost, Sql("Select [Shipper#] From [Master] Where [Last Updated] = #1/2/2009#"), "12"},
     {"two statements run none", kHost, Sql("UPDATE [Master] SET [ACTAP] = 1; DELETE FROM [Master]", "SELECT count(*) FROM Master WHERE ACTAP = 1"), "error 3142;0"},
     {"a missing table", kHost, Sql("Select * From [Nope]"), "error 3078"},
     {"a date that is none", kHost, Sql("Select * From [Master] Where [Last Updated] = #2/30/2009#"), "error 3075"},
     {"a syntax error", kHost, Sql("Select From Where"), "error 3075"},
     {"a statement of no allowed kind", kHost, Sql("ANALYZE"), "error 3075"},
-    {"a read-only file refuses a change", kHost, [](const Dir& d) { return ReadOnly(d, Sql("UPDATE [Master] SET [AP] = 1", "SELECT sum(AP) FROM Master")); }, "error 3051;40"},
+    {"a read-only file refuses a change", kHost, [](const Dir& d) { fs::permissions(Path(d), fs::perms(0444)); return Sql("UPDATE [Master] SET [AP] = 1", "SELECT sum(AP) FROM Master")(d); }, "error 3051;40"},
     {"the dialect is rewritten outside texts and names", "", [](const Dir&) { return Dialect::TranslateSql("Select [Top 1], '#1/2/2009#', 'it''s', [a]]b] From t Where D = #1/2/2009 1:05:09 pm#"); }, "Select [Top 1], '#1/2/2009#', 'it''s', [a]]b] From t Where D = '2009-01-02 13:05:09'"},
     {"a Top before a comment", "", [](const Dir&) { return Dialect::TranslateSql("Select Top 3 a From t -- last"); }, "Select a From t -- last\nLIMIT 3"},
     Written("L", "' 12 '", "integer|12"),
@@ -203,8 +198,7 @@ Call Exists(std::string sql) {
 const Row kConnection[] = {
     {"a detached recordset stays readable without its file, to its end", kHost, Detached, "10 202 text:TARNVEL-GND,6 currency:10,202 text:FEDEX-GND,6 currency:30 1error 3021"},
     {"an empty result is at its end with its fields", kHost, Empty, "5error 3265error 3027"},
-    {"declared types decide the kind; an odd value or an expression is read as it is", "CREATE TABLE t (L LONG, D DATETIME, Y YESNO, B BYTE, M MEMO); INSERT INTO t VALUES ('abc', 'next week', 1, 255, 123)",
-     [](const Dir& d) { return Rows(*Connection::OpenRecordset(Path(d), "Select L, D, Y, B, M, 1 + 1, 2.5, NULL, x'00ff' From t", true), true); },
+    {"declared types decide the kind; an odd value or an expression is read as it is", "CREATE TABLE t (L LONG, D DATETIME, Y YESNO, B BYTE, M MEMO); INSERT INTO t VALUES ('abc', 'next week', 1, 255, 123)", [](const Dir& d) { return Rows(*Connection::OpenRecordset(Path(d), "Select L, D, Y, B, M, 1 + 1, 2.5, NULL, x'00ff' From t", true), true); },
      "3 text:abc,7 text:next week,11 bool:True,17 byte:255,203 text:123,3 int32:2,5 double:2.5,202 null:,205 binary:X'00FF'"},
     {"an attached recordset adds a row beside a statement", kHost, [](const Dir& d) { return Added(d, true); }, "int32:-3 1 1000|1999|4,-3|NULL|-1"},
     {"a new row never updated is not stored", kHost, [](const Dir& d) { return Added(d, false); }, "int32:-3 1 1000|1999|4"},
@@ -256,7 +250,8 @@ std::string Replaced(const Dir& d) {
   scratch.Flush();
   const std::string rows = Zips(Path(d));
   fs::remove(Path(d));
-  return rows + " " + Caught([&] { Zone(d, 300); }) + Caught([&] { scratch.Flush(); });
+  const std::string written = Caught([&] { Zone(d, 300); });
+  return rows + " " + written + Caught([&] { scratch.Flush(); });
 }
 // clang-format off
 const Row kScratch[] = {
@@ -265,7 +260,6 @@ const Row kScratch[] = {
     {"rows before a statement that rolls back stay", kZones, Kept("INSERT OR ROLLBACK INTO [TARNVEL-GND] ([LOZIP]) VALUES (100)"), "error 3022 100,200,300"},
     {"the flushed file is complete alone, other files commit at once, the rest is flushed at the end", kZones, Flushed, "1000 700 100,200"},
     {"a file replaced is read afresh; a file gone is an error", kZones, Replaced, "200,900 error 3024"},
-    {"a read-only scratch file refuses changes", kZones, [](const Dir& d) { return ReadOnly(d, Kept("SELECT 1")); }, "error 3051"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(ScratchFile, Database, testing::ValuesIn(kScratch), TestSupport::RowName);
@@ -321,12 +315,9 @@ const Row kValues[] = {
     {"a date", "", Date("2009-01-02 06:00:00"), "2009-01-02 06:00:00|error 6|39815|39815.25|error 13|2009-01-02 06:00:00"},
     {"a date alone is midnight", "", Date("2000-02-29"), "2000-02-29 00:00:00|error 6|36585|36585|error 13|2000-02-29 00:00:00"},
     {"a leap day that is none", "", Date("2009-02-29 00:00:00"), "error 13"},
-    {"numeric texts", "", Numeric({"0", " -12 ", "+3.", ".5", "1e5", "1.5E-3"}), "111111"},
-    {"texts that are not numeric", "", Numeric({"", " ", ".", "-", "1.2.3", "1e", "0x10", "12a", "1,5"}), "000000000"},
-    {"a Null text field converts to empty text", kTyped, Converted(1, "X", Variant()), "text:"},
+    {"numeric texts, then texts that are not", "", Numeric({"0", " -12 ", "+3.", ".5", "1e5", "1.5E-3", "", " ", ".", "-", "1.2.3", "1e", "0x10", "12a", "1,5"}), "111111000000000"},
     {"a Null field gives its default", kTyped, Converted(1, "L", Variant::Int32(7)), "int32:7"},
-    {"a Null Yes/No field converts to False", kTyped, Converted(1, "Y", Variant::Text("")), "bool:False"},
-    {"a Null number converts to 0", kTyped, Converted(1, "C", Variant()), "int16:0"},
+    {"a Null field converts by its kind: text to empty, Yes/No to False, a number to 0", kTyped, [](const Dir& d) { return Converted(1, "X", Variant())(d) + Converted(1, "Y", Variant::Text(""))(d) + Converted(1, "C", Variant())(d); }, "text:bool:Falseint16:0"},
     {"a Null date converts to the current date and time", kTyped, NullDate, "now"},
     {"text is trimmed of spaces only", kTyped, [](const Dir& d) { return Converted(2, "X", Variant())(d) + Converted(2, "M", Variant())(d) + Converted(2, "x", Variant(), false)(d); }, "text:a btext:\tx\ttext:  a b  "},
     {"a field past the end gives the default", kTyped, Converted(99, "X", Variant::Int16(3)), "int16:3"},
