@@ -167,9 +167,8 @@ std::string Detached(const Dir& d) {  // read to its end after its file is gone,
 }
 std::string Empty(const Dir& d) {  // an empty result: its fields, one it lacks, a new row
   auto rs = Connection::OpenRecordset(Path(d), "Select Master.* From [Master] Where Service = 'NOPE'", true);
-  const std::string fields =
-      std::to_string(rs->FieldCount()) + Caught([&] { return Shown(rs->Fields("Zone").Value()); });
-  return fields + Caught([&] { rs->AddNew(); });
+  const std::string got = std::to_string(rs->FieldCount()) + Caught([&] { return Shown(rs->Fields("Zone").Value()); });
+  return got + Caught([&] { rs->AddNew(); });
 }
 // A new row through an attached recordset, beside a statement: read before Update (or none), then the rows stored.
 std::string Added(const Dir& d, bool update) {
@@ -178,21 +177,18 @@ std::string Added(const Dir& d, bool update) {
   rs->AddNew();
   rs->SetValue(0, Variant::Text("-3"));
   rs->SetValue(2, Variant::Bool(true));
-  const std::string before =
+  const std::string got =
       Shown(rs->Fields("lozip").Value()) + " " + Query(Path(d), "SELECT count(*) FROM [TARNVEL-GND]");
   if (update) rs->Update();
   Connection::CloseRecordset(rs);
   Connection::CloseRecordset(rs);  // closing nothing
-  return before + " " + Query(Path(d), "SELECT * FROM [TARNVEL-GND]") + (rs ? " kept" : "");
+  return got + " " + Query(Path(d), "SELECT * FROM [TARNVEL-GND]") + (rs ? " kept" : "");
 }
 std::string TakenKey(const Dir& d) {
   auto rs = Connection::OpenRecordset(Path(d), "Select * From [W]", false);
   rs->AddNew();
   rs->SetValue(0, Variant::Int16(1));
   return Caught([&] { rs->Update(); }) + ";" + Query(Path(d), "SELECT count(*) FROM W");
-}
-Call Exists(std::string sql) {
-  return [=](const Dir& d) { return std::to_string(Connection::RecordsExist(Path(d), sql)); };
 }
 // clang-format off
 const Row kConnection[] = {
@@ -203,8 +199,8 @@ const Row kConnection[] = {
     {"an attached recordset adds a row beside a statement", kHost, [](const Dir& d) { return Added(d, true); }, "int32:-3 1 1000|1999|4,-3|NULL|-1"},
     {"a new row never updated is not stored", kHost, [](const Dir& d) { return Added(d, false); }, "int32:-3 1 1000|1999|4"},
     {"a new row with a taken key", kTyped, TakenKey, "error 3022;2"},
-    {"a lookup finds none", kHost, Exists("Select * From [Master] Where [Service] = 'UPS'"), "0"},
-    {"a lookup finds a row in any case", kHost, Exists("Select * From [Master] Where [Service] = 'tarnvel-gnd'"), "1"},
+    {"a lookup finds none", kHost, [](const Dir& d) { return std::to_string(Connection::RecordsExist(Path(d), "Select * From [Master] Where [Service] = 'UPS'")); }, "0"},
+    {"a lookup finds a row in any case", kHost, [](const Dir& d) { return std::to_string(Connection::RecordsExist(Path(d), "Select * From [Master] Where [Service] = 'tarnvel-gnd'")); }, "1"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Connection, Database, testing::ValuesIn(kConnection), TestSupport::RowName);
@@ -212,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Connection, Database, testing::ValuesIn(kConnection), T
 // A scratch file: rows of one transaction, kept before a statement that fails, however it fails.
 void Zone(const Dir& d, int zip, const std::string& file = "a.mdb") {
   Connection::ExecuteSql(d.File(file),
-                         "INSERT INTO [TARNVEL-GND] ([LOZIP], [ZONE]) VALUES (" + std::to_string(zip) + ", 2)");
+                         "INSERT INTO [TARNVEL-GND] (LOZIP, ZONE) VALUES (" + std::to_string(zip) + ", 2)");
 }
 std::string Zips(const std::string& path) { return Query(path, "SELECT LOZIP FROM [TARNVEL-GND] ORDER BY 1"); }
 // Rows 100 and 200, `failing` (its error), row 300, all in one scratch file's life; then the rows the file holds.
@@ -392,20 +388,17 @@ TEST(Snapshot, SeesOneStateAndMovesNothing) {
 }
 
 // A view that never ends, under a table's name, is no table, and a read of it stops at the read's time limit.
+const std::string kEndless =
+    "CREATE TABLE [TARNVEL-AIR] ([LOZIP] LONG); CREATE VIRTUAL TABLE [Zone Map] USING rtree(id, lo, hi); CREATE VIEW"
+    " [TARNVEL-GND] AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS LOZIP FROM r;";
 TEST(Snapshot, EndlessViewIsNoTableAndStops) {
   const Dir d;
-  TestSupport::CreateDatabase(
-      d.File("z.mdb"),
-      "CREATE TABLE [TARNVEL-AIR] ([LOZIP] LONG); CREATE VIRTUAL TABLE [Zone Map] USING rtree(id, "
-      "lo, hi); CREATE VIEW [TARNVEL-GND] AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n "
-      "+ 1 FROM r) SELECT n AS LOZIP FROM r;");
+  TestSupport::CreateDatabase(d.File("z.mdb"), kEndless);
   const std::string before = TestSupport::ReadFile(d.File("z.mdb"));
   const auto start = std::chrono::steady_clock::now();
   Snapshot::Reader reader(d.File("z.mdb"), std::chrono::milliseconds(300));
   EXPECT_EQ(Joined(reader.Tables()), "TARNVEL-AIR,Zone Map_node,Zone Map_parent,Zone Map_rowid");
-  EXPECT_EQ(std::to_string(reader.IsTable("tarnvel-air")) + std::to_string(reader.IsTable("TARNVEL-GND")) +
-                std::to_string(reader.IsTable("Zone Map")),
-            "100");
+  EXPECT_TRUE(reader.IsTable("tarnvel-air") && !reader.IsTable("TARNVEL-GND") && !reader.IsTable("Zone Map"));
   EXPECT_EQ(Caught([&] { reader.Query("SELECT count(*) FROM [TARNVEL-GND]"); }), "error 3146");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(Caught([&] { reader.CopyTo(d.File("c.mdb")); }), "error 3146");
