@@ -126,6 +126,7 @@ const Row kEngine[] = {
     {"a missing column", kHost, Sql("Select Top 1 [LBS] From [TARNVEL-GND]"), "error 3265"},
     {"Top and Distinct in any case", kHost, Sql("sElEcT Distinct tOp 2 [ZONE] fRoM [TARNVEL-GND] oRdEr bY 1 dEsC"), "5,4"},
     {"Top in a subquery", kHost, Sql("Select [Service] From [Master] Where [ACTAP] = (Select Top 1 [ACTAP] From [Master] Order By [ACTAP] DESC)"), "FEDEX-GND"},
+    {"a stored date between hashes", kHost, Sql("Select [Service] From [Master] Where [Last Updated] > #2009-01-02#"), "TARNVEL-GND"},
     {"two statements run none", kHost, Sql("UPDATE [Master] SET [ACTAP] = 1; DELETE FROM [Master]", "SELECT count(*) FROM Master WHERE ACTAP = 1"), "error 3142;0"},
     {"a missing table", kHost, Sql("Select * From [Nope]"), "error 3078"},
     {"a date that is none", kHost, Sql("Select * From [Master] Where [Last Updated] = #2/30/2009#"), "error 3075"},
