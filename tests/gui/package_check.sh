@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# The Debian package as a packager checks it.
+# The Debian package as a packager checks it:
 #   package_check.sh BUILD_DIR SOURCE_DIR            (ctest package.lintian) the desktop entry and the AppStream
 #     description validate; cpack makes the package again byte for byte, every time the changelog's, no folder of
 #     this machine named; lintian --pedantic finds what its per-file overrides name and no more; the files' layout.
 #   package_check.sh BUILD_DIR SOURCE_DIR --install  (ctest package.install) dpkg as root in a private mount
 #     namespace over a throwaway overlay of this machine's root, which is never changed (see inner_checks).
-# Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing: as root tools/setup.sh installs them; or the
-# installation checks cannot run here).
+# Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing, see tools/setup.sh; or no root or namespace).
 set -euo pipefail
 
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -19,13 +18,11 @@ owner() { stat -c '%U:%G %a' "$1"; }
 listed() { (cd "$1" && LC_ALL=C ls | tr '\n' ' '); }
 
 folder=/usr/lib/addtarnvel
-programs="AddTarnVel addtarnvel-cli dbquery"
 
-# Runs as root inside the overlay (chroot), from CHECK_DIR holding the package and the demo shop's script;
-# the caller then looks for any new file left in the overlay.
+# Runs as root inside the overlay (chroot), from CHECK_DIR holding the package and the demo shop's script.
 inner_checks() {
-  local deb=$1/package.deb demo_sql=$1/demo-shop.sql check=/srv/atv-check
-  local unrelated action mode laid_out shop operator left
+  local deb demo_sql=$1/demo-shop.sql check=/srv/atv-check
+  deb=$(echo "$1"/addtarnvel_*.deb)
   export PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive
   # A clean start within the overlay, also where this machine has the package.
   dpkg --purge addtarnvel >/dev/null 2>&1 || true
@@ -47,17 +44,14 @@ inner_checks() {
   ! dpkg -i "$deb" >"$check/dpkg.log" 2>&1 || fail "configure took a link for the program folder"
   [ "$(dpkg-query -W -f='${Status}' addtarnvel)" = "install ok half-configured" ] ||
     { cat "$check/dpkg.log" >&2; fail "dpkg -i failed before configure"; }
-  [ "$(owner "$check/elsewhere")" = "nobody:nogroup 777" ] ||
-    fail "configure changed the folder a link in place of the program folder points to"
+  [ "$(owner "$check/elsewhere")" = "nobody:nogroup 777" ] || fail "configure changed the folder the link points to"
   dpkg --purge addtarnvel >/dev/null
   rm -f "$folder"
 
   for action in install:0777 reinstall:2777; do  # the action, and the mode the program folder and Data/ have before
     mode=${action#*:} action=${action%:*}
-    mkdir -p "$folder"
+    mkdir -p "$folder" && chown nobody:nogroup "$folder" && chmod "$mode" "$folder"
     [ "$action" = install ] || { mkdir -p "$folder/Data" && chmod "$mode" "$folder/Data"; }
-    chown nobody:nogroup "$folder"
-    chmod "$mode" "$folder"
     logged "$check/dpkg.log" "dpkg -i ($action)" dpkg -i "$deb"
     for dir in "$folder" "$folder/Data"; do
       [ -d "$dir" ] && [ ! -L "$dir" ] && [ "$(owner "$dir")" = "root:root 755" ] ||
@@ -81,12 +75,10 @@ TarnVel_Services.mdb TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery " ] || fail 
     chown -R "$shop:$(id -gn "$shop")" "$check/$shop"
     operator=(setpriv --reuid="$shop" --regid="$(id -g "$shop")" --clear-groups -- env -i PATH=/usr/bin:/bin
               HOME=/nonexistent TMPDIR="$check/$shop/tmp" QT_QPA_PLATFORM=offscreen)
-    logged "$check/$shop.log" "the installation of the service by $shop" \
-      "${operator[@]}" addtarnvel-cli --zip 10001 --yes "$check/$shop/Mailvoro.mdb"
-    logged "$check/$shop.log" "the check of the service installed by $shop" \
-      "${operator[@]}" addtarnvel-cli --verify "$check/$shop/Mailvoro.mdb"
+    for run in "--zip 10001 --yes" --verify; do  # the installation, then its check
+      logged "$check/$shop.log" "addtarnvel-cli $run by $shop" "${operator[@]}" addtarnvel-cli $run "$check/$shop/Mailvoro.mdb"
+    done
     [ -z "$(ls -A "$check/$shop/tmp")" ] || fail "the run by $shop left files in its temporary folder"
-    [ -z "$(dpkg --verify addtarnvel)" ] || fail "the run by $shop changed the package's files: $(dpkg --verify addtarnvel)"
     [ "$(tree "$folder")" = "$laid_out" ] || fail "the run by $shop changed the program folder"
   done
 
@@ -99,9 +91,8 @@ TarnVel_Services.mdb TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery " ] || fail 
   rm -rf "$check" /var/lib/addtarnvel
 }
 
-# Runs as root in a private mount namespace: lays a throwaway overlay over this machine's root, runs
-# inner_checks in it, then lists every file the overlay gained that the machine does not have and no
-# bookkeeping explains.
+# Runs as root in a private mount namespace: inner_checks in a throwaway overlay over this machine's root, then
+# every file the overlay gained that the machine does not have and no bookkeeping explains.
 namespace_checks() {
   local work=$1 deb=$2 demo_sql=$3
   mount --make-rprivate /
@@ -110,13 +101,9 @@ namespace_checks() {
   local upper=$work/layers/upper root=$work/layers/root
   mount -t overlay atv-overlay -o "lowerdir=/,upperdir=$upper,workdir=$work/layers/work" "$root"
   for system in proc dev; do mount --rbind "/$system" "$root/$system"; done
-  mkdir -p "$root/tmp/atv-check"
-  cp "$0" "$root/tmp/atv-check/package_check.sh" && cp "$deb" "$root/tmp/atv-check/package.deb"
-  cp "$demo_sql" "$root/tmp/atv-check/demo-shop.sql"
+  mkdir -p "$root/tmp/atv-check" && cp "$0" "$deb" "$demo_sql" "$root/tmp/atv-check/"
   chroot "$root" /bin/bash /tmp/atv-check/package_check.sh --inner /tmp/atv-check
-  rm -rf "$root/tmp/atv-check"
   # dpkg's own records and logs, and the caches its triggers remake, are not the package's.
-  local new
   new=$(cd "$upper" && find . -mindepth 1 ! -type c -printf '%P\n' |
         grep -vE '^(tmp|var/lib/dpkg|var/log|var/cache/man|var/cache/debconf)(/|$)' |
         while read -r path; do [ -e "/$path" ] || [ -L "/$path" ] || echo "/$path"; done)
@@ -128,10 +115,7 @@ case "${1:-}" in
   --namespace) namespace_checks "${@:2}"; exit 0 ;;
 esac
 
-if [ $# -ne 2 ] && { [ $# -ne 3 ] || [ "$3" != --install ]; }; then
-  echo "usage: $0 BUILD_DIR SOURCE_DIR [--install]" >&2
-  exit 2
-fi
+[[ $# -eq 2 || ($# -eq 3 && $3 = --install) ]] || { echo "usage: $0 BUILD_DIR SOURCE_DIR [--install]" >&2; exit 2; }
 build=$1 source_dir=$2 packaging=$2/packaging install_checks=${3:+yes}
 tools="lintian:lintian dpkg-shlibdeps:dpkg-dev desktop-file-validate:desktop-file-utils appstreamcli:appstream ar:binutils"
 [ -z "$install_checks" ] || tools="dpkg-shlibdeps:dpkg-dev unshare:util-linux setpriv:util-linux"
@@ -168,33 +152,30 @@ appstreamcli validate --no-net --pedantic "$packaging/org.addtarnvel.addtarnvel.
 
 # type, mode, owner and path of every entry, and where a link points.
 listing=$(dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); print substr($1, 1, 1), $1, $2, $6 ($7 == "->" ? " -> " $8 : "") }')
-! grep -E ' /(opt|var)(/|$)|/TarnVel_Zones\.mdb$' <<<"$listing" ||
-  fail "the package ships something in /opt or /var, or a working zones database"
+! grep -E ' /(opt|var)(/|$)|/TarnVel_Zones\.mdb$' <<<"$listing" || fail "in /opt or /var, or a working zones database"
 odd=$(grep -vE "^(d drwxr-xr-x root/root /.*|- -rw-r--r-- root/root /.*|l lrwxrwxrwx root/root /usr/bin/.*|\
-- -rwxr-xr-x root/root $folder/(${programs// /|}))$" <<<"$listing" || true)
+- -rwxr-xr-x root/root $folder/(AddTarnVel|addtarnvel-cli|dbquery))$" <<<"$listing" || true)
 [ -z "$odd" ] || fail "not root's, or not a folder or program of 0755 or a file of 0644: $odd"
 # The commands are relative links into the program folder, never copies; lintian checks the icons' sizes against
 # their folders. (Every entry is root's: see above.)
-share=/usr/share
 present=$(cut -d' ' -f2,4- <<<"$listing")
 for entry in "drwxr-xr-x $folder/"{,Data/} "-rwxr-xr-x $folder/"{AddTarnVel,addtarnvel-cli,dbquery} \
     "lrwxrwxrwx /usr/bin/addtarnvel -> ../lib/addtarnvel/AddTarnVel" \
     "lrwxrwxrwx /usr/bin/addtarnvel-cli -> ../lib/addtarnvel/addtarnvel-cli" \
     "lrwxrwxrwx /usr/bin/addtarnvel-dbquery -> ../lib/addtarnvel/dbquery" \
     "-rw-r--r-- $folder/"{TarnVel_Zones_Empty.mdb,TarnVel_Services.mdb,TarnVelEODManifest.rpt,TarnVel.jpg,TarnVel_Generic.lab} \
-    "-rw-r--r-- $share/"{applications/addtarnvel.desktop,metainfo/org.addtarnvel.addtarnvel.metainfo.xml} \
-    "-rw-r--r-- $share/"{icons/hicolor/scalable/apps/addtarnvel.svg,man/man1/addtarnvel.1.gz} \
-    "-rw-r--r-- $share/icons/hicolor/"{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/addtarnvel.png; do
+    "-rw-r--r-- /usr/share/"{applications/addtarnvel.desktop,metainfo/org.addtarnvel.addtarnvel.metainfo.xml} \
+    "-rw-r--r-- /usr/share/"{icons/hicolor/scalable/apps/addtarnvel.svg,man/man1/addtarnvel.1.gz} \
+    "-rw-r--r-- /usr/share/icons/hicolor/"{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/addtarnvel.png; do
   grep -qxF -e "$entry" <<<"$present" || fail "the package lacks $entry"
 done
 charts=$(grep -c "^- -rw-r--r-- root/root $folder/Data/TarnVel_[0-9]*\.csv$" <<<"$listing" || true)
 built=$(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)
 [ "$charts" -gt 0 ] && [ "$charts" -eq "$built" ] || fail "the package holds $charts zone charts, the build $built"
 
-# Reproducible: cpack run again (a second later, into another folder, time zone and locale, no SOURCE_DATE_EPOCH)
-# makes the same bytes: the packaging step alone. What the build writes is checked below: every file, folder and
-# member bears the changelog's date, so do help2man's pages, and no file names the source or the build folder.
-# (Two builds in two folders: `./package DIR` twice, then cmp.)
+# Reproducible: cpack run again (a second later, elsewhere, another time zone and locale, no SOURCE_DATE_EPOCH) makes
+# the same bytes. What the build writes (two builds: `./package DIR` twice, then cmp) is checked below: every file,
+# folder and member bears the changelog's date, so do help2man's pages; no file names the source or build folder.
 epoch=$(dpkg-parsechangelog -STimestamp -l "$packaging/changelog") || fail "dpkg-parsechangelog"
 sleep 1
 mkdir -p "$work/again/elsewhere"
@@ -219,7 +200,7 @@ mkdir "$work/tree"
 tar -xf "$work/data.tar" -C "$work/tree" --no-same-owner || fail "the data archive does not unpack"
 month=$(LC_ALL=C date -u -d "@$epoch" '+%B %Y')
 for page in addtarnvel-cli addtarnvel-dbquery; do
-  title=$(zcat "$work/tree$share/man/man1/$page.1.gz" | grep '^\.TH')
+  title=$(zcat "$work/tree/usr/share/man/man1/$page.1.gz" | grep '^\.TH')
   grep -q "^\.TH [^ ]* \"1\" \"$month\"" <<<"$title" || fail "$page(1) is not dated $month, the changelog's: $title"
 done
 for folder_name in "$(cd "$build" && pwd -P)" "$(cd "$source_dir" && pwd -P)"; do
@@ -235,9 +216,8 @@ blanket=$(grep -vE '^addtarnvel: [a-z0-9-]+ \[[^]*?[]+\]$' <<<"$overrides" || tr
 status=0
 report=$(lintian --pedantic --no-override --display-info --tag-display-limit 0 "$deb" 2>"$work/lintian.err") || status=$?
 [ "$status" -le 1 ] || { cat "$work/lintian.err" >&2; fail "lintian did not run (exit $status)"; }
-# lintian spells the strings of a binary, and the compiler builds some of the program's texts from
-# overlapping 16-byte pieces ("...added succ" and "ed successfully !" read "succed"): a misspelling no source
-# file holds as a word is such a piece, not a text of the program's.
+# lintian spells a binary's strings; the compiler builds some texts from overlapping 16-byte pieces ("...added succ"
+# and "ed successfully !" read "succed"): a misspelling no source file holds as a word is such a piece.
 report=$(while IFS= read -r line; do
   [[ $line =~ spelling-error-in-binary\ ([^ ]+)\  ]] &&
     ! grep -rqw --include="*.cpp" --include="*.h" -e "${BASH_REMATCH[1]}" "$source_dir"/{app,carrier,db,util,platform,tools} ||
