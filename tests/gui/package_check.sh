@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
-# The Debian package as a packager checks it.
-#   package_check.sh BUILD_DIR SOURCE_DIR            (ctest package.lintian)
-# The desktop entry and the AppStream description validate; the package cpack makes from BUILD_DIR is made
-# again byte for byte, with every time the changelog's and no folder of this machine in it; lintian
-# --pedantic with every tag shown finds what its per-file overrides name and no more; it lays out its files
-# root's, folders and programs 0755, data files 0644, nothing in /opt or /var (see the listing's checks).
-#   package_check.sh BUILD_DIR SOURCE_DIR --install  (ctest package.install)
-# Installs it with dpkg as root in a private mount namespace over a throwaway overlay of this machine's root,
-# so the machine itself is never changed (see inner_checks).
-# Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing, as root tools/setup.sh installs them; or the
-# installation checks cannot run here).
+# The Debian package as a packager checks it:
+#   package_check.sh BUILD_DIR SOURCE_DIR            (ctest package.lintian) the desktop entry and the AppStream
+#     description validate; cpack makes the package again byte for byte, every time the changelog's, no folder of
+#     this machine named; lintian --pedantic finds what its per-file overrides name and no more; the files' layout.
+#   package_check.sh BUILD_DIR SOURCE_DIR --install  (ctest package.install) dpkg as root in a private mount
+#     namespace over a throwaway overlay of this machine's root, which is never changed (see inner_checks).
+# Exit status: 0 passed, 1 failed, 77 skipped (a tool is missing, see tools/setup.sh; or no root or namespace).
 set -euo pipefail
 
 skip() { echo "SKIPPED: $*"; exit 77; }
@@ -18,15 +14,15 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 logged() { local s=0; "${@:3}" >"$1" 2>&1 || s=$?; [ $s = 0 ] || { tail -n 40 "$1" >&2; fail "$2 (exit $s)"; }; }
 # tree PATH: every entry under PATH with its type, mode, owner, size and time.
 tree() { find "$1" -printf '%p %y %m %u %g %s %T@\n' | LC_ALL=C sort; }
+owner() { stat -c '%U:%G %a' "$1"; }
+listed() { (cd "$1" && LC_ALL=C ls | tr '\n' ' '); }
 
 folder=/usr/lib/addtarnvel
-programs="AddTarnVel addtarnvel-cli dbquery"
 
-# Runs as root inside the overlay (chroot), from CHECK_DIR holding the package and the demo shop's script;
-# the caller then looks for any new file left in the overlay.
+# Runs as root inside the overlay (chroot), from CHECK_DIR holding the package and the demo shop's script.
 inner_checks() {
-  local deb=$1/package.deb demo_sql=$1/demo-shop.sql check=/srv/atv-check
-  local unrelated action mode laid_out shop operator left
+  local deb demo_sql=$1/demo-shop.sql check=/srv/atv-check
+  deb=$(echo "$1"/addtarnvel_*.deb)
   export PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive
   # A clean start within the overlay, also where this machine has the package.
   dpkg --purge addtarnvel >/dev/null 2>&1 || true
@@ -48,31 +44,26 @@ inner_checks() {
   ! dpkg -i "$deb" >"$check/dpkg.log" 2>&1 || fail "configure took a link for the program folder"
   [ "$(dpkg-query -W -f='${Status}' addtarnvel)" = "install ok half-configured" ] ||
     { cat "$check/dpkg.log" >&2; fail "dpkg -i failed before configure"; }
-  [ "$(stat -c '%U:%G %a' "$check/elsewhere")" = "nobody:nogroup 777" ] ||
-    fail "configure changed the folder a link in place of the program folder points to"
+  [ "$(owner "$check/elsewhere")" = "nobody:nogroup 777" ] || fail "configure changed the folder the link points to"
   dpkg --purge addtarnvel >/dev/null
   rm -f "$folder"
 
   for action in install:0777 reinstall:2777; do  # the action, and the mode the program folder and Data/ have before
     mode=${action#*:} action=${action%:*}
-    mkdir -p "$folder"
+    mkdir -p "$folder" && chown nobody:nogroup "$folder" && chmod "$mode" "$folder"
     [ "$action" = install ] || { mkdir -p "$folder/Data" && chmod "$mode" "$folder/Data"; }
-    chown nobody:nogroup "$folder"
-    chmod "$mode" "$folder"
     logged "$check/dpkg.log" "dpkg -i ($action)" dpkg -i "$deb"
     for dir in "$folder" "$folder/Data"; do
-      [ -d "$dir" ] && [ ! -L "$dir" ] && [ "$(stat -c '%U:%G %a' "$dir")" = "root:root 755" ] ||
-        fail "$action over a $mode program folder left $dir $(stat -c '%U:%G %a' "$dir")"
+      [ -d "$dir" ] && [ ! -L "$dir" ] && [ "$(owner "$dir")" = "root:root 755" ] ||
+        fail "$action over a $mode program folder left $dir $(owner "$dir")"
     done
     [ "$(tree /var/lib/addtarnvel)" = "$unrelated" ] || fail "$action changed /var/lib/addtarnvel, which is not the package's"
     ! getent group addtarnvel >/dev/null || fail "$action made a group addtarnvel"
   done
 
   # The installed program folder: exactly the programs and the carrier's files, reached through /usr/bin.
-  local expected="AddTarnVel Data TarnVel.jpg TarnVelEODManifest.rpt TarnVel_Generic.lab TarnVel_Services.mdb \
-TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery "
-  [ "$(cd "$folder" && LC_ALL=C ls | tr '\n' ' ')" = "$expected" ] ||
-    fail "the installed program folder holds: $(cd "$folder" && LC_ALL=C ls | tr '\n' ' ')"
+  [ "$(listed "$folder")" = "AddTarnVel Data TarnVel.jpg TarnVelEODManifest.rpt TarnVel_Generic.lab \
+TarnVel_Services.mdb TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery " ] || fail "$folder holds: $(listed "$folder")"
   for program in addtarnvel addtarnvel-cli addtarnvel-dbquery; do [ -x "/usr/bin/$program" ] || fail "no /usr/bin/$program"; done
 
   # nobody, who may write the shop's folder and nothing else, installs the service and leaves nothing in its
@@ -84,12 +75,10 @@ TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery "
     chown -R "$shop:$(id -gn "$shop")" "$check/$shop"
     operator=(setpriv --reuid="$shop" --regid="$(id -g "$shop")" --clear-groups -- env -i PATH=/usr/bin:/bin
               HOME=/nonexistent TMPDIR="$check/$shop/tmp" QT_QPA_PLATFORM=offscreen)
-    logged "$check/$shop.log" "the installation of the service by $shop" \
-      "${operator[@]}" addtarnvel-cli --zip 10001 --yes "$check/$shop/Mailvoro.mdb"
-    logged "$check/$shop.log" "the check of the service installed by $shop" \
-      "${operator[@]}" addtarnvel-cli --verify "$check/$shop/Mailvoro.mdb"
+    for run in "--zip 10001 --yes" --verify; do  # the installation, then its check
+      logged "$check/$shop.log" "addtarnvel-cli $run by $shop" "${operator[@]}" addtarnvel-cli $run "$check/$shop/Mailvoro.mdb"
+    done
     [ -z "$(ls -A "$check/$shop/tmp")" ] || fail "the run by $shop left files in its temporary folder"
-    [ -z "$(dpkg --verify addtarnvel)" ] || fail "the run by $shop changed the package's files: $(dpkg --verify addtarnvel)"
     [ "$(tree "$folder")" = "$laid_out" ] || fail "the run by $shop changed the program folder"
   done
 
@@ -102,9 +91,8 @@ TarnVel_Zones_Empty.mdb addtarnvel-cli dbquery "
   rm -rf "$check" /var/lib/addtarnvel
 }
 
-# Runs as root in a private mount namespace: lays a throwaway overlay over this machine's root, runs
-# inner_checks in it, then lists every file the overlay gained that the machine does not have and no
-# bookkeeping explains.
+# Runs as root in a private mount namespace: inner_checks in a throwaway overlay over this machine's root, then
+# every file the overlay gained that the machine does not have and no bookkeeping explains.
 namespace_checks() {
   local work=$1 deb=$2 demo_sql=$3
   mount --make-rprivate /
@@ -113,13 +101,9 @@ namespace_checks() {
   local upper=$work/layers/upper root=$work/layers/root
   mount -t overlay atv-overlay -o "lowerdir=/,upperdir=$upper,workdir=$work/layers/work" "$root"
   for system in proc dev; do mount --rbind "/$system" "$root/$system"; done
-  mkdir -p "$root/tmp/atv-check"
-  cp "$0" "$root/tmp/atv-check/package_check.sh" && cp "$deb" "$root/tmp/atv-check/package.deb"
-  cp "$demo_sql" "$root/tmp/atv-check/demo-shop.sql"
+  mkdir -p "$root/tmp/atv-check" && cp "$0" "$deb" "$demo_sql" "$root/tmp/atv-check/"
   chroot "$root" /bin/bash /tmp/atv-check/package_check.sh --inner /tmp/atv-check
-  rm -rf "$root/tmp/atv-check"
   # dpkg's own records and logs, and the caches its triggers remake, are not the package's.
-  local new
   new=$(cd "$upper" && find . -mindepth 1 ! -type c -printf '%P\n' |
         grep -vE '^(tmp|var/lib/dpkg|var/log|var/cache/man|var/cache/debconf)(/|$)' |
         while read -r path; do [ -e "/$path" ] || [ -L "/$path" ] || echo "/$path"; done)
@@ -131,10 +115,7 @@ case "${1:-}" in
   --namespace) namespace_checks "${@:2}"; exit 0 ;;
 esac
 
-if [ $# -ne 2 ] && { [ $# -ne 3 ] || [ "$3" != --install ]; }; then
-  echo "usage: $0 BUILD_DIR SOURCE_DIR [--install]" >&2
-  exit 2
-fi
+[[ $# -eq 2 || ($# -eq 3 && $3 = --install) ]] || { echo "usage: $0 BUILD_DIR SOURCE_DIR [--install]" >&2; exit 2; }
 build=$1 source_dir=$2 packaging=$2/packaging install_checks=${3:+yes}
 tools="lintian:lintian dpkg-shlibdeps:dpkg-dev desktop-file-validate:desktop-file-utils appstreamcli:appstream ar:binutils"
 [ -z "$install_checks" ] || tools="dpkg-shlibdeps:dpkg-dev unshare:util-linux setpriv:util-linux"
@@ -171,35 +152,30 @@ appstreamcli validate --no-net --pedantic "$packaging/org.addtarnvel.addtarnvel.
 
 # type, mode, owner and path of every entry, and where a link points.
 listing=$(dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); print substr($1, 1, 1), $1, $2, $6 ($7 == "->" ? " -> " $8 : "") }')
-! grep -E ' /(opt|var)(/|$)|/TarnVel_Zones\.mdb$' <<<"$listing" ||
-  fail "the package ships something in /opt or /var, or a working zones database"
+! grep -E ' /(opt|var)(/|$)|/TarnVel_Zones\.mdb$' <<<"$listing" || fail "in /opt or /var, or a working zones database"
 odd=$(grep -vE "^(d drwxr-xr-x root/root /.*|- -rw-r--r-- root/root /.*|l lrwxrwxrwx root/root /usr/bin/.*|\
-- -rwxr-xr-x root/root $folder/(${programs// /|}))$" <<<"$listing" || true)
+- -rwxr-xr-x root/root $folder/(AddTarnVel|addtarnvel-cli|dbquery))$" <<<"$listing" || true)
 [ -z "$odd" ] || fail "not root's, or not a folder or program of 0755 or a file of 0644: $odd"
-# The commands are relative links into the program folder, never copies; lintian checks the icons' sizes
-# against their folders.
-share=/usr/share
-entries=("d drwxr-xr-x root/root $folder/" "d drwxr-xr-x root/root $folder/Data/")
-for link in addtarnvel:AddTarnVel addtarnvel-cli:addtarnvel-cli addtarnvel-dbquery:dbquery; do
-  entries+=("l lrwxrwxrwx root/root /usr/bin/${link%:*} -> ../lib/addtarnvel/${link#*:}")
+# The commands are relative links into the program folder, never copies; lintian checks the icons' sizes against
+# their folders. (Every entry is root's: see above.)
+present=$(cut -d' ' -f2,4- <<<"$listing")
+for entry in "drwxr-xr-x $folder/"{,Data/} "-rwxr-xr-x $folder/"{AddTarnVel,addtarnvel-cli,dbquery} \
+    "lrwxrwxrwx /usr/bin/addtarnvel -> ../lib/addtarnvel/AddTarnVel" \
+    "lrwxrwxrwx /usr/bin/addtarnvel-cli -> ../lib/addtarnvel/addtarnvel-cli" \
+    "lrwxrwxrwx /usr/bin/addtarnvel-dbquery -> ../lib/addtarnvel/dbquery" \
+    "-rw-r--r-- $folder/"{TarnVel_Zones_Empty.mdb,TarnVel_Services.mdb,TarnVelEODManifest.rpt,TarnVel.jpg,TarnVel_Generic.lab} \
+    "-rw-r--r-- /usr/share/"{applications/addtarnvel.desktop,metainfo/org.addtarnvel.addtarnvel.metainfo.xml} \
+    "-rw-r--r-- /usr/share/"{icons/hicolor/scalable/apps/addtarnvel.svg,man/man1/addtarnvel.1.gz} \
+    "-rw-r--r-- /usr/share/icons/hicolor/"{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/addtarnvel.png; do
+  grep -qxF -e "$entry" <<<"$present" || fail "the package lacks $entry"
 done
-for program in $programs; do entries+=("- -rwxr-xr-x root/root $folder/$program"); done
-for file in $folder/{TarnVel_Zones_Empty.mdb,TarnVel_Services.mdb,TarnVelEODManifest.rpt,TarnVel.jpg,TarnVel_Generic.lab} \
-            $share/applications/addtarnvel.desktop $share/metainfo/org.addtarnvel.addtarnvel.metainfo.xml \
-            $share/icons/hicolor/scalable/apps/addtarnvel.svg $share/man/man1/addtarnvel.1.gz \
-            $(for size in 16 22 24 32 48 64 128 256; do echo "$share/icons/hicolor/${size}x$size/apps/addtarnvel.png"; done); do
-  entries+=("- -rw-r--r-- root/root $file")
-done
-for entry in "${entries[@]}"; do grep -qxF -e "$entry" <<<"$listing" || fail "the package lacks $entry"; done
 charts=$(grep -c "^- -rw-r--r-- root/root $folder/Data/TarnVel_[0-9]*\.csv$" <<<"$listing" || true)
-[ "$charts" -gt 0 ] && [ "$charts" -eq "$(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)" ] ||
-  fail "the package holds $charts zone charts, the build $(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)"
+built=$(find "$build/bin/Data" -name 'TarnVel_*.csv' | wc -l)
+[ "$charts" -gt 0 ] && [ "$charts" -eq "$built" ] || fail "the package holds $charts zone charts, the build $built"
 
-# Reproducible: cpack run again (a second later, into another folder, in another time zone and locale, with
-# no SOURCE_DATE_EPOCH given) makes the same bytes. Both runs pack the one build, so this proves the
-# packaging step alone; what the build itself writes (the programs, the manual pages) is checked below:
-# every file, folder and member of the package bears the changelog's date, help2man's pages are dated by it,
-# and no file names the source or the build folder. (Two builds in two folders: `./package DIR` twice, then cmp.)
+# Reproducible: cpack run again (a second later, elsewhere, another time zone and locale, no SOURCE_DATE_EPOCH) makes
+# the same bytes. What the build writes (two builds: `./package DIR` twice, then cmp) is checked below: every file,
+# folder and member bears the changelog's date, so do help2man's pages; no file names the source or build folder.
 epoch=$(dpkg-parsechangelog -STimestamp -l "$packaging/changelog") || fail "dpkg-parsechangelog"
 sleep 1
 mkdir -p "$work/again/elsewhere"
@@ -209,23 +185,23 @@ cmp "$deb" "$work"/again/elsewhere/addtarnvel_*.deb ||
   fail "cpack run twice on one build made two different packages (diffoscope tells how they differ)"
 dpkg-deb --fsys-tarfile "$deb" >"$work/data.tar" && dpkg-deb --ctrl-tarfile "$deb" >"$work/control.tar" ||
   fail "dpkg-deb cannot take the package apart"
-# Each archive's times, one a line, as `tar -tv --full-time` and `ar tv` print them, against the changelog's.
-tar_times() { TZ=UTC tar -tv --full-time -f "$1" | awk '{ print $4, $5 }'; }
-ar_times() { TZ=UTC LC_ALL=C ar tv "$1" | awk '{ print $4, $5, $6, $7 }'; }
-day=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')
-for row in "tar_times $work/data.tar $day" "tar_times $work/control.tar $day" \
-           "ar_times $deb $(LC_ALL=C date -u -d "@$epoch" '+%b %-d %H:%M %Y')"; do
-  read -r lister archive want <<<"$row"
-  times=$("$lister" "$archive") && [ -n "$times" ] || fail "no times could be read from $archive"
-  odd=$(grep -vxF -e "$want" <<<"$times" | LC_ALL=C sort -u || true)
-  [ -z "$odd" ] || fail "$archive holds times other than the changelog's $want: $odd"
+# times ARCHIVE WANT FIELDS LISTER...: the times LISTER prints for each member of ARCHIVE (awk's FIELDS) are WANT.
+times() {
+  local seen
+  seen=$("${@:4}" "$1" | awk "{ print $3 }") && [ -n "$seen" ] || fail "no times could be read from $1"
+  seen=$(grep -vxF -e "$2" <<<"$seen" | LC_ALL=C sort -u || true)
+  [ -z "$seen" ] || fail "$1 holds times other than the changelog's $2: $seen"
+}
+for tar in data control; do
+  times "$work/$tar.tar" "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" '$4, $5' env TZ=UTC tar -tv --full-time -f
 done
+times "$deb" "$(LC_ALL=C date -u -d "@$epoch" '+%b %-d %H:%M %Y')" '$4, $5, $6, $7' env TZ=UTC LC_ALL=C ar tv
 mkdir "$work/tree"
 tar -xf "$work/data.tar" -C "$work/tree" --no-same-owner || fail "the data archive does not unpack"
 month=$(LC_ALL=C date -u -d "@$epoch" '+%B %Y')
 for page in addtarnvel-cli addtarnvel-dbquery; do
-  zcat "$work/tree$share/man/man1/$page.1.gz" | grep -q "^\.TH [^ ]* \"1\" \"$month\"" ||
-    fail "$page(1) is not dated $month, the changelog's month: $(zcat "$work/tree$share/man/man1/$page.1.gz" | grep '^\.TH')"
+  title=$(zcat "$work/tree/usr/share/man/man1/$page.1.gz" | grep '^\.TH')
+  grep -q "^\.TH [^ ]* \"1\" \"$month\"" <<<"$title" || fail "$page(1) is not dated $month, the changelog's: $title"
 done
 for folder_name in "$(cd "$build" && pwd -P)" "$(cd "$source_dir" && pwd -P)"; do
   leaked=$(grep -rlaF -e "$folder_name/" "$work/tree" || true)
@@ -240,9 +216,8 @@ blanket=$(grep -vE '^addtarnvel: [a-z0-9-]+ \[[^]*?[]+\]$' <<<"$overrides" || tr
 status=0
 report=$(lintian --pedantic --no-override --display-info --tag-display-limit 0 "$deb" 2>"$work/lintian.err") || status=$?
 [ "$status" -le 1 ] || { cat "$work/lintian.err" >&2; fail "lintian did not run (exit $status)"; }
-# lintian spells the strings of a binary, and the compiler builds some of the program's texts from
-# overlapping 16-byte pieces ("...added succ" and "ed successfully !" read "succed"): a misspelling no source
-# file holds as a word is such a piece, not a text of the program's.
+# lintian spells a binary's strings; the compiler builds some texts from overlapping 16-byte pieces ("...added succ"
+# and "ed successfully !" read "succed"): a misspelling no source file holds as a word is such a piece.
 report=$(while IFS= read -r line; do
   [[ $line =~ spelling-error-in-binary\ ([^ ]+)\  ]] &&
     ! grep -rqw --include="*.cpp" --include="*.h" -e "${BASH_REMATCH[1]}" "$source_dir"/{app,carrier,db,util,platform,tools} ||
