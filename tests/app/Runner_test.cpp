@@ -1,13 +1,11 @@
-// The unattended runner. Flows: one golden transcript per flow, the one
-// place where the operator's texts are asserted. Outcomes: its modes by exit
-// status, files and the JSON summary. TerminalAndFile: the built runner on a
-// pseudo-terminal and into a file.
+// The unattended runner: a golden transcript per flow (the one place the operator's texts are asserted), its
+// modes' outcomes, and the built runner on a pseudo-terminal and into a file.
 #include "Runner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <sys/stat.h>
+#include <sys/stat.h>  // mkfifo
 #include <unistd.h>
 
 #include <chrono>
@@ -107,7 +105,6 @@ struct Flow {
   Args args;
   int exit;
 };
-void PrintTo(const Flow& row, std::ostream* out) { *out << row.name; }
 
 // clang-format off
 const Flow kFlows[] = {
@@ -140,9 +137,8 @@ const Flow kFlows[] = {
 
 class Flows : public Runner, public testing::WithParamInterface<Flow> {};
 
-// The golden file is the transcript with the temporary folders as ${DIR}
-// and ${WORK} and the user as ${USER}. ATV_UPDATE_GOLDEN=1 writes the files
-// instead of comparing; a changed golden file is reviewed like code.
+// The transcript with the temporary folders as ${DIR} and ${WORK} and the user as ${USER};
+// ATV_UPDATE_GOLDEN=1 writes the golden files instead (reviewed like code).
 TEST_P(Flows, AsTheGoldenTranscript) {
   if (GetParam().setup) GetParam().setup(shop);
   const Ran ran = Cli(shop, GetParam().args);
@@ -158,17 +154,13 @@ TEST_P(Flows, AsTheGoldenTranscript) {
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Flows, testing::ValuesIn(kFlows), TestSupport::RowName);
 
-// Every file and folder below `folder` with its size, modification time and bytes.
+// Every file and folder below `folder` with its modification time and bytes.
 std::string Listing(const fs::path& folder) {
-  std::ostringstream out;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    struct stat info {};
-    ::lstat(entry.path().c_str(), &info);
-    out << entry.path() << " " << info.st_size << " " << info.st_mtim.tv_nsec << " "
-        << (entry.is_regular_file() ? std::hash<std::string>{}(TestSupport::ReadFile(entry.path().string())) : 0)
-        << "\n";
-  }
-  return out.str();
+  std::string text;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    text += entry.path().string() + " " + std::to_string(entry.last_write_time().time_since_epoch().count()) + " " +
+            (entry.is_regular_file() ? TestSupport::ReadFile(entry.path().string()) : "") + "\n";
+  return text;
 }
 // The names in the shop's folder, between blanks.
 std::string Names(const Shop& s) {
@@ -176,10 +168,8 @@ std::string Names(const Shop& s) {
   for (const auto& [name, contents] : TestSupport::FolderContents(s.Folder())) text += (text.empty() ? "" : " ") + name;
   return text;
 }
-// More setups. An earlier version: zone 6 missing, its button on a row
-// carrying others, a logo of the shop's own, and rows holding the service
-// alone (one of defaults, one of empty texts, one by another case) and rows
-// it shares with the operator's text or colour.
+// An earlier version: zone 6 missing, its button on a row carrying others, a logo of the shop's own, rows
+// holding the service alone (of empty texts, by another case) and rows it shares with the operator's.
 void EarlierVersion(const Shop& s) {
   Installed(s);
   Sql(s.Host(),
@@ -209,9 +199,8 @@ const std::vector<std::string> kPanelLeft = {
     "6|Closed on Sundays|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Note", "8|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Domestic",
     "12|Ground Parcel|FEDEX-GND|NULL|NULL|NULL|NULL|NULL|NULL|NULL", "0|0|0|0|0|0|0|0|0|0"};
 
-// A run with --json: its exit status, whether standard error says something, the summary's
-// outcome and changed ("" for none), whether every file under the temporary folder stays as
-// it was; then the names in the shop's folder, and a query on the shop with its rows.
+// A run with --json: exit status, whether standard error says something, the summary's outcome and changed
+// ("" for none), whether every file stays as it was; then the names in the shop's folder, a query's rows.
 struct Outcome {
   std::string name;
   Setup setup;
@@ -223,7 +212,6 @@ struct Outcome {
   std::string files = "", query = "";
   std::vector<std::string> rows = {};
 };
-void PrintTo(const Outcome& row, std::ostream* out) { *out << row.name; }
 
 // clang-format off
 const Outcome kOutcomes[] = {
@@ -271,9 +259,8 @@ TEST_P(Outcomes, Hold) {
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Outcomes, testing::ValuesIn(kOutcomes), TestSupport::RowName);
 
-// The built runner's output (a minute at most) on a pseudo-terminal of 80
-// columns: the lines as a terminal shows them, each as its last carriage
-// return left it, without blanks at its end.
+// The built runner's output (a minute at most) on an 80-column pseudo-terminal: the lines as a terminal shows
+// them, each as its last carriage return left it, without blanks at its end.
 std::vector<std::string> OnTerminal(const Args& args) {
   int terminal = -1;
   int slave = -1;
@@ -299,10 +286,9 @@ std::vector<std::string> OnTerminal(const Args& args) {
   return lines;
 }
 
-// On a terminal the chart import and the service settings each keep one
-// line with their counts, a box's line breaks are line breaks and the
-// summary is whole; JSON Lines keep every event a line; into a file the
-// transcript is the in-process one.
+// On a terminal the chart import and the service settings each keep one line with their counts, a box's line
+// breaks are line breaks, the summary is whole; JSON Lines keep every event a line; into a file the transcript
+// is the in-process one.
 TEST_F(Runner, TerminalAndFile) {
   Args args = {"--yes", "--zip", "10001", "--program-folder", shop.Program().string(), shop.Host()};
   const auto count = [](const std::vector<std::string>& lines, const std::string& part) {
