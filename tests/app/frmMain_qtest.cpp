@@ -41,7 +41,7 @@ class frmMainTest : public QObject {
   }
 
   // The controls' captions and names; without the default file an empty path, add disabled, the focus there.
-  void startsAtTheDefaultPath() {
+  void atStart() {
     {
       Platform::ScriptedUi other;
       const Platform::UiInstallation nested(other);
@@ -79,9 +79,8 @@ class frmMainTest : public QObject {
     }
   }
 
-  // Browse fills the path box; a cancelled dialog changes nothing; the path
-  // the box holds already is tested again (the file may have come since).
-  // Add runs the add command, here ending at the cancelled ZIP question.
+  // Browse fills the path box; a cancelled dialog changes nothing; the path the box holds already is tested
+  // again (the file may have come since). Add runs the add command, here ending at the cancelled ZIP question.
   void browseAndAdd() {
     const QString later = QString::fromStdString(dir_.File("later.mdb"));
     Path()->setText(later);
