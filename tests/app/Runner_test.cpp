@@ -180,9 +180,7 @@ void EarlierVersion(const Shop& s) {
       "INSERT INTO Panel (PanelIndex, BD1, SV1, BD5, SV5, Domestic, Icon, Message, ForeColor, BackColor) VALUES "
       "(8, 'T', 'TARNVEL-GND', 'U', 'TARNVEL-GND', 1, 4, 'Domestic', 0, 255); "
       "INSERT INTO Panel (PanelIndex, BD1, SV1, BD2, SV2, Message) VALUES (10, 'T', 'TARNVEL-GND', '', '', ''); "
-      "INSERT INTO Panel (PanelIndex, BD1, SV1) VALUES (11, 'T', 'Tarnvel-Gnd'); "
-      "INSERT INTO Panel (PanelIndex, BD1, SV1, BD2, SV2) VALUES (12, 'Ground Parcel', 'FEDEX-GND', 'T', "
-      "'TARNVEL-GND')");
+      "INSERT INTO Panel (PanelIndex, BD1, SV1) VALUES (11, 'T', 'Tarnvel-Gnd')");
   TestSupport::WriteFile((s.Folder() / "TarnVel.jpg").string(), "the shop's own logo");
 }
 
@@ -197,7 +195,7 @@ const std::string kPanel =
 const std::vector<std::string> kPanelLeft = {
     "1|Ground Parcel|FEDEX-GND|Kestrel Ground|KSTL-GND|NULL|NULL|NULL|NULL|Domestic",  // its other buttons kept
     "6|Closed on Sundays|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Note", "8|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|Domestic",
-    "12|Ground Parcel|FEDEX-GND|NULL|NULL|NULL|NULL|NULL|NULL|NULL", "0|0|0|0|0|0|0|0|0|0"};
+    "0|0|0|0|0|0|0|0|0|0"};
 
 // A run with --json: exit status, whether standard error says something, the summary's outcome and changed
 // ("" for none); then the names in the shop's folder (none: every file stays as it was) and a query's rows.
