@@ -1,6 +1,5 @@
-// The window and the Qt Ui, offscreen: the window at start, the path box
-// and its buttons, the keys and the tab order with the scripted Ui; the Qt
-// Ui's boxes, input box, pointer and status panel.
+// The window and the Qt Ui, offscreen: the window at start, the path box and its buttons, the keys and the tab
+// order with the scripted Ui; the Qt Ui's boxes, input box, pointer and status panel.
 #include <QAbstractButton>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include "AppInfo.h"
 #include "QtUi.h"
@@ -40,40 +40,33 @@ class frmMainTest : public QObject {
     window_ = std::make_unique<App::frmMain>();
   }
 
-  // With the default file: its path, add enabled and focused; without: an
-  // empty path, add disabled, the focus in the path box.
-  void startsAtTheDefaultPath() {
+  // The controls' captions and names; without the default file an empty path, add disabled, the focus there.
+  void atStart() {
     {
       Platform::ScriptedUi other;
       const Platform::UiInstallation nested(other);
     }
     QCOMPARE(&Platform::CurrentUi(), static_cast<Platform::Ui*>(&ui_));  // the Ui before a nested one is back
-    struct Look {
-      const char *control, *property;
-      QVariant value;
-    };
     // clang-format off
-    const Look looks[] = {
-        {"Frame1", "title", "Mailvoro database location:"},
-        {"cmdCD", "text", "..."},
-        {"cmdAddService", "text", "Add TARN-VEL Service"},
-        {"SBarPanel1", "text", "Status:"},
-        {"SBarPanel2", "text", ""},
-        {"SBarPanel2", "textFormat", QVariant::fromValue(Qt::PlainText)},
-        {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},
-        {"SBar", "accessibleName", "Status"},
-    };
+    for (const auto& [control, property, value] : std::initializer_list<std::tuple<const char*, const char*, QVariant>>{
+             {"Frame1", "title", "Mailvoro database location:"},
+             {"cmdCD", "text", "..."},
+             {"cmdAddService", "text", "Add TARN-VEL Service"},
+             {"SBarPanel1", "text", "Status:"},
+             {"SBarPanel2", "text", ""},
+             {"SBarPanel2", "textFormat", QVariant::fromValue(Qt::PlainText)},
+             {"cmdCD", "accessibleName", "Browse for Mailvoro.mdb"},
+             {"SBar", "accessibleName", "Status"}})
+      QCOMPARE(Control(control)->property(property), value);
     // clang-format on
-    for (const auto& look : looks) QCOMPARE(Control(look.control)->property(look.property), look.value);
     QVERIFY(!window_->windowIcon().isNull());
     QCOMPARE(Path()->parentWidget(), Control("Frame1"));
-    for (const bool exists : {true, false}) {
-      if (!exists) Platform::AppInfo::SetDefaultHostDbPath(dir_.File("nowhere/Mailvoro.mdb"));
-      window_ = std::make_unique<App::frmMain>();
-      QCOMPARE(Path()->text(), exists ? hostDb_ : QString());
-      QCOMPARE(AddEnabled(), exists);
-      QCOMPARE(window_->focusWidget(), Control(exists ? "cmdAddService" : "txtPath"));
-    }
+    // The real-window check starts at an existing default file; without one the path is empty.
+    Platform::AppInfo::SetDefaultHostDbPath(dir_.File("nowhere/Mailvoro.mdb"));
+    window_ = std::make_unique<App::frmMain>();
+    QCOMPARE(Path()->text(), QString());
+    QVERIFY(!AddEnabled());
+    QCOMPARE(window_->focusWidget(), Control("txtPath"));
   }
 
   // Any name will do, but not a folder (each prefix typed is one) nor a file that is not there.
@@ -86,9 +79,8 @@ class frmMainTest : public QObject {
     }
   }
 
-  // Browse fills the path box; a cancelled dialog changes nothing; the path
-  // the box holds already is tested again (the file may have come since).
-  // Add runs the add command, here ending at the cancelled ZIP question.
+  // Browse fills the path box; a cancelled dialog changes nothing; the path the box holds already is tested
+  // again (the file may have come since). Add runs the add command, here ending at the cancelled ZIP question.
   void browseAndAdd() {
     const QString later = QString::fromStdString(dir_.File("later.mdb"));
     Path()->setText(later);
@@ -103,20 +95,13 @@ class frmMainTest : public QObject {
       QVERIFY(AddEnabled());
     }
     QTest::mouseClick(Control("cmdAddService"), Qt::LeftButton);
-    std::vector<std::string> seen;
-    for (const auto& e : ui_.Events()) {
-      if (e.kind == UiEvent::Kind::FileDialog) seen.push_back(e.title + "|" + e.text);
-      if (e.kind == UiEvent::Kind::Message) seen.push_back(std::to_string(e.style));
-    }
-    const std::string dialog = "Locate Mailvoro.mdb|Mailvoro Database (Mailvoro.mdb)|Mailvoro.mdb";
-    QCOMPARE(seen, (std::vector<std::string>{dialog, dialog, dialog, "16"}));
+    QCOMPARE(ui_.EventsOf(UiEvent::Kind::FileDialog).size(), 3u);
+    QCOMPARE(ui_.EventsOf(UiEvent::Kind::Message).at(0).style, 16);
   }
 
-  // The focus frame shows on the add button from the start, before any key
-  // is pressed; Tab goes add, path box, browse, and back to add. Return and
-  // keypad Enter press the focused button once, held down too, as Space
-  // does; Shift+Return does not. Each row: the control, the key, its
-  // modifiers, its repeats, then the file dialogs and boxes it brings.
+  // The focus frame shows on the add button from the start; Tab goes add, path box, browse, add. Return and
+  // keypad Enter press the focused button once, held down too; Shift+Return does not. Each row: the control,
+  // the key, its modifiers, its repeats, then the file dialogs and boxes it brings.
   void keysAndTabOrder() {
     ShowActive();
     const QImage focused = Control("cmdAddService")->grab().toImage();
@@ -127,67 +112,50 @@ class frmMainTest : public QObject {
       QCOMPARE(QApplication::focusWidget()->objectName(), QString(name));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    const struct {
-      const char* control;
-      Qt::Key key;
-      Qt::KeyboardModifiers modifiers;
-      int repeats;
-      std::size_t dialogs, boxes;
-    } rows[] = {
-        // clang-format off
-        {"cmdAddService", Qt::Key_Return, Qt::NoModifier, 3, 0, 1},
-        {"cmdAddService", Qt::Key_Enter, Qt::KeypadModifier, 0, 0, 1},
-        {"cmdAddService", Qt::Key_Return, Qt::ShiftModifier, 0, 0, 0},
-        {"cmdCD", Qt::Key_Return, Qt::NoModifier, 0, 1, 0},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
+    using Key = std::tuple<const char*, Qt::Key, Qt::KeyboardModifiers, int, std::size_t, std::size_t>;
+    // clang-format off
+    for (const auto& [control, key, modifiers, repeats, dialogs, boxes] : std::initializer_list<Key>{
+             {"cmdAddService", Qt::Key_Return, Qt::NoModifier, 3, 0, 1},
+             {"cmdAddService", Qt::Key_Enter, Qt::KeypadModifier, 0, 0, 1},
+             {"cmdAddService", Qt::Key_Return, Qt::ShiftModifier, 0, 0, 0},
+             {"cmdCD", Qt::Key_Return, Qt::NoModifier, 0, 1, 0}}) {
+      // clang-format on
       ui_.Clear();
-      Control(row.control)->setFocus();
-      for (int repeat = 0; repeat <= row.repeats; ++repeat) {
+      Control(control)->setFocus();
+      for (int repeat = 0; repeat <= repeats; ++repeat) {
         for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-          QKeyEvent event(type, row.key, row.modifiers, QStringLiteral("\r"), repeat > 0);
+          QKeyEvent event(type, key, modifiers, QStringLiteral("\r"), repeat > 0);
           QApplication::sendEvent(QApplication::focusWidget(), &event);
         }
       }
-      QCOMPARE(ui_.EventsOf(UiEvent::Kind::FileDialog).size(), row.dialogs);
-      QCOMPARE(ui_.EventsOf(UiEvent::Kind::Message).size(), row.boxes);
+      QCOMPARE(ui_.EventsOf(UiEvent::Kind::FileDialog).size(), dialogs);
+      QCOMPARE(ui_.EventsOf(UiEvent::Kind::Message).size(), boxes);
       QCOMPARE(Path()->text(), hostDb_);
     }
   }
 
-  // Every box shows its text as plain text, each CR as a line break. Each
-  // row: the style and title asked for, the operator's button or Escape,
-  // and "icon|buttons|title|answer" the box showed and answered.
+  // Every box shows its text as plain text, each CR a line break. Each row: the style and title asked for,
+  // the button pressed (none: Escape), and "icon|buttons|title|answer" the box showed and answered.
   void boxStyles() {
-    const struct {
-      int style;
-      const char *title, *does, *expected;
-    } rows[] = {
-        // clang-format off
-        {0, "", "ok", "0|1024|AddTarnVel|1"},
-        {0, "T", "escape", "0|1024|T|1"},
-        {1, "T", "cancel", "0|4195328|T|2"},
-        {16, "T", "ok", "3|1024|T|1"},
-        {33, "T", "escape", "4|4195328|T|2"},
-        {48, "", "ok", "2|1024|AddTarnVel|1"},
-        {64, "T", "ok", "1|1024|T|1"},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
+    using Box = std::tuple<int, const char*, QMessageBox::StandardButton, const char*>;
+    // clang-format off
+    for (const auto& [style, title, press, expected] : std::initializer_list<Box>{
+             {0, "", QMessageBox::NoButton, "0|1024|AddTarnVel|1"},
+             {16, "T", QMessageBox::Ok, "3|1024|T|1"},
+             {33, "T", QMessageBox::Cancel, "4|4195328|T|2"},
+             {48, "", QMessageBox::Ok, "2|1024|AddTarnVel|1"},
+             {64, "T", QMessageBox::Ok, "1|1024|T|1"}}) {
+      // clang-format on
       App::QtUi ui;
       QString seen;
-      const QString does = row.does;
-      WhenShown<QMessageBox>([&](QMessageBox* box) {
+      WhenShown<QMessageBox>([&, press = press](QMessageBox* box) {
         seen = QString("%1|%2|%3|").arg(int(box->icon())).arg(int(box->standardButtons())).arg(box->windowTitle());
         QCOMPARE(box->textFormat() == Qt::PlainText ? box->text() : "(rich)",
                  QStringLiteral("<b>One</b>\n\nTwo\nThree"));
-        if (does == "escape") QTest::keyClick(box, Qt::Key_Escape);
-        if (does == "ok" || does == "cancel")
-          box->button(does == "ok" ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+        press ? box->button(press)->click() : QTest::keyClick(box, Qt::Key_Escape);
       });
-      seen += QString::number(ui.MsgBox("<b>One</b>\r\rTwo\r\nThree", row.style, row.title));
-      QCOMPARE(seen, QString(row.expected));
+      seen += QString::number(ui.MsgBox("<b>One</b>\r\rTwo\r\nThree", style, title));
+      QCOMPARE(seen, QString(expected));
     }
   }
 
@@ -207,27 +175,12 @@ class frmMainTest : public QObject {
     }
   }
 
-  // Busy shows the wait cursor; an extra default is ignored. Of statuses
-  // that come fast the last is shown. The panel shows one plain line that
-  // fits it: the whole text with its line breaks as spaces, or its start and
-  // end around an ellipsis, cut anew when its width changes. Each row: a
-  // status text, the panel's width after it (0: as the window has it) and
-  // its tooltip (none while the whole text is shown).
+  // Busy shows the wait cursor; an extra default is ignored. Of statuses that come fast the last is shown. The
+  // panel shows one plain line that fits it: the whole text with its line breaks as spaces (no tooltip), or its
+  // start and end around an ellipsis (the whole text as tooltip), cut anew when its width changes. Each row: a
+  // status text, the panel's width after it (0: as the window has it), whether it is cut.
   void statusPanel() {
     const QString text = "The database '/opt/Mailvoro/Shops/Tarn Valley Outfitters/shop/Mailvoro.mdb' is read-only.";
-    const struct {
-      QString status;
-      int width;
-      QString tip;
-    } rows[] = {
-        // clang-format off
-        {"One\r\nTwo", 0, ""},
-        {text, 0, text},
-        {"<b>" + text + "</b> &amp;", 0, "<b>" + text + "</b> &amp;"},
-        {"Failed...\r\r" + text, 0, "Failed...\n\n" + text},
-        {text, 2000, ""},
-        // clang-format on
-    };
     ShowActive();
     App::QtUi ui;
     auto* panel = window_->StatusPanel();
@@ -240,26 +193,32 @@ class frmMainTest : public QObject {
     ui.SetBusy(false);
     QVERIFY2(!QApplication::overrideCursor(), "the pointer must be back to the default");
     QCOMPARE(panel->text(), QStringLiteral("<b>line</b> 1000"));
-    for (const auto& row : rows) {
-      ui.SetStatusText(row.status.toStdString());
+    // clang-format off
+    for (const auto& [status, width, cut] : std::initializer_list<std::tuple<QString, int, bool>>{
+             {"One\r\nTwo", 0, false},
+             {"<b>" + text + "</b> &amp;", 0, true},
+             {"Failed...\r\r" + text, 0, true},
+             {text, 2000, false}}) {
+      // clang-format on
+      ui.SetStatusText(status.toStdString());
       ui.FlushStatus();
-      if (row.width > 0) panel->resize(row.width, panel->height());
+      if (width > 0) panel->resize(width, panel->height());
       const QString shown = panel->text();
-      const QString line = QString(row.status).replace("\r\n", " ").replace('\r', ' ');
+      const QString line = QString(status).replace("\r\n", " ").replace('\r', ' ');
       QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= panel->contentsRect().width(), qPrintable(shown));
       QVERIFY2(!shown.contains('\n'), qPrintable(shown));
-      if (row.tip.isEmpty()) {
+      if (!cut) {
         QCOMPARE(shown, line);
         QCOMPARE(panel->toolTip(), QString());
         continue;
       }
-      const auto cut = shown.split(QChar(0x2026));
-      QVERIFY2(cut.size() == 2 && cut[0].size() >= 4 && line.startsWith(cut[0]), qPrintable(shown));
-      QVERIFY2(cut[1].size() >= 4 && line.endsWith(cut[1]), qPrintable(shown));
+      const auto ends = shown.split(QChar(0x2026));
+      QVERIFY2(ends.size() == 2 && ends[0].size() >= 4 && line.startsWith(ends[0]), qPrintable(shown));
+      QVERIFY2(ends[1].size() >= 4 && line.endsWith(ends[1]), qPrintable(shown));
       QTextDocument tip;  // a rich-text tooltip, so that a markup-like text shows as itself
       tip.setHtml(panel->toolTip());
       QVERIFY(Qt::mightBeRichText(panel->toolTip()));
-      QCOMPARE(tip.toPlainText(), row.tip);
+      QCOMPARE(tip.toPlainText(), QString(status).replace('\r', '\n'));
     }
   }
 
