@@ -3,9 +3,9 @@
 // writes to the shop database), both crossed, and past a user who may only
 // read. Every run succeeds, and each shop ends exactly as the same runs one
 // after another leave it. ./test runs a few rounds (ATV_ROUNDS); exhaustive.sh 20.
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -63,7 +63,8 @@ pid_t LockAsNobody(const std::vector<fs::path>& paths) {
   }
   ::close(ready[1]);
   char held = 0;
-  if (::read(ready[0], &held, 1) != 1 || static_cast<std::size_t>(held) != paths.size()) ADD_FAILURE() << "the reader could not lock every folder and file";
+  if (::read(ready[0], &held, 1) != 1 || static_cast<std::size_t>(held) != paths.size())
+    ADD_FAILURE() << "the reader could not lock every folder and file";
   ::close(ready[0]);
   return pid;
 }
@@ -80,22 +81,31 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
   for (int k = 0; k < 2; ++k) {
     std::string chart = "Origin,LOZIP,HIZIP,ZONE\r\n";
     for (int i = 0; i < kChartRows; ++i)
-      chart += "1," + std::to_string(5 * i + k) + "," + std::to_string(5 * i + k + 4) + "," + std::to_string(2 + (i + k) % 7) + "\r\n";
+      chart += "1," + std::to_string(5 * i + k) + "," + std::to_string(5 * i + k + 4) + "," +
+               std::to_string(2 + (i + k) % 7) + "\r\n";
     TestSupport::WriteFile((shop.Program() / "Data" / kCharts[k]).string(), chart);
   }
   std::vector<fs::path> programs = {shop.Program()}, folders;
-  for (int p = 1; p < c.programs; ++p) fs::copy(shop.Program(), programs.emplace_back(shop.Root() / ("program" + std::to_string(p))), fs::copy_options::recursive);
-  for (int k = 0; k < c.shops; ++k) folders.push_back(c.crossed ? programs[(k + 1) % c.programs] : shop.Root() / ("shop" + std::to_string(k)));
+  for (int p = 1; p < c.programs; ++p)
+    fs::copy(shop.Program(), programs.emplace_back(shop.Root() / ("program" + std::to_string(p))),
+             fs::copy_options::recursive);
+  for (int k = 0; k < c.shops; ++k)
+    folders.push_back(c.crossed ? programs[(k + 1) % c.programs] : shop.Root() / ("shop" + std::to_string(k)));
   auto freshShops = [&] {
     for (const auto& folder : folders) {
-      if (c.crossed) fs::remove(folder / "TarnVel_Zones.mdb");
-      else fs::remove_all(folder), fs::create_directory(folder);
+      if (c.crossed)
+        fs::remove(folder / "TarnVel_Zones.mdb");
+      else
+        fs::remove_all(folder), fs::create_directory(folder);
       fs::copy_file(shop.Host(), folder / "Mailvoro.mdb", fs::copy_options::overwrite_existing);
     }
   };
   auto start = [&](int i) {
     const std::string out = (shop.Root() / ("run" + std::to_string(i))).string();
-    return TestSupport::Start(TestSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(), programs[i % c.programs].string())), out + ".out", out + ".err");
+    return TestSupport::Start(
+        TestSupport::Cli(shop.Args(kZips[i % c.shops], (folders[i % c.shops] / "Mailvoro.mdb").string(),
+                                   programs[i % c.programs].string())),
+        out + ".out", out + ".err");
   };
   freshShops();
   for (int i = 0; i < c.runs; ++i) ASSERT_EQ(TestSupport::Wait(start(i)).exitStatus, 0) << "run " << i << " alone";
@@ -118,7 +128,8 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
     if (c.writer) {
       fs::remove(stop);
       writer = TestSupport::Start({"sh", "-c", kWriter, "writer", host, stop}, stop + ".out", stop + ".err");
-      for (int wait = 0; wait < 2000 && !fs::exists(stop + ".started"); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      for (int wait = 0; wait < 2000 && !fs::exists(stop + ".started"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       fs::remove(stop + ".started");
     }
     std::vector<TestSupport::Child> children;
@@ -137,7 +148,8 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
       TestSupport::WriteFile(stop, "");
       const auto wrote = TestSupport::Wait(*writer);
       const std::string rows = TestSupport::Value(host, "Select count(*) From [Writer]");
-      if (wrote.exitStatus != 0 || wrote.err != rows + "\n") problems += "the other program: " + wrote.err + " committed, " + rows + " rows\n";
+      if (wrote.exitStatus != 0 || wrote.err != rows + "\n")
+        problems += "the other program: " + wrote.err + " committed, " + rows + " rows\n";
       TestSupport::Rows(host, "DROP TABLE [Writer]");
     }
     for (std::size_t k = 0; k < folders.size(); ++k)
@@ -146,6 +158,7 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
   }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, Concurrent, testing::ValuesIn(std::vector<Case>{
     {"one program folder, two shops", 2, 1, 2},
     {"one shop, three program folders", 1, 3, 3},
@@ -154,5 +167,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Concurrent, testing::ValuesIn(std::vector<Case>{
     {"two shops, each in the other's program folder", 2, 2, 2, false, true},
     {"one program folder, two shops, every folder and file locked by a user who may only read them", 2, 1, 2, false, false, true},
 }), TestSupport::RowName);
+// clang-format on
 
 }  // namespace

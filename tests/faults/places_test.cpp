@@ -1,7 +1,6 @@
 // Places a table row cannot lay out: paths of 4,000 bytes (an installation completes there and a check
 // reads it), a dry run ended by a signal (no private copy is left), a transcript that cannot be written.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <cstring>
@@ -17,7 +16,8 @@ using TestSupport::Shop;
 
 // A folder under `base` whose path is `length` bytes long.
 fs::path Deep(fs::path base, std::size_t length) {
-  while (base.string().size() + 1 < length) base /= std::string(std::min<std::size_t>(200, length - base.string().size() - 1), 'd');
+  while (base.string().size() + 1 < length)
+    base /= std::string(std::min<std::size_t>(200, length - base.string().size() - 1), 'd');
   fs::create_directories(base);
   return base;
 }
@@ -74,14 +74,16 @@ TEST(Places, AnEndedDryRunLeavesNoPrivateCopy) {
   for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGKILL}) {
     SCOPED_TRACE(strsignal(signal));
     const auto child = TestSupport::Start(TestSupport::Cli(args), (shop.Root() / "run.out").string(),
-                                           (shop.Root() / "run.err").string());
+                                          (shop.Root() / "run.err").string());
     for (int wait = 0; wait < 2000 && PrivateFolders(temporary).size() < 2; ++wait)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(PrivateFolders(temporary).size(), 2u) << "the run's working and dry-run folders";
     ::kill(child.pid, signal);
     TestSupport::Wait(child);
     // A run killed outright leaves them to the next run of the same user.
-    if (signal == SIGKILL) TestSupport::Wait(TestSupport::Start(TestSupport::Cli({"--dry-run", "--remove", shop.Host()}), "/dev/null", "/dev/null"));
+    if (signal == SIGKILL)
+      TestSupport::Wait(
+          TestSupport::Start(TestSupport::Cli({"--dry-run", "--remove", shop.Host()}), "/dev/null", "/dev/null"));
     EXPECT_EQ(PrivateFolders(temporary), std::vector<std::string>{});
   }
   ::unsetenv("TMPDIR");
@@ -94,7 +96,8 @@ TEST(Places, ATranscriptToAFullDevice) {
   ASSERT_EQ(shop.RunCli(shop.Args()).exitStatus, 0);
   const auto done = Installed(shop.Host(), shop.Program());
   shop.Reset();
-  const auto run = TestSupport::Wait(TestSupport::Start(TestSupport::Cli(shop.Args()), "/dev/full", (shop.Root() / "err").string()));
+  const auto run =
+      TestSupport::Wait(TestSupport::Start(TestSupport::Cli(shop.Args()), "/dev/full", (shop.Root() / "err").string()));
   EXPECT_EQ(run.exitStatus, 4);
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   EXPECT_EQ(Installed(shop.Host(), shop.Program()), done);

@@ -5,8 +5,8 @@
 // Every row also holds: the summary tells the exit status; the program folder and files elsewhere never
 // change; a run that changed nothing left every file of the shop as it was; no run holds 64 MiB; another
 // program's transaction keeps its journal and commits.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,7 +34,8 @@ struct Row {
 };
 
 const std::string kCheck = "--verify --zip 10001 --program-folder $P $H", kDryRun = "--dry-run " + Row{}.args;
-const std::string kInstalled = "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed";
+const std::string kInstalled =
+    "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed";
 
 // Another program: a child process holding what its SQL left open until it is ended; it exits 0 when its
 // COMMIT (or, for an idle connection, its last statement) ran.
@@ -47,7 +48,8 @@ struct Held {
   int exit = -1;
   void End() {
     int status = 0;
-    if (end >= 0 && ::close(std::exchange(end, -1)) == 0 && ::waitpid(pid, &status, 0) == pid) exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (end >= 0 && ::close(std::exchange(end, -1)) == 0 && ::waitpid(pid, &status, 0) == pid)
+      exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 };
 std::vector<std::unique_ptr<Held>> held;
@@ -69,7 +71,8 @@ void Hold(const fs::path& file, const std::string& sql, std::function<bool()> re
   if (h.pid == 0) {
     for (const auto& other : held) ::close(other->end);
     ::close(end[1]);
-    TestSupport::Holder holder(h.path, begins ? sql + "; CREATE TABLE [Held] ([n]); INSERT INTO [Held] VALUES (1)" : sql);
+    TestSupport::Holder holder(h.path,
+                               begins ? sql + "; CREATE TABLE [Held] ([n]); INSERT INTO [Held] VALUES (1)" : sql);
     const char ran = holder.Error().empty();
     char ended = 0;
     if (::write(ready[1], &ran, 1) != 1 || ::read(end[0], &ended, 1) != 0) ::_exit(2);
@@ -90,13 +93,29 @@ void Hold(const fs::path& file, const std::string& sql, std::function<bool()> re
     });
 }
 
-Setup Sql(const char* file, const std::string& sql) { return [=](Shop& s) { EXPECT_EQ(TestSupport::Holder((s.Root() / file).string(), sql).Error(), ""); }; }
-Setup Write(const char* file, const std::string& text) { return [=](Shop& s) { TestSupport::WriteFile((s.Root() / file).string(), text); }; }
-Setup Chart(const std::string& text) { return Write("program/Data/TarnVel_100.csv", "Origin,LOZIP,HIZIP,ZONE\r\n" + text); }
-Setup Fifo(const char* file) { return [=](Shop& s) { fs::remove(s.Root() / file); ASSERT_EQ(::mkfifo((s.Root() / file).c_str(), 0600), 0); }; }
-Setup Mode(const char* file, fs::perms mode) { return [=](Shop& s) { fs::permissions(s.Root() / file, mode); }; }
+Setup Sql(const char* file, const std::string& sql) {
+  return [=](Shop& s) { EXPECT_EQ(TestSupport::Holder((s.Root() / file).string(), sql).Error(), ""); };
+}
+Setup Write(const char* file, const std::string& text) {
+  return [=](Shop& s) { TestSupport::WriteFile((s.Root() / file).string(), text); };
+}
+Setup Chart(const std::string& text) {
+  return Write("program/Data/TarnVel_100.csv", "Origin,LOZIP,HIZIP,ZONE\r\n" + text);
+}
+Setup Fifo(const char* file) {
+  return [=](Shop& s) {
+    fs::remove(s.Root() / file);
+    ASSERT_EQ(::mkfifo((s.Root() / file).c_str(), 0600), 0);
+  };
+}
+Setup Mode(const char* file, fs::perms mode) {
+  return [=](Shop& s) { fs::permissions(s.Root() / file, mode); };
+}
 Setup Install(const Setup& then = nullptr) {
-  return [=](Shop& s) { ASSERT_EQ(s.RunCli(s.Args()).exitStatus, 0); if (then) then(s); };
+  return [=](Shop& s) {
+    ASSERT_EQ(s.RunCli(s.Args()).exitStatus, 0);
+    if (then) then(s);
+  };
 }
 // A journal or a WAL left beside a copy of `file` by a writer that died: its sidecars copied beside `shop`.
 Setup Leftover(const char* file, const char* shop, const std::string& sql, std::vector<const char*> sidecars) {
@@ -104,13 +123,18 @@ Setup Leftover(const char* file, const char* shop, const std::string& sql, std::
     fs::copy_file(s.Root() / file, s.Root() / "scratch.mdb");
     if (!fs::exists(s.Root() / shop)) fs::copy_file(s.Root() / file, s.Root() / shop);
     Hold(s.Root() / "scratch.mdb", sql);
-    for (const char* sidecar : sidecars) fs::copy_file(s.Root() / ("scratch.mdb" + std::string(sidecar)), s.Root() / (shop + std::string(sidecar)));
+    for (const char* sidecar : sidecars)
+      fs::copy_file(s.Root() / ("scratch.mdb" + std::string(sidecar)), s.Root() / (shop + std::string(sidecar)));
   };
 }
 
-const std::string kRollback = "DROP TABLE [TARNVEL-GND]; CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG UNIQUE ON CONFLICT ROLLBACK, [HIZIP] LONG, [ZONE] SHORT)";
-const std::string kHot = "PRAGMA cache_size=2; BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50) ";
+const std::string kRollback =
+    "DROP TABLE [TARNVEL-GND]; CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG UNIQUE ON CONFLICT ROLLBACK, [HIZIP] LONG, "
+    "[ZONE] SHORT)";
+const std::string kHot =
+    "PRAGMA cache_size=2; BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50) ";
 
+// clang-format off
 const std::vector<Row> kBroken = {
     {"an empty host file", Write("shop/Mailvoro.mdb", ""), "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before"},
     {"a truncated host file", [](Shop& s) { fs::resize_file(s.Host(), 4096); }, "exit 1; boxes 33 48 48 16; record unreadable, button unreadable, chart none 179; as before; host unreadable"},
@@ -146,7 +170,9 @@ const std::vector<Row> kBroken = {
     {"a dry run beside a sparse logo of 1 GiB", Install([](Shop& s) { fs::resize_file(s.Folder() / "TarnVel.jpg", 1 << 30); }), "exit 0, changed; boxes 33 64; TarnVel.jpg replaced, chart imported 179; as before", kDryRun},
     {"a check of a sparse logo of 1 GiB", Install([](Shop& s) { fs::resize_file(s.Folder() / "TarnVel.jpg", 1 << 30); }), "exit 1; boxes; TarnVel.jpg differs; as before", kCheck},
 };
+// clang-format on
 
+// clang-format off
 const std::vector<Row> kRefused = {
     {"a host database marked read-only", Mode("shop/Mailvoro.mdb", fs::perms(0444)), "exit 1; boxes 33 48 48 16; record refused, button refused, chart none 179; Mailvoro.mdb mode 444; as before"},
     {"a host folder marked read-only", Mode("shop", fs::perms(0555)), "exit 1; boxes 64 16; TarnVel_Zones.mdb refused, chart imported 179; as before"},
@@ -168,30 +194,40 @@ const std::vector<Row> kRefused = {
     {"another program writing the shop's services database", [](Shop& s) { fs::copy_file(s.Program() / "TarnVel_Services.mdb", s.Folder() / "TarnVel_Services.mdb"); Hold(s.Folder() / "TarnVel_Services.mdb", "BEGIN IMMEDIATE"); }, "exit 1; boxes 64 16; TarnVel_Services.mdb refused, chart none 179; as before"},
     {"a dry run while another program locks the host", [](Shop& s) { Hold(s.Host(), "BEGIN EXCLUSIVE"); }, "exit 1; boxes 48; as before", kDryRun},
 };
+// clang-format on
 
 std::vector<Row> Places() {
+  // clang-format off
   std::vector<Row> rows = {
       {"a host database in WAL mode", Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL"), "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed; host in WAL"},
       {"a host database in WAL mode open in another program", [](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }, "exit 0, changed; boxes 33 64; record added, button added, chart imported 179; installed; host in WAL"},
       {"a dry run on a host database in WAL mode open in another program", Install([](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }), "exit 0; boxes 33 64; chart imported 179; as before; host in WAL", kDryRun},
       {"a check of a host database in WAL mode open in another program", Install([](Shop& s) { Sql("shop/Mailvoro.mdb", "PRAGMA journal_mode=WAL")(s); Hold(s.Host(), "SELECT count(*) FROM [Master]"); }), "exit 0; boxes; as before; host in WAL", kCheck},
   };
+  // clang-format on
   for (const std::string& name : TestSupport::kCopiedFiles) {
-    const std::string linked = "exit 0, changed; boxes 33 64; record added, button added, " + name + " replaced, chart imported 179; installed";
-    rows.push_back({name + " a link to a file elsewhere", [name](Shop& s) {
+    const std::string linked = "exit 0, changed; boxes 33 64; record added, button added, " + name +
+                               " replaced, chart imported 179; installed";
+    rows.push_back({name + " a link to a file elsewhere",
+                    [name](Shop& s) {
                       fs::create_directory(s.Root() / "elsewhere");
                       TestSupport::WriteFile((s.Root() / "elsewhere" / name).string(), "a file of another program");
                       TestSupport::WriteFile((s.Root() / "elsewhere" / (name + "-journal")).string(), "its journal");
                       fs::create_symlink(s.Root() / "elsewhere" / name, s.Folder() / name);
-                    }, linked});
-    rows.push_back({name + " a link to the shop database", [name](Shop& s) { fs::create_symlink(s.Host(), s.Folder() / name); }, linked});
+                    },
+                    linked});
+    rows.push_back({name + " a link to the shop database",
+                    [name](Shop& s) { fs::create_symlink(s.Host(), s.Folder() / name); }, linked});
   }
   return rows;
 }
 
 // The first installation of the demo shop, as Installed() tells it.
 const std::map<std::string, std::string>& FirstInstallation() {
-  static const auto parts = [shop = std::make_unique<Shop>()] { shop->RunCli(shop->Args()); return TestSupport::Installed(shop->Host(), shop->Program()); }();
+  static const auto parts = [shop = std::make_unique<Shop>()] {
+    shop->RunCli(shop->Args());
+    return TestSupport::Installed(shop->Host(), shop->Program());
+  }();
   return parts;
 }
 
@@ -202,13 +238,18 @@ class Faults : public testing::TestWithParam<Row> {
   void TearDown() override {
     for (auto& h : std::exchange(held, {})) h->releaser.joinable() ? h->releaser.join() : h->End();
     for (const auto& folder : std::exchange(mounted, {})) ::umount2(folder.c_str(), MNT_DETACH);
-    for (const auto& folder : {shop_.Folder(), shop_.Program()}) fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
+    for (const auto& folder : {shop_.Folder(), shop_.Program()})
+      fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
   }
   Shop shop_;
 };
 
 // What a file the program or SQLite makes is given: 0644 less the umask.
-const int kNewFileMode = [] { const mode_t mask = ::umask(0); ::umask(mask); return static_cast<int>(0644 & ~mask); }();
+const int kNewFileMode = [] {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<int>(0644 & ~mask);
+}();
 
 std::string Outcome(const Shop& shop, const TestSupport::Run& run, bool asBefore) {
   std::ostringstream out;
@@ -227,12 +268,16 @@ std::string Outcome(const Shop& shop, const TestSupport::Run& run, bool asBefore
   bool only = true;  // nothing in the folder but the service's files and the host's own journal or WAL
   for (const auto& entry : fs::directory_iterator(shop.Folder())) {
     const std::string name = entry.path().filename();
-    only = only && (name.starts_with("Mailvoro.mdb") || std::count(TestSupport::kCopiedFiles.begin(), TestSupport::kCopiedFiles.end(), name));
+    only = only && (name.starts_with("Mailvoro.mdb") ||
+                    std::count(TestSupport::kCopiedFiles.begin(), TestSupport::kCopiedFiles.end(), name));
     const auto mode = static_cast<int>(entry.symlink_status().permissions() & fs::perms::all);
-    if (!entry.is_symlink() && !entry.is_directory() && mode != kNewFileMode) out << "; " << name << " mode " << std::oct << mode << std::dec;
+    if (!entry.is_symlink() && !entry.is_directory() && mode != kNewFileMode)
+      out << "; " << name << " mode " << std::oct << mode << std::dec;
   }
-  if (asBefore) out << "; as before";
-  else if (only && parts == FirstInstallation()) out << "; installed";
+  if (asBefore)
+    out << "; as before";
+  else if (only && parts == FirstInstallation())
+    out << "; installed";
   if (TestSupport::Value(shop.Host(), "PRAGMA integrity_check") != "ok") out << "; host unreadable";
   if (TestSupport::Value(shop.Host(), "PRAGMA journal_mode") == "wal") out << "; host in WAL";
   return out.str();
@@ -246,7 +291,8 @@ TEST_P(Faults, Holds) {
   std::vector<std::string> args{"--json"};
   std::istringstream words(row.args);
   for (std::string word; words >> word;) {
-    for (const auto& [token, path] : {std::pair{"$P", shop_.Program()}, {"$H", fs::path(shop_.Host())}, {"$S", shop_.Folder()}})
+    for (const auto& [token, path] :
+         {std::pair{"$P", shop_.Program()}, {"$H", fs::path(shop_.Host())}, {"$S", shop_.Folder()}})
       if (word.starts_with(token)) word = path.string() + word.substr(2);
     args.push_back(word);
   }
