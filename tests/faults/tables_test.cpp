@@ -5,14 +5,10 @@
 // Every row also holds: the summary tells the exit status; the program folder and files elsewhere never
 // change; a run that changed nothing left every file of the shop as it was; no run holds 64 MiB; another
 // program's transaction keeps its journal and commits. Then the places a row cannot lay out.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -177,7 +173,6 @@ const std::vector<Row> kBroken = {
     {"no rate table", Sql("program/TarnVel_Services.mdb", "DROP TABLE [TARNVEL-GND]"), "exit 1; boxes 48 64 16; chart none 179; as before"},
     {"a chart of binary bytes", BinaryChart, "exit 0, changed; boxes 48 33 64; record added, button added, chart imported 0"},
     {"a chart with a 100 MB line", LongLineChart, "exit 1; boxes 48 16; chart refused 0; as before"},
-    {"a chart that is a FIFO", Fifo("program/Data/TarnVel_100.csv"), "exit 1; boxes 48 16; chart refused 0; as before"},
     {"a chart with a query in a field", Chart("A,100,199,5\r\nA,200,299,(WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c) SELECT max(x) FROM c)\r\n"), "exit 1; boxes 48 16; chart refused 1; as before"},
     {"a zone table that rolls back a repeated LOZIP", [](Shop& s) { Sql("program/TarnVel_Zones_Empty.mdb", kRollback)(s); Chart("A,100,199,5\r\nA,200,299,6\r\nA,100,399,9\r\nA,400,499,7\r\n")(s); }, "exit 1; boxes 48 16; chart refused 2; as before"},
     {"a hot journal beside the shop's zones database", Leftover("program/TarnVel_Zones_Empty.mdb", "shop/TarnVel_Zones.mdb", kHot + "INSERT INTO [TARNVEL-GND] SELECT 1, 2, randomblob(3000) FROM n", {"-journal"}), "exit 0, changed; boxes 33 64; record added, button added, TarnVel_Zones.mdb replaced, chart imported 179; installed"},
@@ -425,25 +420,9 @@ std::map<std::string, std::string> ShopText(const fs::path& folder) {
   return contents;
 }
 
-// The user nobody, holding an exclusive flock on each of `paths` (as anyone may with a descriptor open for reading).
-pid_t LockAsNobody(const std::vector<fs::path>& paths) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    char held = 0;
-    if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
-      for (const auto& path : paths) held += ::flock(::open(path.c_str(), O_RDONLY), LOCK_EX | LOCK_NB) == 0;
-    if (::write(ready[1], &held, 1) == 1) ::pause();
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  char held = 0;
-  if (::read(ready[0], &held, 1) != 1 || static_cast<std::size_t>(held) != paths.size())
-    ADD_FAILURE() << "the reader could not lock every folder and file";
-  ::close(ready[0]);
-  return pid;
-}
+// The user nobody, holding an exclusive flock on each of its arguments (as anyone may with a descriptor open
+// for reading) until ended.
+const char kReader[] = "for f; do exec {fd}<\"$f\" && flock -xn $fd || exit 1; done; echo locked; exec sleep 150";
 
 class Concurrent : public testing::TestWithParam<Case> {};
 
@@ -488,13 +467,17 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
   const char* roundsText = std::getenv("ATV_ROUNDS");
   for (int round = 0, rounds = roundsText ? std::atoi(roundsText) : kDefaultRounds; round < rounds; ++round) {
     freshShops();
-    pid_t reader = -1;
+    std::optional<TestSupport::Child> reader;
     if (c.reader) {
-      std::vector<fs::path> paths = {programs[0]};
-      paths.insert(paths.end(), folders.begin(), folders.end());
-      for (std::size_t i = 0, n = paths.size(); i < n; ++i)
-        for (const auto& entry : fs::directory_iterator(paths[i])) paths.push_back(entry.path());
-      reader = LockAsNobody(paths);
+      std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "bash",
+                                       "-c",      kReader,         "reader",        programs[0]};
+      argv.insert(argv.end(), folders.begin(), folders.end());
+      for (std::size_t i = 8, n = argv.size(); i < n; ++i)  // from programs[0], every entry too
+        for (const auto& entry : fs::directory_iterator(argv[i])) argv.push_back(entry.path());
+      const std::string out = shop.Root() / "reader";
+      reader = TestSupport::Start(argv, out, "/dev/null");
+      for (int wait = 0; wait < 2000 && TestSupport::ReadFile(out).empty(); ++wait) std::this_thread::sleep_for(5ms);
+      ASSERT_EQ(TestSupport::ReadFile(out), "locked\n") << "the reader could not lock every folder and file";
     }
     const std::string host = (folders[0] / "Mailvoro.mdb").string(), stop = (shop.Root() / "stop").string();
     std::optional<TestSupport::Child> writer;
@@ -515,7 +498,7 @@ TEST_P(Concurrent, EndsAsOneAfterAnother) {
         if (c.reader && event.value("event", "") == "status" && event.value("text", "").starts_with("Waiting"))
           problems += "run " + std::to_string(i) + " waited for the reader\n";
     }
-    if (reader > 0 && ::kill(reader, SIGKILL) == 0) ::waitpid(reader, nullptr, 0);
+    if (reader && ::kill(reader->pid, SIGKILL) == 0) TestSupport::Wait(*reader);
     if (writer) {
       TestSupport::WriteFile(stop, "");
       const auto wrote = TestSupport::Wait(*writer);

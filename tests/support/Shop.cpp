@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -37,7 +36,6 @@ std::string Read(const std::function<std::string()>& read) {
   }
 }
 
-// The resident set of a running process in MiB, 0 when unknown.
 long ResidentMb(pid_t pid) {
   long pages = 0, resident = 0;
   std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> pages >> resident;
@@ -46,21 +44,16 @@ long ResidentMb(pid_t pid) {
 
 // The text of a regular file, which is then removed; empty for anything else.
 std::string TakeFile(const std::string& path) {
-  if (!fs::is_regular_file(path)) return {};
-  std::string text = TestSupport::ReadFile(path);
-  fs::remove(path);
+  const std::string text = fs::is_regular_file(path) ? TestSupport::ReadFile(path) : "";
+  if (fs::is_regular_file(path)) fs::remove(path);
   return text;
 }
 
-// A variable's value followed by a colon, or empty.
 std::string ReadEnv(const char* name) { return std::getenv(name) ? std::getenv(name) + std::string(":") : ""; }
 
 }  // namespace
 
-fs::path BuiltProgramFolder() {
-  const char* dir = std::getenv("ATV_PROGRAM_DIR");
-  return dir ? fs::path(dir) : fs::path();
-}
+fs::path BuiltProgramFolder() { return std::getenv("ATV_PROGRAM_DIR") ? std::getenv("ATV_PROGRAM_DIR") : ""; }
 
 std::string Run::Dump() const {
   std::string text = "exit " + std::to_string(exitStatus) + "\n";
@@ -71,9 +64,8 @@ std::string Run::Dump() const {
 
 Shop::Shop() {
   const fs::path bin = BuiltProgramFolder();
-  why_ = bin.empty() ? "ATV_PROGRAM_DIR is not set" : "";
   for (const char* name : {"addtarnvel-cli", "Data", "TarnVel_Zones_Empty.mdb", "TarnVel_Services.mdb"})
-    if (why_.empty() && !fs::exists(bin / name)) why_ = (bin / name).string() + " is not there yet";
+    if (why_.empty() && !fs::exists(bin / name)) why_ = (bin / name).string() + " is not there (ATV_PROGRAM_DIR)";
   if (!why_.empty()) return;
   fs::create_directories(Program());
   for (const char* name : kCarrierFiles) fs::copy_file(bin / name, Program() / name);
@@ -138,10 +130,8 @@ Run Wait(const Child& child) {
   std::istringstream out(TakeFile(child.out));
   for (std::string line; std::getline(out, line);) {
     auto event = nlohmann::json::parse(line, nullptr, false);
-    if (event.is_discarded())
-      run.err += "unreadable event: " + line.substr(0, 200) + "\n";
-    else
-      run.events.push_back(std::move(event));
+    if (event.is_discarded()) run.err += "unreadable event: " + line.substr(0, 200) + "\n";
+    if (!event.is_discarded()) run.events.push_back(std::move(event));
   }
   run.err += killed + TakeFile(child.err);
   return run;
@@ -207,20 +197,17 @@ std::map<std::string, std::string> FolderContents(const fs::path& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const auto status = it->symlink_status();
-    std::string& entry = contents[it->path().filename().string()];
-    char mode[16];
-    std::snprintf(mode, sizeof mode, "mode %o, ", static_cast<unsigned>(status.permissions() & fs::perms::all));
-    entry = mode;
-    if (fs::is_symlink(status)) {
-      entry += "a link to " + fs::read_symlink(it->path(), ec).string();
-    } else if (!fs::is_regular_file(status)) {
-      entry += fs::is_directory(status) ? "<folder>" : "<special>";
-    } else if (const auto size = it->file_size(ec); size > (64u << 20)) {
-      entry += std::to_string(size) + " bytes";  // too large to read: its size tells
-    } else {
-      const std::string bytes = TestSupport::ReadFile(it->path().string());
-      entry += std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
-    }
+    std::ostringstream entry;
+    entry << "mode " << std::oct << static_cast<unsigned>(status.permissions() & fs::perms::all) << std::dec << ", ";
+    if (fs::is_symlink(status))
+      entry << "a link to " << fs::read_symlink(it->path(), ec).string();
+    else if (!fs::is_regular_file(status))
+      entry << (fs::is_directory(status) ? "<folder>" : "<special>");
+    else if (it->file_size(ec) > (64u << 20))  // too large to read: its size tells
+      entry << it->file_size(ec) << " bytes";
+    else
+      entry << std::hash<std::string>{}(TestSupport::ReadFile(it->path().string())) << " hash";
+    contents[it->path().filename().string()] = entry.str();
   }
   return contents;
 }

@@ -1,6 +1,5 @@
-// Shared by the suites that run whole installations: a shop of its own per test, the runner as a bounded
-// child process, another program's connection to a database, and snapshots of databases, folders and
-// installations.
+// For the suites that run whole installations: a shop per test, the runner as a bounded child process,
+// another program's connection, snapshots of databases, folders and installations.
 #pragma once
 
 #include <sys/types.h>
@@ -21,8 +20,7 @@ namespace TestSupport {
 inline const std::vector<std::string> kCopiedFiles = {"TarnVel_Zones.mdb", "TarnVel_Services.mdb",
                                                       "TarnVelEODManifest.rpt", "TarnVel.jpg", "TarnVel_Generic.lab"};
 
-// What one run of addtarnvel-cli --json left behind.
-struct Run {
+struct Run {            // what one run of addtarnvel-cli --json left behind
   int exitStatus = -1;  // -1 when it did not exit normally
   long peakKb = 0;      // the most memory it held at once (resident set)
   std::vector<nlohmann::json> events;
@@ -32,22 +30,19 @@ struct Run {
   std::string ChartRows() const;   // the rows the summary says the chart import stored; empty without one
 };
 
-// A started program and the files its standard output and error go to.
-struct Child {
+struct Child {  // a started program and the files its standard output and error go to
   pid_t pid = -1;
   std::string out, err;
 };
 
 // Starts `argv` (argv[0] looked up in PATH) with the runner's environment.
 Child Start(const std::vector<std::string>& argv, const std::string& out, const std::string& err);
-// Waits for the child (killed past 150 s or 2 GiB; `err` says so) and reads its transcript; removes the
-// regular output files.
+// Waits (killing it past 150 s or 2 GiB) and reads its transcript; removes regular output files.
 Run Wait(const Child& child);
 std::filesystem::path BuiltProgramFolder();                          // ATV_PROGRAM_DIR, or empty
 std::vector<std::string> Cli(const std::vector<std::string>& args);  // the built runner with `args`
 
-// A temporary folder holding `program/` (the built carrier files and charts) and `shop/Mailvoro.mdb` (the
-// demo shop).
+// A temporary folder of `program/` (the built carrier files and charts) and `shop/Mailvoro.mdb` (the demo).
 class Shop {
  public:
   Shop();
@@ -87,20 +82,18 @@ class Holder {
   std::string error_;
 };
 
-// Every table of a database with its schema and rows, in one text; empty when it is no file. Opened
-// for writing, so a hot journal is rolled back first, as the next writer would.
+// A database's tables, schemas and rows in one text ("" for no file); a hot journal is rolled back first.
 std::string DatabaseText(const std::string& path);
 std::vector<std::string> Rows(const std::string& path, const std::string& sql);
 // The first row of Rows(); "unreadable: " and why when it could not be read.
 std::string Value(const std::string& path, const std::string& sql);
 
-// Name -> mode and kind of every entry of a folder: a file's size and hash (only its size past 64 MiB), a
-// link's target, "<folder>" or "<special>" (never opened).
+// Name -> mode and kind of every entry of a folder: a file's hash (its size past 64 MiB), a link's target,
+// "<folder>" or "<special>" (never opened).
 std::map<std::string, std::string> FolderContents(const std::filesystem::path& folder);
 
-// What an installation changes in the shop of `host`: "master" and "buttons" (the service's rows), "panel
-// rows" (how many), "zone rows" (of the shop's zones database) and each carrier file ("same" as in
-// `program`, "differs", "missing", "a link" or "unreadable: ...").
+// What an installation changes in the shop of `host`: "master", "buttons", "panel rows", "zone rows" and
+// each carrier file ("same" as in `program`, "differs", "missing", "a link" or "unreadable: ...").
 std::map<std::string, std::string> Installed(const std::string& host, const std::filesystem::path& program);
 
 }  // namespace TestSupport
