@@ -152,6 +152,15 @@ void LinkElsewhere(Shop& s, const std::string& name) {
   fs::create_symlink(s.Root() / "elsewhere" / name, s.Folder() / name);
 }
 
+// A carrier database in the shop that is a link to a database another program writes.
+void LinkInUse(Shop& s) {
+  const fs::path target = s.Root() / "elsewhere" / "TarnVel_Services.mdb";
+  fs::create_directory(target.parent_path());
+  fs::copy_file(s.Program() / "TarnVel_Services.mdb", target);
+  fs::create_symlink(target, s.Folder() / "TarnVel_Services.mdb");
+  Hold(target, "BEGIN IMMEDIATE");
+}
+
 const std::string kRollback =
     "DROP TABLE [TARNVEL-GND]; CREATE TABLE [TARNVEL-GND] ([LOZIP] LONG UNIQUE ON CONFLICT ROLLBACK, [HIZIP] LONG, "
     "[ZONE] SHORT)";
@@ -215,6 +224,8 @@ std::vector<Row> Places() {
       {"a check of a host database in WAL mode open in another program", Install(WalInUse), "exit 0; boxes; as before; host in WAL", kCheck},
   };
   // clang-format on
+  rows.push_back({"a link to a carrier database another program writes", LinkInUse,
+                  "exit 1; boxes 64 16; TarnVel_Services.mdb refused, chart none 179; as before"});
   for (const std::string& name : TestSupport::kCopiedFiles) {
     const std::string linked = "exit 0, changed; boxes 33 64; record added, button added, " + name +
                                " replaced, chart imported 179; installed";
