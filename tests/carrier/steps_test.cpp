@@ -10,7 +10,6 @@
 #include "AppInfo.h"
 #include "Carrier.h"
 #include "Files_.h"
-#include "Files_testing.h"
 #include "ScriptedUi.h"
 #include "Shop.h"
 #include "Ui.h"
@@ -283,21 +282,6 @@ TEST_F(Steps, BothTablesMissingShowOnlyTheZonesBox) {
     ui.Clear();
   }
   EXPECT_EQ(seen[0], seen[1]);
-}
-
-// A shop database another program is using is not replaced; the copy box says so and nothing is placed.
-TEST_F(Steps, AShopDatabaseInUseIsNotReplaced) {
-  fs::create_directories(dir.File("shop"));
-  const std::string held = Db(dir.File("shop/TarnVel_Services.mdb"), kRates);
-  const std::string before = TestSupport::ReadFile(held);  // not while held: closing a file drops this process's locks
-  Files_::testing::SetWaits(std::chrono::minutes(1), std::chrono::milliseconds(200));
-  TestSupport::Holder holder(held, "BEGIN IMMEDIATE; INSERT INTO [TARNVEL-GND] VALUES (1);");
-  ASSERT_EQ(holder.Error(), "");
-  const auto step = Copy(Carrier::CheckCarrierDatabases, {{"work", "zones"}, {"TarnVel_Services.mdb", "services"}});
-  const std::string after = step(dir.File("host.mdb"));  // the shop folder: the database, the holder's journal
-  EXPECT_TRUE(after.starts_with("false TarnVel_Services.mdb=" + before + " TarnVel_Services.mdb-journal="));
-  EXPECT_EQ(after.find("TarnVel_Zones.mdb"), std::string::npos);
-  EXPECT_EQ(Kinds(), "box64");
 }
 
 // Each run asks for the ZIP code and makes the working zones afresh from the empty ones, which never change.

@@ -77,7 +77,7 @@ void Hold(const fs::path& file, const std::string& sql, int seconds = 60) {
 }
 
 Setup Sql(const char* file, const std::string& sql) {
-  return [=](Shop& s) { EXPECT_EQ(TestSupport::Holder((s.Root() / file).string(), sql).Error(), ""); };
+  return [=](Shop& s) { TestSupport::CreateDatabase((s.Root() / file).string(), sql); };
 }
 Setup Write(const char* file, const std::string& text) {
   return [=](Shop& s) { TestSupport::WriteFile((s.Root() / file).string(), text); };

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -139,23 +138,6 @@ Run Wait(const Child& child) {
 
 Run Shop::RunCli(const std::vector<std::string>& args) const {
   return Wait(Start(Cli(args), (Root() / "run.out").string(), (Root() / "run.err").string()));
-}
-
-Holder::Holder(const std::string& path, const std::string& sql) {
-  sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_busy_timeout(db_, 20000);
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) error_ = sqlite3_errmsg(db_);
-}
-
-Holder::~Holder() {
-  if (db_) End("ROLLBACK");
-}
-
-std::string Holder::End(const std::string& sql) {
-  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
-  const std::string message = rc == SQLITE_OK ? sqlite3_errstr(rc) : sqlite3_errmsg(db_);
-  sqlite3_close(std::exchange(db_, nullptr));
-  return message;
 }
 
 std::vector<std::string> Rows(const std::string& path, const std::string& sql) {

@@ -12,7 +12,6 @@
 
 #include "TestSupport.h"
 
-struct sqlite3;
 
 namespace TestSupport {
 
@@ -64,22 +63,6 @@ class Shop {
  private:
   TestSupport::TempDir dir_;
   std::string why_;
-};
-
-// Another program's connection to a database, holding what `sql` leaves open until End().
-class Holder {
- public:
-  Holder(const std::string& path, const std::string& sql);
-  ~Holder();
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-  const std::string& Error() const { return error_; }  // empty when `sql` ran
-  // Runs `sql` and closes the connection; answers SQLite's message ("not an error" when it ran).
-  std::string End(const std::string& sql = "COMMIT");
-
- private:
-  sqlite3* db_ = nullptr;
-  std::string error_;
 };
 
 // A database's tables, schemas and rows in one text ("" for no file); a hot journal is rolled back first.

@@ -23,8 +23,8 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Creates a new SQLite database file at `path` from `sql` (plain SQLite SQL,
-// several statements allowed). Throws std::runtime_error on failure.
+// Runs `sql` (plain SQLite SQL, several statements allowed) on the database at `path`, made when it is
+// not there, in the rollback-journal mode unless `sql` sets another. Throws std::runtime_error on failure.
 void CreateDatabase(const std::string& path, const std::string& sql);
 
 // Runs one query straight through SQLite (not through the program's engine)
