@@ -12,7 +12,6 @@
 
 #include "TestSupport.h"
 
-
 namespace TestSupport {
 
 // The carrier's files that an installation copies next to the shop database.
