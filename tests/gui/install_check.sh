@@ -37,8 +37,9 @@ snapshot() { (cd "$folder" && find . -printf '%p %y %m %s %T@\n' | LC_ALL=C sort
 install() {
   local shop=$1 laid_out
   laid_out=$(snapshot)
-  mkdir -p "$shop" && chown "$2" "$shop"
-  "${@:3}" "$work/bin/dbquery" --init "$shop/Mailvoro.mdb" "$demo_sql" >/dev/null
+  # Made by the caller (DEMO_SQL may be in a folder only the caller reads), then handed to OWNER.
+  mkdir -p "$shop" && "$work/bin/dbquery" --init "$shop/Mailvoro.mdb" "$demo_sql" >/dev/null
+  chown -R "$2" "$shop"
   "${@:3}" "$work/bin/addtarnvel-cli" --zip 10001 --yes "$shop/Mailvoro.mdb" >"$work/run.log" 2>&1 ||
     fail "the installation into $shop (exit $?): $(cat "$work/run.log")"
   [ "$("$work/bin/dbquery" "$shop/TarnVel_Zones.mdb" "Select Count(*) As N From [TARNVEL-GND]" | tail -n1)" -gt 0 ] ||
